@@ -1,0 +1,104 @@
+// Run start, the game wait, the console and installation discovery.
+#include "app/preflight.h"
+
+#include "app/stages.h"
+#include "platform/platform.h"
+#include "report/log.h"
+
+namespace {
+
+constexpr const char* kGameExe = "mox.exe";
+constexpr const char* kUpdaterExe = "updater.exe";
+constexpr const char* kBinMarker = "RakNet.dll";
+// A process that can be opened but never terminated would keep the original looping forever.
+constexpr int kCloseUpdaterMaxTries = 50;
+
+std::string join(const std::string& a, const std::string& b) {
+  return a + platform::kPathSeparatorText + b;
+}
+
+bool gameRunning() {
+  uint32_t pid = platform::findProcessId(kGameExe);
+  return pid != 0 && platform::canOpenProcessFully(pid);
+}
+
+}  // namespace
+
+void waitUntilGameClosed(const std::string* runLogPath) {
+  while (gameRunning()) {
+    if (runLogPath) appendLogLine(*runLogPath, "please close mox.exe!");
+    showMessage("请先关闭mox.exe，再点击确定!", "请关闭mox.exe");
+  }
+}
+
+void closeUpdater() {
+  uint32_t pid = platform::findProcessId(kUpdaterExe);
+  for (int tries = 0; pid != 0 && tries < kCloseUpdaterMaxTries; ++tries) {
+    if (!platform::canOpenProcessForTermination(pid)) break;
+    uint32_t error = 0;
+    if (!platform::terminateProcess(pid, &error)) writeLog("CloseUpdater->" + std::to_string(error));
+    platform::sleepMs(100);
+    pid = platform::findProcessId(kUpdaterExe);
+  }
+}
+
+std::string installPathFile() {
+  const std::string sep = platform::kPathSeparatorText;
+  return platform::appDataFolder(true) + sep + "Brightfall" + sep + "Halvoreen" + sep +
+         "installPath.txt";
+}
+
+InstallLocation locateInstallation() {
+  InstallLocation where;
+  std::string current = platform::currentDirectory();
+  const std::string binPart = std::string(platform::kPathSeparatorText) + "bin";
+  size_t at = current.find(binPart);
+  where.installDir = at == std::string::npos ? current : current.substr(0, at);
+  where.binDir = join(where.installDir, "bin");
+  if (platform::pathExists(join(where.binDir, kBinMarker))) return where;
+
+  std::string pathFile = installPathFile();
+  if (pathFile.size() > 259) pathFile.resize(259);
+  if (FILE* file = platform::openFile(pathFile, "rb")) {
+    std::string content;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
+    std::fclose(file);
+    where.installDir = content.substr(0, content.find('\0'));
+    where.binDir = join(where.installDir, "bin");
+  }
+  if (!platform::pathExists(join(where.binDir, kBinMarker))) where.binDir.clear();
+  return where;
+}
+
+void beginRun(RunContext& ctx) {
+  reportProgress("Begin");
+  ctx.computerName = platform::computerName();
+  ctx.uploadFolderName = std::string("updaterLog_") + newVersion;
+}
+
+void waitForGameClosed(RunContext&) { waitUntilGameClosed(nullptr); }
+
+void prepareConsole(RunContext&) {
+  platform::setConsoleTitle(packTitle);
+  platform::sleepMs(200);
+  platform::disableConsoleClose(packTitle);
+}
+
+bool locateInstallationStage(RunContext& ctx) {
+  ctx.accountName = getAccountName();
+  InstallLocation where = locateInstallation();
+  ctx.installDir = where.installDir;
+  ctx.binDir = where.binDir;
+  if (!ctx.binDir.empty()) return true;
+  writeLog("error installDir:" + ctx.installDir);
+  const std::string message = "请在Halvoreen\\bin目录下运行该程序";
+  showMessage(message, "无法自动获得《Halvoreen》安装目录");
+  closeUpdater();
+  notifyLauncher(kLauncherEnd, "end");
+  notifyLauncher(kLauncherFailure, message);
+  return false;
+}
+
+void setRunLogPath(RunContext& ctx) { ctx.runLogPath = join(ctx.binDir, "updater.log"); }

@@ -1,0 +1,44 @@
+// The update object and its run: ten stages, one function each, called in order. A stage that
+// cannot go on ends the run; nothing already written is rolled back.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "report/run_state.h"
+
+// What the stages of one run share. Each stage reads and writes only the fields it needs.
+struct RunContext {
+  std::string computerName;
+  std::string uploadFolderName;
+  std::string accountName;
+  std::string installDir;
+  std::string binDir;
+  std::string runLogPath;
+  std::string localVersion;
+  bool patchPresent[kPackCount] = {};
+  std::string checkTable;
+  std::vector<std::string> failureMessages;
+  uint32_t failureBits = 0;
+  bool uploadNeeded = false;
+
+  // Adds a user-facing failure text; the n-th text (from 0) sets bit n mod 32.
+  void addFailure(const std::string& message);
+};
+
+class Updater {
+ public:
+  // Gathers the system information; with "-sysinfo" on the command line writes the report and
+  // ends the process with code 0.
+  Updater();
+  ~Updater();
+  Updater(const Updater&) = delete;
+  Updater& operator=(const Updater&) = delete;
+
+  // True only when the run reaches its success line.
+  bool run();
+};
+
+// The program entry, separate from main() so that tests can drive it.
+int installerMain(int argc, char** argv);

@@ -1,0 +1,56 @@
+# Embeds the payload files of KXPATCH_PAYLOAD_DIR into the installer: resources of type "KX"
+# with numeric ids. On POSIX the bytes are linked in with .incbin behind a lookup table; the
+# Windows build compiles a resource script instead.
+set(KXPATCH_PAYLOAD_FILES
+  122 qdres_packedTemp.kx
+  123 gameRes_packedTemp.kx
+  124 res_packedTemp.kx
+  125 kxres_packedTemp.kx
+  226 vemo_packedTemp.kx
+  228 binTemp.kx
+  229 cacheTemp.kx
+  230 CN_packedTemp.kx
+  220 MD5.txt)
+
+function(kxpatch_payload_source out_var)
+  set(decls "")
+  set(rows "")
+  set(deps "")
+  list(LENGTH KXPATCH_PAYLOAD_FILES n)
+  math(EXPR last "${n} - 1")
+  foreach(i RANGE 0 ${last} 2)
+    math(EXPR j "${i} + 1")
+    list(GET KXPATCH_PAYLOAD_FILES ${i} id)
+    list(GET KXPATCH_PAYLOAD_FILES ${j} file)
+    set(path "${KXPATCH_PAYLOAD_DIR}/${file}")
+    if(EXISTS "${path}")
+      list(APPEND deps "${path}")
+      string(APPEND decls
+        "asm(\".section .rodata\\n.balign 16\\n.globl kx_payload_${id}\\nkx_payload_${id}:\\n"
+        ".incbin \\\"${path}\\\"\\n.globl kx_payload_${id}_end\\nkx_payload_${id}_end:\\n.previous\\n\");\n"
+        "extern \"C\" const unsigned char kx_payload_${id}[];\n"
+        "extern \"C\" const unsigned char kx_payload_${id}_end[];\n")
+      string(APPEND rows
+        "    {\"KX\", ${id}, kx_payload_${id}, static_cast<std::size_t>(kx_payload_${id}_end - kx_payload_${id})},\n")
+    endif()
+  endforeach()
+  if(rows STREQUAL "")
+    set(rows "    {\"KX\", 0, nullptr, 0},\n")
+  endif()
+  set(src "${CMAKE_CURRENT_BINARY_DIR}/payload_table.cpp")
+  file(CONFIGURE OUTPUT "${src}" CONTENT
+"// Generated from KXPATCH_PAYLOAD_DIR by the build; do not edit.
+#include \"platform/payload_table.h\"
+
+${decls}
+extern \"C\" const platform::PayloadEntry* kxpatch_payload_entries(std::size_t* count) {
+  static const platform::PayloadEntry entries[] = {
+${rows}  };
+  *count = sizeof entries / sizeof entries[0];
+  return entries;
+}
+" @ONLY)
+  set_source_files_properties("${src}" PROPERTIES OBJECT_DEPENDS "${deps}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${KXPATCH_PAYLOAD_DIR}")
+  set(${out_var} "${src}" PARENT_SCOPE)
+endfunction()

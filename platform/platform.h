@@ -1,0 +1,123 @@
+// The operating-system services the installer needs, one declaration each. platform_win32.cpp
+// and platform_posix.cpp define them; the build compiles one. Nothing outside platform/ includes
+// <windows.h> or a POSIX header for these services.
+//
+// Texts are byte strings in the process's ANSI code page (GBK). Paths reaching the file system
+// use the platform's separator (kPathSeparator); texts that name Windows paths on purpose (table
+// keys, log lines) are the callers' business.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kPathSeparatorText = "\\";
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kPathSeparatorText = "/";
+#endif
+
+// ---- Single instance -------------------------------------------------------------------
+
+// A machine-wide mutex by name. Construction creates or opens it, not owned; wait() blocks
+// without limit until this process owns it; the destructor releases and closes it. If the
+// mutex cannot be created, wait() returns at once (the installer then runs unguarded).
+class NamedMutex {
+ public:
+  explicit NamedMutex(const std::string& name);
+  ~NamedMutex();
+  NamedMutex(const NamedMutex&) = delete;
+  NamedMutex& operator=(const NamedMutex&) = delete;
+  void wait();
+  void release();
+
+ private:
+  intptr_t handle_ = -1;
+  bool owned_ = false;
+};
+
+// ---- Processes -------------------------------------------------------------------------
+
+// Id of the first running process whose executable name equals `name` exactly, or 0.
+[[nodiscard]] uint32_t findProcessId(const std::string& name);
+// True when the process can be opened with full access (the game counts as running then).
+[[nodiscard]] bool canOpenProcessFully(uint32_t pid);
+// True when the process can be opened for termination.
+[[nodiscard]] bool canOpenProcessForTermination(uint32_t pid);
+// Terminates with exit code 0; on failure returns false and sets *errorCode to the system code.
+[[nodiscard]] bool terminateProcess(uint32_t pid, uint32_t* errorCode);
+// Ends the calling process at once with `code` (no destructors, no atexit handlers).
+[[noreturn]] void exitProcessNow(int code);
+
+// ---- Embedded payload ------------------------------------------------------------------
+
+// The bytes of the executable's resource of type "KX" with numeric `id`; nullptr when absent.
+// The bytes live as long as the process.
+struct Resource {
+  const unsigned char* data = nullptr;
+  size_t size = 0;
+};
+[[nodiscard]] Resource findResource(const char* type, int id);
+
+// ---- User interface --------------------------------------------------------------------
+
+// A modal box with an OK button and no owner; returns when the user has pressed OK.
+void messageBox(const std::string& text, const std::string& caption);
+// Sends `bytes` with `code` synchronously to the launcher window; nothing when there is none.
+void sendLauncherMessage(uint32_t code, const std::string& bytes);
+void setConsoleTitle(const std::string& title);
+// Greys the Close item of the console window titled `title` (POSIX: the terminal's hang-up no
+// longer ends the process).
+void disableConsoleClose(const std::string& title);
+// Writes GBK bytes to the console as they are, or converted to the terminal's character set.
+void consoleWrite(const std::string& gbkBytes);
+
+// ---- Files and folders -----------------------------------------------------------------
+
+// Opens `path` (ANSI/GBK bytes) through its wide form where the platform has one.
+[[nodiscard]] FILE* openFile(const std::string& path, const char* mode);
+// Opens `path` with the narrow C runtime open, bytes as they are.
+[[nodiscard]] FILE* openFileNarrow(const std::string& path, const char* mode);
+// Clears the read-only state of a file; the result may be ignored (the file may not exist).
+bool setFileAttributesNormal(const std::string& path);
+[[nodiscard]] bool pathExists(const std::string& path);
+bool deleteFile(const std::string& path);
+// Renames `from` to `to` (no replacing). Used where the original run renames plainly.
+bool renameFile(const std::string& from, const std::string& to);
+// Flushes `from` to disk and puts it in the place of `to` in one step; `to` stays whole when
+// this fails. The folder entry is flushed too.
+[[nodiscard]] bool replaceFile(const std::string& from, const std::string& to);
+// Flushes an open stream's data to the disk (fflush and fsync/FlushFileBuffers).
+[[nodiscard]] bool flushToDisk(FILE* file);
+[[nodiscard]] std::string currentDirectory();
+// The per-user application-data folder, created when absent when `create` is set.
+[[nodiscard]] std::string appDataFolder(bool create);
+// The temporary folder, ending in a separator.
+[[nodiscard]] std::string tempFolder();
+// Size of an open stream's file in bytes, or -1.
+[[nodiscard]] int64_t fileSize(FILE* file);
+
+// ---- Time ------------------------------------------------------------------------------
+
+struct SystemTime {
+  int year = 0, month = 0, dayOfWeek = 0, day = 0;
+  int hour = 0, minute = 0, second = 0, milliseconds = 0;
+};
+[[nodiscard]] SystemTime utcNow();
+void sleepMs(unsigned milliseconds);
+// Milliseconds since an arbitrary start, for measuring spans.
+[[nodiscard]] uint32_t tickMs();
+
+// ---- Identity --------------------------------------------------------------------------
+
+[[nodiscard]] std::string computerName();
+[[nodiscard]] std::string userName();
+// Code of the last failed system call, as the platform reports it.
+[[nodiscard]] uint32_t lastErrorCode();
+
+}  // namespace platform

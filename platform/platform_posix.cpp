@@ -1,0 +1,331 @@
+// POSIX side of the platform layer (Linux): the analogues of the Windows services that the
+// installer was written against.
+#include "platform/platform.h"
+#include "platform/payload_table.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <clocale>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+std::string runtimeFolder() {
+  const char* dir = std::getenv("XDG_RUNTIME_DIR");
+  return (dir && *dir) ? dir : "/tmp";
+}
+
+bool isUtf8Locale() {
+  static const bool utf8 = [] {
+    std::setlocale(LC_CTYPE, "");
+    const char* codeset = nl_langinfo(CODESET);
+    return codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+  }();
+  return utf8;
+}
+
+// GBK to UTF-8 for a terminal that expects UTF-8; a byte that does not convert goes out as '?'.
+std::string gbkToTerminal(const std::string& gbk) {
+  if (!isUtf8Locale()) return gbk;
+  iconv_t cd = iconv_open("UTF-8", "GBK");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return gbk;
+  std::string out;
+  out.resize(gbk.size() * 2 + 16);
+  char* in = const_cast<char*>(gbk.data());
+  size_t inLeft = gbk.size();
+  char* dst = &out[0];
+  size_t outLeft = out.size();
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1)) break;
+    if (errno == E2BIG) {
+      size_t used = static_cast<size_t>(dst - out.data());
+      out.resize(out.size() * 2);
+      dst = &out[used];
+      outLeft = out.size() - used;
+      continue;
+    }
+    // Invalid or truncated sequence: show one placeholder and skip the byte.
+    if (outLeft == 0) continue;
+    *dst++ = '?';
+    --outLeft;
+    ++in;
+    --inLeft;
+  }
+  iconv_close(cd);
+  out.resize(static_cast<size_t>(dst - out.data()));
+  return out;
+}
+
+bool processExists(uint32_t pid) {
+  return pid != 0 && ::kill(static_cast<pid_t>(pid), 0) == 0;
+}
+
+bool fsyncFolderOf(const std::string& path) {
+  std::string folder = ".";
+  size_t slash = path.rfind('/');
+  if (slash != std::string::npos) folder = slash == 0 ? "/" : path.substr(0, slash);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+// ---- Single instance -------------------------------------------------------------------
+
+NamedMutex::NamedMutex(const std::string& name) {
+  std::string path = runtimeFolder() + "/" + name + ".lock";
+  handle_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+}
+
+NamedMutex::~NamedMutex() {
+  release();
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+void NamedMutex::wait() {
+  if (handle_ < 0) return;
+  while (::flock(static_cast<int>(handle_), LOCK_EX) != 0 && errno == EINTR) {
+  }
+  owned_ = true;
+}
+
+void NamedMutex::release() {
+  if (handle_ >= 0 && owned_) ::flock(static_cast<int>(handle_), LOCK_UN);
+  owned_ = false;
+}
+
+// ---- Processes -------------------------------------------------------------------------
+
+uint32_t findProcessId(const std::string& name) {
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return 0;
+  uint32_t found = 0;
+  while (dirent* entry = ::readdir(proc)) {
+    char* end = nullptr;
+    unsigned long pid = std::strtoul(entry->d_name, &end, 10);
+    if (pid == 0 || *end != '\0') continue;
+    std::string commPath = std::string("/proc/") + entry->d_name + "/comm";
+    FILE* comm = std::fopen(commPath.c_str(), "rb");
+    if (!comm) continue;
+    char buffer[64] = {};
+    size_t n = std::fread(buffer, 1, sizeof buffer - 1, comm);
+    std::fclose(comm);
+    std::string text(buffer, n);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    if (text == name) {
+      found = static_cast<uint32_t>(pid);
+      break;
+    }
+  }
+  ::closedir(proc);
+  return found;
+}
+
+bool canOpenProcessFully(uint32_t pid) { return processExists(pid); }
+
+bool canOpenProcessForTermination(uint32_t pid) { return processExists(pid); }
+
+bool terminateProcess(uint32_t pid, uint32_t* errorCode) {
+  if (::kill(static_cast<pid_t>(pid), SIGKILL) == 0) return true;
+  if (errorCode) *errorCode = static_cast<uint32_t>(errno);
+  return false;
+}
+
+void exitProcessNow(int code) {
+  std::fflush(nullptr);
+  ::_exit(code);
+}
+
+// ---- Embedded payload ------------------------------------------------------------------
+
+Resource findResource(const char* type, int id) {
+  size_t count = 0;
+  const PayloadEntry* entries = kxpatch_payload_entries ? kxpatch_payload_entries(&count) : nullptr;
+  for (size_t i = 0; entries && i < count; ++i) {
+    if (entries[i].id == id && std::strcmp(entries[i].type, type) == 0)
+      return Resource{entries[i].data, entries[i].size};
+  }
+  return Resource{};
+}
+
+// ---- User interface --------------------------------------------------------------------
+
+void messageBox(const std::string& text, const std::string& caption) {
+  std::fflush(stdout);
+  std::string line = gbkToTerminal("[" + caption + "] " + text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+  if (::isatty(STDIN_FILENO)) {
+    int c;
+    while ((c = std::getchar()) != EOF && c != '\n') {
+    }
+  }
+}
+
+void sendLauncherMessage(uint32_t code, const std::string& bytes) {
+  std::string path = runtimeFolder() + "/MOXStartup";
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  std::string datagram(4, '\0');
+  for (int i = 0; i < 4; ++i) datagram[i] = static_cast<char>((code >> (8 * i)) & 0xFF);
+  datagram += bytes;
+  ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
+           sizeof address);
+  ::close(fd);
+}
+
+void setConsoleTitle(const std::string& title) {
+  if (!::isatty(STDOUT_FILENO)) return;
+  std::string escape = "\033]0;" + gbkToTerminal(title) + "\007";
+  std::fwrite(escape.data(), 1, escape.size(), stdout);
+  std::fflush(stdout);
+}
+
+void disableConsoleClose(const std::string&) { ::signal(SIGHUP, SIG_IGN); }
+
+void consoleWrite(const std::string& gbkBytes) {
+  std::string text = gbkToTerminal(gbkBytes);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+// ---- Files and folders -----------------------------------------------------------------
+
+FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+FILE* openFileNarrow(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+bool setFileAttributesNormal(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  if (st.st_mode & S_IWUSR) return true;
+  return ::chmod(path.c_str(), st.st_mode | S_IWUSR) == 0;
+}
+
+bool pathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool renameFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+  int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  if (!synced) return false;
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  fsyncFolderOf(to);
+  return true;
+}
+
+bool flushToDisk(FILE* file) {
+  if (std::fflush(file) != 0) return false;
+  return ::fsync(::fileno(file)) == 0;
+}
+
+std::string currentDirectory() {
+  char buffer[4096];
+  if (!::getcwd(buffer, sizeof buffer)) return std::string();
+  return buffer;
+}
+
+std::string appDataFolder(bool create) {
+  std::string folder;
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config && *config) {
+    folder = config;
+  } else {
+    const char* home = std::getenv("HOME");
+    folder = std::string(home ? home : "") + "/.config";
+  }
+  if (create) ::mkdir(folder.c_str(), 0755);
+  return folder;
+}
+
+std::string tempFolder() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string folder = (dir && *dir) ? dir : "/tmp";
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
+
+int64_t fileSize(FILE* file) {
+  struct stat st {};
+  if (::fstat(::fileno(file), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+// ---- Time ------------------------------------------------------------------------------
+
+SystemTime utcNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  std::tm parts{};
+  ::gmtime_r(&now.tv_sec, &parts);
+  SystemTime t;
+  t.year = parts.tm_year + 1900;
+  t.month = parts.tm_mon + 1;
+  t.dayOfWeek = parts.tm_wday;
+  t.day = parts.tm_mday;
+  t.hour = parts.tm_hour;
+  t.minute = parts.tm_min;
+  t.second = parts.tm_sec;
+  t.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+  return t;
+}
+
+void sleepMs(unsigned milliseconds) {
+  timespec span{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (::nanosleep(&span, &span) != 0 && errno == EINTR) {
+  }
+}
+
+uint32_t tickMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint32_t>(now.tv_sec * 1000ULL + now.tv_nsec / 1000000);
+}
+
+// ---- Identity --------------------------------------------------------------------------
+
+std::string computerName() {
+  char buffer[256] = {};
+  if (::gethostname(buffer, sizeof buffer - 1) != 0) return std::string();
+  return buffer;
+}
+
+std::string userName() {
+  passwd* entry = ::getpwuid(::getuid());
+  return entry && entry->pw_name ? entry->pw_name : std::string();
+}
+
+uint32_t lastErrorCode() { return static_cast<uint32_t>(errno); }
+
+}  // namespace platform

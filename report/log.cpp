@@ -1,0 +1,94 @@
+#include "report/log.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+// Paths longer than this do not fit the wide-character buffer of the original open; they are
+// cut there, as the original cut them.
+constexpr size_t kMaxPathChars = 259;
+constexpr size_t kPackLogLineBytes = 100;
+
+void writeLine(FILE* file, const std::string& text) {
+  if (!text.empty()) std::fwrite(text.data(), text.size(), 1, file);
+  std::fputc('\n', file);
+}
+
+}  // namespace
+
+void writeLog(const std::string& text) {
+  FILE* file = platform::openFileNarrow("updater.log", "ab+");
+  if (!file) return;
+  writeLine(file, text);
+  std::fclose(file);
+}
+
+void appendLogLine(const std::string& path, const std::string& text) {
+  FILE* file = openFileChecked(path, "ab+");
+  if (!file) return;
+  writeLine(file, text);
+  std::fclose(file);
+}
+
+void packLog(const char* format, ...) {
+  FILE* file = platform::openFileNarrow("pack.log", "a+");
+  if (!file) return;
+  char line[kPackLogLineBytes];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  size_t length = n < 0 ? 0 : std::strlen(line);
+  std::fwrite(line, 1, length, file);
+  // Text mode turns LF into CR LF on Windows; write the pair ourselves elsewhere so the file
+  // reads the same on every platform.
+#ifdef _WIN32
+  std::fputs("\n", file);
+#else
+  std::fputs("\r\n", file);
+#endif
+  std::fclose(file);
+}
+
+FILE* openFileChecked(const std::string& path, const char* mode, bool* notOpened) {
+  platform::setFileAttributesNormal(path);
+  std::string limited = path.size() > kMaxPathChars ? path.substr(0, kMaxPathChars) : path;
+  FILE* file = platform::openFile(limited, mode);
+  if (file) return file;
+  if (notOpened) *notOpened = true;
+  if (!platform::pathExists(limited))
+    writeLog(path + " does not exist!");
+  else
+    writeLog(path + " file exist but can not open!");
+  return nullptr;
+}
+
+std::string preferencesPath() {
+  const std::string sep = platform::kPathSeparatorText;
+  return platform::appDataFolder(true) + sep + "Brightfall" + sep + "Halvoreen" + sep +
+         "preferences.xml";
+}
+
+std::string getAccountName() {
+  std::string path = preferencesPath();
+  if (path.size() > kMaxPathChars) path.resize(kMaxPathChars);
+  FILE* file = platform::openFile(path, "rb");
+  if (!file) return std::string();
+  std::string content;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
+  std::fclose(file);
+  static const std::string open = "<accountName>";
+  static const std::string close = "</accountName>";
+  size_t start = content.find(open);
+  if (start == std::string::npos) return std::string();
+  size_t end = content.find(close, start);
+  if (end == std::string::npos) return std::string();
+  size_t stop = end + close.size();
+  if (stop < content.size()) ++stop;
+  return content.substr(start, stop - start);
+}

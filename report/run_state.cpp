@@ -1,0 +1,65 @@
+#include "report/run_state.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/platform.h"
+
+bool autoRun = false;
+int32_t currentPackIndex = 0;
+float packWeights[kPackCount] = {};
+std::string progressLabel;
+int32_t uploadFolderKind = 0;
+
+namespace {
+
+constexpr size_t kProgressBufferBytes = 260;
+
+std::string formatText(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (n <= 0) return std::string();
+  std::string text(static_cast<size_t>(n) + 1, '\0');
+  std::vsnprintf(&text[0], text.size(), format, args);
+  text.resize(static_cast<size_t>(n));
+  return text;
+}
+
+}  // namespace
+
+void reportProgress(const char* format, ...) {
+  if (!autoRun) return;
+  char buffer[kProgressBufferBytes];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (n < 0) return;
+  platform::sendLauncherMessage(kLauncherProgress, buffer);
+}
+
+void notifyLauncher(uint32_t code, const std::string& text) {
+  platform::sendLauncherMessage(code, text);
+}
+
+void consolePrintf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = formatText(format, args);
+  va_end(args);
+  platform::consoleWrite(text);
+}
+
+void showMessage(const std::string& text, const std::string& caption) {
+  platform::messageBox(text, caption);
+}
+
+void resetRunState() {
+  autoRun = false;
+  currentPackIndex = 0;
+  for (float& weight : packWeights) weight = 0.0f;
+  progressLabel.clear();
+  uploadFolderKind = 0;
+}

@@ -1,0 +1,180 @@
+#include "tests/support/test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testing_support {
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "kxtest-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!::mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = buffer.data();
+}
+
+TempDir::~TempDir() { removeTree(path_); }
+
+ScopedCwd::ScopedCwd(const std::string& dir) : previous_(fs::current_path().string()) {
+  fs::current_path(dir);
+}
+
+ScopedCwd::~ScopedCwd() { fs::current_path(previous_); }
+
+ScopedEnv::ScopedEnv(const std::string& name, const char* value) : name_(name) {
+  if (const char* old = std::getenv(name.c_str())) {
+    had_ = true;
+    old_ = old;
+  }
+  if (value)
+    ::setenv(name.c_str(), value, 1);
+  else
+    ::unsetenv(name.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_)
+    ::setenv(name_.c_str(), old_.c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void makeDirs(const std::string& path) { fs::create_directories(path); }
+
+void removeTree(const std::string& path) {
+  std::error_code error;
+  // Folders made read-only by a test would stop the removal.
+  for (auto it = fs::recursive_directory_iterator(path, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error))
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
+  fs::remove_all(path, error);
+}
+
+std::string hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+std::string unhex(const std::string& text) {
+  std::string out;
+  int high = -1;
+  for (char c : text) {
+    int v;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    else continue;
+    if (high < 0) {
+      high = v;
+    } else {
+      out += static_cast<char>(high * 16 + v);
+      high = -1;
+    }
+  }
+  return out;
+}
+
+namespace {
+
+void drain(int fd, std::string& into) {
+  char buffer[65536];
+  ssize_t n = ::read(fd, buffer, sizeof buffer);
+  if (n > 0) into.append(buffer, static_cast<size_t>(n));
+}
+
+}  // namespace
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& cwd,
+                         const std::map<std::string, std::string>& env, int timeoutSeconds) {
+  ProcessResult result;
+  int outPipe[2], errPipe[2];
+  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return result;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(outPipe[1], 1);
+    ::dup2(errPipe[1], 2);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    int devnull = ::open("/dev/null", O_RDONLY);
+    ::dup2(devnull, 0);
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
+    for (const auto& [name, value] : env) {
+      if (value.empty())
+        ::unsetenv(name.c_str());
+      else
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  bool outOpen = true, errOpen = true;
+  while (outOpen || errOpen) {
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int ready = ::poll(fds, 2, 200);
+    if (ready > 0) {
+      for (int i = 0; i < 2; ++i) {
+        if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        std::string& into = i == 0 ? result.out : result.err;
+        size_t before = into.size();
+        drain(fds[i].fd, into);
+        if (into.size() == before) (i == 0 ? outOpen : errOpen) = false;
+      }
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      break;
+    }
+  }
+  ::close(outPipe[0]);
+  ::close(errPipe[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+}  // namespace testing_support
