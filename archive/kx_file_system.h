@@ -1,0 +1,159 @@
+// KXFileSystem: one .kx archive seen through IFileSystem. Opening reads only the central
+// directory and one local header per entry and builds an index; entry data is read on demand
+// through the one read-only handle kept open until closeArchive. The same index is what patch
+// merging, in-memory editing and the archive writer work on.
+//
+// Single-threaded: all operations share the handle's file position.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive/file_system.h"
+#include "archive/kx_format.h"
+#include "sections/binary_block.h"
+
+class WriteHandler;
+
+// "\" becomes "/", runs of "/" become one, then one leading and one trailing "/" are removed.
+[[nodiscard]] std::string normalisePath(const std::string& path);
+
+// One entry of the archive, as indexed from the directory or created in memory.
+struct ArchiveFile {
+  std::string name;            // normalised path, no trailing "/"; empty once erased
+  BlockRef data;               // content attached in memory, or none
+  LocalHeader header_;         // copy of the local header as read from the file
+  DirectoryEntry entry_;       // copy of the directory record (localHeaderOffset -1: not in file)
+  uint32_t newHeaderOffset = 0;  // used only while writing
+  bool storedLoaded = false;     // data holds the entry's bytes exactly as stored
+};
+
+struct FileMapEntry {
+  int32_t index = 0;     // position of the record in `files`
+  int32_t position = 0;  // position of the leaf name in its directory's listing
+};
+
+struct DirectoryListing {
+  std::vector<std::string> names;      // leaf names, version suffix included
+  std::vector<std::string> baseNames;  // the same names cut at their first space
+};
+
+class KXFileSystem : public IFileSystem {
+ public:
+  // Opens and indexes the archive at `path`. A failed open is not reported here: the file
+  // system then behaves as an empty archive (see the log for why).
+  explicit KXFileSystem(const std::string& path);
+  ~KXFileSystem() override;
+  KXFileSystem(const KXFileSystem&) = delete;
+  KXFileSystem& operator=(const KXFileSystem&) = delete;
+
+  // ---- IFileSystem ----
+  FileType getFileType(const std::string& path, FileInfo* info) override;
+  FileType getFileTypeEx(const std::string& path, FileInfo* info) override;
+  std::string formatFileTime(uint64_t value) override;
+  std::vector<std::string> readDirectory(const std::string& path) override;
+  BlockRef readFile(const std::string& directory, int32_t index) override;
+  BlockRef readFile(const std::string& path) override;
+  bool rejectPath(const std::string& path) override;
+  bool storeFile(const std::string& path, BlockRef data, int32_t mode) override;
+  bool rejectPathPair(const std::string& first, const std::string& second) override;
+  bool eraseFileOrDirectory(const std::string& path) override;
+  FILE* openHostFile(const std::string& path, const char* mode) override;
+  std::string emptyPathOf(const std::string& path) override;
+  std::string samePathOf(const std::string& path) override;
+  void ignoreNote(const std::string& note) override;
+  FileSystemRef clone() override;
+  // Reads and decompresses one entry by exact path. The result is not kept: each call reads
+  // the file again. None when the entry is missing, not in the file, uses an unknown method,
+  // lies outside the file or does not inflate to exactly its recorded size.
+  BlockRef readFileInternal(const std::string& path) override;
+
+  // ---- Reading ----
+  const std::string& path() const { return path_; }
+  int32_t entryCount() const { return static_cast<int32_t>(files.size()); }
+  // The records in their current order (directory order after open).
+  const std::vector<ArchiveFile>& records() const { return files; }
+
+  // Opens the file and builds the index; true on success. On an archive already indexed it
+  // only reopens the handle. Failures are logged to "updater.log" in the current directory.
+  bool openZip();
+  // Closes the handle and forgets the whole index, releasing every attached block.
+  void closeArchive();
+  // Reads an entry's bytes as stored (not decompressed), attaches them to its record and
+  // returns them; failures go to "updater.log" and leave the record unchanged.
+  BlockRef readStored(const std::string& name);
+  // Attaches the stored bytes of every record without data, in order, silently; stops at the
+  // first record it cannot load.
+  void loadAllStored();
+  // Inflates the stored bytes of a deflated entry. With `expectedSize` (the entry's recorded
+  // uncompressed size) the stream must produce exactly that many bytes; without it the output
+  // may be at most 30 times the input. Returns none, never a partial result, when the stream is
+  // corrupt, unfinished or too large, so that "failed" stays distinct from "empty".
+  static constexpr int64_t kUnknownSize = -1;
+  BlockRef inflateStored(BlockRef block, int64_t expectedSize = kUnknownSize);
+
+  // Rewrites a caller's path in place: normalised; with stripArchivePrefix, everything up to
+  // and including this archive's own path and one separator is dropped, and a trailing
+  // separator-and-dot is removed.
+  void zip_resolvePath(std::string& path, bool stripArchivePrefix) const;
+  // A path stored in several versions ("p 1", "p 2", ...) is read as version 1.
+  void resolveVersionName(std::string& path) const;
+
+  // ---- Rewriting (merging a patch and writing the result) ----
+  // Merges every record of `patch` into this archive's index (add, replace or delete).
+  bool mergePatch(KXFileSystem& patch);
+  void mergeEntry(const ArchiveFile& patchRecord);
+  // Writes this archive to archivePath + "temp", logging progress to logPath. `patch` (may be
+  // null) is the archive merged before. True only when a complete file was written.
+  bool createNewZip(const std::string& archivePath, const std::string& logPath,
+                    KXFileSystem* patch);
+  void takePatchData(ArchiveFile& record, KXFileSystem* patch);
+  void writeLocalEntry(ArchiveFile& record, WriteHandler& out, uint32_t& runningOffset);
+  void writeDirectoryEntry(ArchiveFile& record, WriteHandler& out, uint32_t& runningOffset);
+  // Appends the failure line and one line of per-entry CRC-32 values of the stored bytes.
+  void logEntryChecksums(const std::string& logPath);
+  // CRC-32 (initial 0) as 8 lower-case hexadecimal digits; "00000000" for no bytes.
+  static std::string checksumText(const void* bytes, size_t length);
+
+  // ---- In-memory editing ----
+  void updateFile(const std::string& path, BlockRef data);
+  void prepareHeader(ArchiveFile& record, bool clearFirst);
+  // Raw deflate (level 6); none when the output would not be smaller than the input + 1.
+  static BlockRef compressEntry(const BlockRef& block);
+
+ private:
+  void closeHandle();
+  // Opens path_ for reading when no handle is open; false when that fails.
+  [[nodiscard]] bool ensureHandle();
+  // Builds the index from the open handle; logs, closes and returns false on a bad archive.
+  [[nodiscard]] bool readIndex();
+  void indexRecord(const DirectoryEntry& entry, const LocalHeader& header, std::string name);
+  // Why a record's stored bytes could not be loaded; each maps to one "updater.log" line.
+  enum class StoredStatus { Ok, NotInFile, OpenFailed, SeekFailed, BadMethod, AllocFailed,
+                            ReadFailed };
+  // Loads the record's stored bytes through the handle (opening it when closed), checking
+  // `method` as the caller's rule requires, and attaches them. Writes no log line.
+  StoredStatus loadStored(ArchiveFile& record, uint16_t method);
+  // Seeks to the record's data; false when it would start outside the archive or the seek
+  // fails. Sets *dataEnd to where the stored bytes end (may lie past the archive's end).
+  [[nodiscard]] bool seekToData(const ArchiveFile& record, int64_t* dataEnd);
+  // Content of a deflated entry from its stored bytes, exactly entry_.uncompressedSize long.
+  static BlockRef inflateEntry(const ArchiveFile& record, const unsigned char* stored,
+                               size_t storedLength);
+  // The record a path names after fileMap_ lookup, or nullptr.
+  ArchiveFile* findRecord(const std::string& exactPath);
+  FileType probeNestedArchive(const ArchiveFile& record);
+
+  std::string path_;
+  FILE* file_ = nullptr;
+  int32_t archiveSize = 0;
+  std::vector<ArchiveFile> files;
+  std::map<std::string, FileMapEntry> fileMap_;
+  std::map<std::string, DirectoryListing> directories;
+  std::map<std::string, int32_t> versionCounts;
+};
+
+using KXFileSystemRef = RefPtr<KXFileSystem>;

@@ -1,0 +1,290 @@
+// Reading entries out of an indexed .kx archive: whole entries (decompressed or as stored),
+// directory listings and the type of a path.
+#include "archive/kx_file_system.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/dos_time.h"
+#include "archive/inflate.h"
+#include "report/log.h"
+
+namespace {
+
+constexpr const char* kReaderLog = "updater.log";
+constexpr const char* kReadLabel = "BinaryBlock/ZipRead";
+
+// Deflate cannot expand one input byte to more than 1032 output bytes, so a recorded size
+// beyond that is a damaged record and is refused before anything is allocated for it.
+constexpr uint64_t kMaxDeflateRatio = 1032;
+// Without a recorded size, stored bytes are trusted to grow at most this much.
+constexpr int64_t kUnknownSizeRatio = 30;
+constexpr int64_t kMaxBlockLength = 0x7FFFFFFF;
+
+bool isKnownMethod(uint16_t method) {
+  return method == kMethodStored || method == kMethodDeflated;
+}
+
+bool startsWithPK(const unsigned char* bytes) { return bytes[0] == 'P' && bytes[1] == 'K'; }
+
+}  // namespace
+
+ArchiveFile* KXFileSystem::findRecord(const std::string& exactPath) {
+  auto it = fileMap_.find(exactPath);
+  if (it == fileMap_.end()) return nullptr;
+  const int32_t index = it->second.index;
+  if (index < 0 || static_cast<size_t>(index) >= files.size()) return nullptr;
+  return &files[static_cast<size_t>(index)];
+}
+
+bool KXFileSystem::seekToData(const ArchiveFile& record, int64_t* dataEnd) {
+  const DirectoryEntry& e = record.entry_;
+  if (e.localHeaderOffset < 0) return false;
+  const int64_t start = static_cast<int64_t>(e.localHeaderOffset) +
+                        static_cast<int64_t>(kLocalHeaderSize) + e.fileNameLength +
+                        e.extraFieldLength;
+  if (start > archiveSize) return false;
+  *dataEnd = start + static_cast<int64_t>(e.compressedSize);
+  return std::fseek(file_, static_cast<long>(start), SEEK_SET) == 0;
+}
+
+KXFileSystem::StoredStatus KXFileSystem::loadStored(ArchiveFile& record, uint16_t method) {
+  if (record.entry_.localHeaderOffset < 0) return StoredStatus::NotInFile;
+  if (!ensureHandle()) return StoredStatus::OpenFailed;
+  int64_t dataEnd = 0;
+  if (!seekToData(record, &dataEnd)) return StoredStatus::SeekFailed;
+  if (!isKnownMethod(method)) return StoredStatus::BadMethod;
+  // Stored bytes past the end of the archive are a short read; refuse them before allocating.
+  if (dataEnd > archiveSize) return StoredStatus::ReadFailed;
+  const uint32_t length = record.entry_.compressedSize;
+  BlockRef block(new BinaryBlock(nullptr, static_cast<int32_t>(length), kReadLabel));
+  if (static_cast<uint32_t>(block->length()) != length) return StoredStatus::AllocFailed;
+  if (length > 0 && std::fread(block->data(), 1, length, file_) != length)
+    return StoredStatus::ReadFailed;
+  record.data = block;
+  record.storedLoaded = true;
+  return StoredStatus::Ok;
+}
+
+BlockRef KXFileSystem::inflateEntry(const ArchiveFile& record, const unsigned char* stored,
+                                    size_t storedLength) {
+  const uint64_t expected = record.entry_.uncompressedSize;
+  if (expected > static_cast<uint64_t>(kMaxBlockLength) ||
+      expected > storedLength * kMaxDeflateRatio + kMaxDeflateRatio)
+    return BlockRef();
+  BlockRef out(new BinaryBlock(nullptr, static_cast<int32_t>(expected), kReadLabel));
+  if (static_cast<uint64_t>(out->length()) != expected) return BlockRef();
+  size_t produced = 0;
+  // The stream must end exactly at the recorded size: a shorter result would hand out bytes
+  // the stream never produced, a longer one does not fit and fails as OutputFull.
+  if (inflateRaw(stored, storedLength, out->data(), expected, &produced) !=
+          InflateStatus::Complete ||
+      produced != expected)
+    return BlockRef();
+  return out;
+}
+
+BlockRef KXFileSystem::readFile(const std::string& path) {
+  std::string resolved = path;
+  zip_resolvePath(resolved, false);
+  return readFileInternal(resolved);
+}
+
+BlockRef KXFileSystem::readFile(const std::string& directory, int32_t index) {
+  std::string resolved = directory;
+  zip_resolvePath(resolved, false);
+  auto it = directories.find(resolved);
+  if (it == directories.end() || index < 0 ||
+      static_cast<size_t>(index) >= it->second.names.size())
+    return BlockRef();
+  const std::string& leaf = it->second.names[static_cast<size_t>(index)];
+  return readFileInternal(resolved.empty() ? leaf : resolved + "/" + leaf);
+}
+
+BlockRef KXFileSystem::readFileInternal(const std::string& path) {
+  std::string resolved = path;
+  resolveVersionName(resolved);
+  ArchiveFile* record = findRecord(resolved);
+  if (!record || record->entry_.localHeaderOffset < 0) return BlockRef();
+  const DirectoryEntry& e = record->entry_;
+
+  if (record->data) {
+    // Attached stored bytes of a deflated entry are not its content: hand out the content.
+    if (record->storedLoaded && e.compressionMethod == kMethodDeflated)
+      return inflateEntry(*record, record->data->data(),
+                          static_cast<size_t>(record->data->length()));
+    return record->data;
+  }
+
+  if (!file_ && !openZip()) return BlockRef();
+  // openZip on a closed archive may have emptied the index; look again.
+  record = findRecord(resolved);
+  if (!record) return BlockRef();
+  int64_t dataEnd = 0;
+  if (!seekToData(*record, &dataEnd)) return BlockRef();
+  if (!isKnownMethod(e.compressionMethod) || dataEnd > archiveSize) return BlockRef();
+
+  BlockRef stored(new BinaryBlock(nullptr, static_cast<int32_t>(e.compressedSize), kReadLabel));
+  if (static_cast<uint32_t>(stored->length()) != e.compressedSize) return BlockRef();
+  if (e.compressedSize > 0 &&
+      std::fread(stored->data(), 1, e.compressedSize, file_) != e.compressedSize)
+    return BlockRef();
+  if (e.compressionMethod == kMethodStored) return stored;
+  return inflateEntry(*record, stored->data(), static_cast<size_t>(stored->length()));
+}
+
+BlockRef KXFileSystem::readStored(const std::string& name) {
+  if (path_.empty()) {
+    appendLogLine(kReaderLog, "error:this->path_ is NULL");
+    return BlockRef();
+  }
+  std::string resolved = name;
+  resolveVersionName(resolved);
+  ArchiveFile* record = findRecord(resolved);
+  if (!record) {
+    appendLogLine(kReaderLog, "error:file is missing in fileMap");
+    return BlockRef();
+  }
+  switch (loadStored(*record, record->header_.compressionMethod)) {
+    case StoredStatus::Ok:
+      return record->data;
+    case StoredStatus::NotInFile:
+      appendLogLine(kReaderLog, "error:localHeaderOffset is less than zero");
+      break;
+    case StoredStatus::OpenFailed:
+      appendLogLine(kReaderLog, "failed to open file:" + path_);
+      break;
+    case StoredStatus::SeekFailed:
+      appendLogLine(kReaderLog, "KXFileSystem::readFile Failed to seek past local header");
+      break;
+    case StoredStatus::BadMethod:
+      appendLogLine(kReaderLog, "KXFileSystem::readFile Compression method  not yet supported");
+      break;
+    case StoredStatus::AllocFailed:
+      appendLogLine(kReaderLog, "KXFileSystem::readFile Failed to alloc data buffer");
+      break;
+    case StoredStatus::ReadFailed:
+      appendLogLine(kReaderLog, "KXFileSystem::readFile Data read error");
+      break;
+  }
+  return BlockRef();
+}
+
+void KXFileSystem::loadAllStored() {
+  for (ArchiveFile& record : files) {
+    if (record.data || record.name.empty()) continue;
+    if (loadStored(record, record.entry_.compressionMethod) != StoredStatus::Ok) return;
+  }
+}
+
+BlockRef KXFileSystem::inflateStored(BlockRef block, int64_t expectedSize) {
+  BlockRef input = std::move(block);  // the caller's reference ends here
+  if (!input) return BlockRef();
+  const int64_t inLength = input->length();
+  int64_t capacity = expectedSize;
+  if (capacity < 0) capacity = std::min(inLength * kUnknownSizeRatio, kMaxBlockLength);
+  if (capacity > kMaxBlockLength ||
+      static_cast<uint64_t>(capacity) >
+          static_cast<uint64_t>(inLength) * kMaxDeflateRatio + kMaxDeflateRatio)
+    return BlockRef();
+  BlockRef out(new BinaryBlock(nullptr, static_cast<int32_t>(capacity), kReadLabel));
+  if (out->length() != capacity) return BlockRef();
+  size_t produced = 0;
+  if (inflateRaw(input->data(), static_cast<size_t>(inLength), out->data(),
+                 static_cast<size_t>(capacity), &produced) != InflateStatus::Complete)
+    return BlockRef();
+  if (expectedSize >= 0 && static_cast<int64_t>(produced) != expectedSize) return BlockRef();
+  if (static_cast<int64_t>(produced) == capacity) return out;
+  return BlockRef(new BinaryBlock(out->data(), static_cast<int32_t>(produced), kReadLabel));
+}
+
+std::vector<std::string> KXFileSystem::readDirectory(const std::string& path) {
+  std::string resolved = path;
+  zip_resolvePath(resolved, false);
+  auto it = directories.find(resolved);
+  if (it == directories.end()) return {};
+  return it->second.baseNames;
+}
+
+FileType KXFileSystem::getFileType(const std::string& path, FileInfo* info) {
+  std::string resolved = path;
+  zip_resolvePath(resolved, true);
+  const ArchiveFile* record = findRecord(resolved);
+  if (!record) return FileType::NotFound;
+  if (info) {
+    info->size = record->entry_.uncompressedSize;
+    uint64_t time = 0;
+    if (!dosDateTimeToFileTime(record->entry_.date, record->entry_.time, &time)) time = 0;
+    info->creationTime = info->accessTime = info->modificationTime = time;
+  }
+  return directories.count(resolved) ? FileType::Directory : FileType::File;
+}
+
+FileType KXFileSystem::getFileTypeEx(const std::string& path, FileInfo* info) {
+  std::string resolved = path;
+  zip_resolvePath(resolved, true);
+  resolveVersionName(resolved);
+  const ArchiveFile* record = findRecord(resolved);
+  if (!record) return FileType::NotFound;
+  if (directories.count(resolved)) return FileType::Directory;
+  if (info) {
+    info->size = record->entry_.uncompressedSize;
+    const uint64_t stamp =
+        (static_cast<uint32_t>(record->entry_.date) << 16) | record->entry_.time;
+    info->creationTime = info->accessTime = info->modificationTime = stamp;
+  }
+  if (record->data) return probeNestedArchive(*record);
+
+  if (!file_ && !openZip()) return FileType::NotFound;
+  record = findRecord(resolved);
+  if (!record) return FileType::NotFound;
+  return probeNestedArchive(*record);
+}
+
+// Whether the content begins with "PK", looking at as little of it as possible.
+FileType KXFileSystem::probeNestedArchive(const ArchiveFile& record) {
+  const DirectoryEntry& e = record.entry_;
+  unsigned char head[2] = {0, 0};
+
+  if (record.data) {
+    const unsigned char* bytes = record.data->data();
+    const size_t length = static_cast<size_t>(record.data->length());
+    if (e.compressionMethod != kMethodDeflated)
+      return length > 2 && startsWithPK(bytes) ? FileType::Archive : FileType::File;
+    size_t offset = 0;
+    auto feed = [&](unsigned char* buffer, size_t capacity) {
+      const size_t n = std::min(capacity, length - offset);
+      if (n > 0) std::memcpy(buffer, bytes + offset, n);
+      offset += n;
+      return n;
+    };
+    int code = Z_OK;
+    const size_t produced = inflatePrefix(feed, 16, head, 2, &code);
+    return code == Z_OK && produced == 2 && startsWithPK(head) ? FileType::Archive
+                                                               : FileType::File;
+  }
+
+  int64_t dataEnd = 0;
+  if (!seekToData(record, &dataEnd) || e.uncompressedSize == 0) return FileType::File;
+  // Never read past the entry's stored bytes or the archive's end.
+  const int64_t available = std::min<int64_t>(dataEnd, archiveSize) -
+                            (dataEnd - static_cast<int64_t>(e.compressedSize));
+  if (available <= 0) return FileType::File;
+  size_t remaining = static_cast<size_t>(available);
+  size_t produced = 0;
+  if (e.compressionMethod == kMethodDeflated) {
+    auto feed = [&](unsigned char* buffer, size_t capacity) {
+      const size_t want = std::min(capacity, remaining);
+      const size_t got = want > 0 ? std::fread(buffer, 1, want, file_) : 0;
+      remaining -= got;
+      return got;
+    };
+    int code = Z_OK;
+    produced = inflatePrefix(feed, 2, head, 2, &code);
+  } else if (remaining >= 2) {
+    produced = std::fread(head, 1, 2, file_);
+  }
+  return produced == 2 && startsWithPK(head) ? FileType::Archive : FileType::File;
+}
