@@ -1,0 +1,44 @@
+// Run step 10: the launcher hears "Finish", a failed pack update sends the run log away, and
+// the user sees the first failure or the run log gets its success line.
+#include <string>
+
+#include "app/run_text.h"
+#include "app/stages.h"
+
+#if __has_include("report/upload.h") && __has_include("report/system_info.h")
+#include "report/system_info.h"
+#include "report/upload.h"
+#define KX_HAVE_UPLOAD 1
+#endif
+
+namespace {
+
+#ifndef KX_HAVE_UPLOAD
+// Stand-ins until the report library offers the system report and the upload.
+std::string getSystemInfo() { return std::string(); }
+std::string getLogTimeName() { return std::string(); }
+void uploadLog(const std::string&, const std::string&, const std::string&) {}
+#endif
+
+void uploadRunLog(const RunContext& ctx) {
+  appendLogLine(ctx.runLogPath, getSystemInfo());
+  const std::string remoteName = ctx.computerName + "_" + getLogTimeName() + ".log";
+  const std::string folder =
+      uploadFolderKind == 2 ? std::string("updaterLog2_") + newVersion : ctx.uploadFolderName;
+  uploadLog(folder, ctx.runLogPath, remoteName);
+}
+
+}  // namespace
+
+bool completeRun(RunContext& ctx) {
+  reportProgress("Finish");
+  if (ctx.uploadNeeded) uploadRunLog(ctx);
+  if (!autoRun && ctx.failureBits != 0) {
+    // The lowest set bit of failureBits is always the first message added.
+    showMessage(ctx.failureMessages.front(), "更新失败!");
+    return false;
+  }
+  logRun(ctx, std::string("--------update successful，new version: v") + newVersion +
+                  "--------");
+  return true;
+}

@@ -1,0 +1,160 @@
+// Run step 8: the loose files of bin and cache are written (or, for an empty entry, deleted)
+// from their payload archives; the new game executable is checked against the table.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/run_text.h"
+#include "app/stages.h"
+#include "archive/kx_file_system.h"
+#include "integrity/check_table.h"
+#include "integrity/fingerprint.h"
+
+namespace {
+
+constexpr const char* kGameExe = "mox.exe";
+
+enum class EntryResult { kDone, kStopRun };
+
+// An entry may only name a file inside its folder: a ".." segment, an absolute path or a
+// drive letter would let a damaged or hostile archive write anywhere the user can.
+bool staysInsideFolder(const std::string& name) {
+  if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
+  if (name.find(':') != std::string::npos) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+std::string targetPath(const std::string& folder, const std::string& name) {
+  std::string relative = name;
+  for (char& c : relative)
+    if (c == '/') c = platform::kPathSeparator;
+  return joinPath(folder, relative);
+}
+
+// The entry's content decompressed by its method. An entry that declares no bytes is empty
+// content (a deletion); one that cannot be read or inflated gives false, never empty content.
+bool entryContent(KXFileSystem& archive, const ArchiveFile& record, BlockRef& content) {
+  if (record.entry_.uncompressedSize == 0) {
+    content = BinaryBlock::fromString(std::string(), "BinaryBlock/ZipRead");
+    return true;
+  }
+  content = archive.readFileInternal(record.name);
+  return content && static_cast<uint32_t>(content->length()) == record.entry_.uncompressedSize;
+}
+
+// Writes `content` whole to `target`; false when the file cannot be created. A short write is
+// logged: the file is then not what the archive holds.
+bool writeTarget(const RunContext& ctx, const std::string& target, const BlockRef& content) {
+  FILE* file = platform::openFile(target, "wb+");
+  if (!file) return false;
+  bool written = content->length() == 0 ||
+                 std::fwrite(content->data(), static_cast<size_t>(content->length()), 1, file) == 1;
+  if (std::fclose(file) != 0) written = false;
+  if (!written) logRun(ctx, std::string(packTitle) + "->write failed: " + target);
+  return true;
+}
+
+void deleteTarget(const RunContext& ctx, const std::string& target) {
+  logRun(ctx, std::string(packTitle) + "->delete file: " + target);
+  printTitled("->删除" + escapePercent(target) + "完成!\n");
+  platform::deleteFile(target);
+}
+
+// The rule for every entry but the game executable.
+void updateOrdinaryEntry(const RunContext& ctx, const std::string& target, const BlockRef& content) {
+  if (content->length() == 0) {
+    platform::deleteFile(target);
+    logRun(ctx, std::string(packTitle) + "->delete file: " + target);
+    printTitled("->删除" + escapePercent(target) + "完成!\n");
+    return;
+  }
+  if (!writeTarget(ctx, target, content)) {
+    logRun(ctx, std::string(packTitle) + "->can not open file: " + target + "\n");
+    return;
+  }
+  logRun(ctx, std::string(packTitle) + "->update file: " + target);
+  printTitled("->更新" + escapePercent(target) + "完成!\n");
+}
+
+void logSizeBefore(const RunContext& ctx, const std::string& target) {
+  logRun(ctx, std::string(packTitle) + "->size of " + "bin\\" + kGameExe +
+                  " before update: " + getFileSizeValue(target));
+}
+
+// The game executable: its new content must carry the table's fingerprint for newVersion; a
+// mismatch is reported at the end, the file is written all the same.
+EntryResult updateGameExecutable(RunContext& ctx, const std::string& target,
+                                 const BlockRef& content) {
+  if (!platform::pathExists(target)) logRun(ctx, target + " not exist before update!");
+  logSizeBefore(ctx, target);
+  if (content->length() == 0) {
+    deleteTarget(ctx, target);
+    return EntryResult::kDone;
+  }
+  const std::string expected = getCheckValue(ctx.checkTable, std::string("mox") + newVersion,
+                                             "Halvoreen\\bin\\mox.exe");
+  const std::string actual =
+      getBufferCRC32Value(content->data(), static_cast<uint32_t>(content->length()));
+  if (expected != actual) {
+    logSizeBefore(ctx, target);
+    logRun(ctx, std::string("failed to update bin\\mox.exe: ") + "from " + oldVersion + "to " +
+                    newVersion);
+    logRun(ctx, "server MD5:" + expected + "\ndest MD5: " + actual + "\n" + ctx.accountName);
+    ctx.addFailure("bin\\mox.exe文件更新错误!");
+  } else {
+    logRun(ctx, std::string(packTitle) + "->check success: " + target);
+  }
+  if (!writeTarget(ctx, target, content)) {
+    logRun(ctx, std::string(packTitle) + "->can not open file: " + target);
+    const std::string caption = std::string(packTitle) + "->无法打开文件:" + target;
+    showMessage(caption + ", 请检查目录或权限!", caption);
+    return EntryResult::kStopRun;
+  }
+  logRun(ctx, std::string(packTitle) + "->update file: " + target);
+  printTitled("->更新" + escapePercent(target) + "完成!\n");
+  return EntryResult::kDone;
+}
+
+// Applies every entry of one payload archive to `folder`; false when the run must end.
+bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::string& folder,
+                  bool gameExecutableSpecial) {
+  const std::string archivePath = joinPath(ctx.installDir, archiveName);
+  RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(archivePath);
+  for (const ArchiveFile& record : archive->records()) {
+    if (!staysInsideFolder(record.name)) {
+      logRun(ctx, std::string(packTitle) + "->refused entry outside its folder: " + record.name);
+      continue;
+    }
+    const std::string target = targetPath(folder, record.name);
+    platform::setFileAttributesNormal(target);
+    BlockRef content;
+    if (!entryContent(*archive, record, content)) {
+      logRun(ctx, std::string(packTitle) + "->can not read " + record.name + " from " +
+                      archivePath + ", not updated: " + target);
+      continue;
+    }
+    if (gameExecutableSpecial && record.name == kGameExe) {
+      if (updateGameExecutable(ctx, target, content) == EntryResult::kStopRun) return false;
+    } else {
+      updateOrdinaryEntry(ctx, target, content);
+    }
+  }
+  archive->closeArchive();
+  platform::deleteFile(archivePath);
+  return true;
+}
+
+}  // namespace
+
+bool updateLooseFiles(RunContext& ctx) {
+  if (!applyArchive(ctx, "binTemp.kx", joinPath(ctx.installDir, "bin"), true)) return false;
+  applyArchive(ctx, "cacheTemp.kx", joinPath(ctx.installDir, "cache"), false);
+  return true;
+}

@@ -1,0 +1,217 @@
+// Run step 9: each of the six packs is checked against the table, merged with its patch
+// archive, rewritten, swapped into place and checked again.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/run_text.h"
+#include "app/stages.h"
+#include "archive/kx_file_system.h"
+#include "integrity/check_table.h"
+#include "integrity/fingerprint.h"
+
+namespace {
+
+struct PackJob {
+  const char* patchName;
+  const char* packName;
+  float weightFactor;
+  bool secondGroup;
+};
+
+constexpr PackJob kPackJobs[kPackCount] = {
+    {"qdres_packedTemp.kx", "qdres_packed.kx", 1.0f, false},
+    {"gameRes_packedTemp.kx", "gameRes_packed.kx", 2.0f, false},
+    {"kxres_packedTemp.kx", "kxres_packed.kx", 4.0f, false},
+    {"res_packedTemp.kx", "res_packed.kx", 8.0f, false},
+    {"vemo_packedTemp.kx", "vemo_packed.kx", 0.5f, true},
+    {"CN_packedTemp.kx", "CN_packed.kx", 2.5f, true},
+};
+
+// The one first-group pack that may be absent and is updated whenever it is not yet new.
+constexpr const char* kLenientPack = "kxres_packed.kx";
+
+// Versions above 1.051 carry size-plus-CRC fingerprints for the large packs; the comparison
+// covers the terminating zero, as the table's producer did.
+bool sortsAboveSizeOnlyEra(const char* version) {
+  return std::memcmp(version, "1.051", 6) > 0;
+}
+
+std::string firstGroupFingerprint(const std::string& path, const char* version) {
+  return sortsAboveSizeOnlyEra(version) ? getSizeCRC32Value(path) : getFileSizeValue(path);
+}
+
+// Shares 80 launcher points among the packs that have a patch, in proportion to their
+// factors. With no patch at all every weight is 0 rather than a division by zero.
+void computePackWeights(const RunContext& ctx) {
+  float total = 0.0f;
+  for (int i = 0; i < kPackCount; ++i)
+    if (ctx.patchPresent[i]) total += kPackJobs[i].weightFactor;
+  for (int i = 0; i < kPackCount; ++i) {
+    const float factor = ctx.patchPresent[i] ? kPackJobs[i].weightFactor : 0.0f;
+    packWeights[i] = total > 0.0f ? factor / total * 80.0f : 0.0f;
+  }
+}
+
+float currentWeight() { return packWeights[currentPackIndex]; }
+
+struct PackPaths {
+  std::string pack;
+  std::string patch;
+};
+
+void reportMissing(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
+  logRun(ctx, paths.pack + (job.secondGroup ? "not exist before update!"
+                                            : " not exist before update!"));
+  ctx.addFailure(paths.pack + "文件缺失，无法更新!");
+  printTitled("->" + escapePercent(paths.pack) + "缺少文件，无法更新!\n");
+}
+
+void reportDamaged(RunContext& ctx, const PackJob& job, const PackPaths& paths,
+                   const std::string& local, const std::string& oldStandard) {
+  logRun(ctx, paths.pack + " damaged before update!");
+  if (job.secondGroup) {
+    logRun(ctx, "localCRC32 : " + local);
+    logRun(ctx, "oldStandard: " + oldStandard);
+    ctx.addFailure(paths.pack + "文件损坏，无法更新!!");
+    consolePrintf((escapePercent(paths.pack) + "文件损坏，无法更新!\n").c_str());
+  } else {
+    logRun(ctx, "oldStandardMD5: " + oldStandard);
+    logRun(ctx, "localFileSize : " + local);
+    ctx.addFailure(paths.pack + "文件损坏，无法更新!");
+    consolePrintf((escapePercent(paths.pack) + "已经损坏，无法更新!\n").c_str());
+  }
+}
+
+// The rewritten pack did not come out as the new version.
+void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& paths,
+                          const std::string& newStandard, const std::string& result) {
+  const std::string pack = job.packName;
+  if (job.secondGroup) {
+    const std::string size = getFileSizeValue(paths.pack);
+    logRun(ctx, size);
+    logRun(ctx, "standardMD5:" + newStandard + "\nfileMD5    :" + result + "\nfileSize: " +
+                    getFileSizeValue(paths.pack));
+    logRun(ctx, "MD5 check failed ......\n" + std::string(packTitle) + "->update failed : " +
+                    pack + "!\n" + ctx.accountName);
+    RefPtr<KXFileSystem> rewritten = makeRef<KXFileSystem>(paths.pack);
+    rewritten->logEntryChecksums(ctx.runLogPath);
+    rewritten->closeArchive();
+    uploadFolderKind = 2;
+  } else {
+    logRun(ctx, "standardSize:" + newStandard + "\nfileSize    : " + result);
+    logRun(ctx, "MD5 check failed......\n" + std::string(packTitle) + "->failed to update: " +
+                    pack + "\n" + ctx.accountName);
+  }
+  ctx.uploadNeeded = true;
+  ctx.addFailure(paths.pack + "文件更新错误!");
+  printTitled("->更新" + pack + "失败!\n");
+}
+
+// Puts the rewritten archive in the pack's place and checks it. The new file is flushed and
+// renamed over the old one in one step, so a failure at any point leaves a whole pack behind.
+void swapInAndVerify(RunContext& ctx, const PackJob& job, const PackPaths& paths,
+                     const std::string& newStandard) {
+  const std::string pack = job.packName;
+  const std::string rewritten = paths.pack + "temp";
+  if (!platform::replaceFile(rewritten, paths.pack))
+    logRun(ctx, std::string(packTitle) + "->can not replace " + paths.pack + " with " + rewritten);
+  if (job.secondGroup)
+    logRun(ctx, std::string(packTitle) + "->create successful: " + pack + "!");
+  else
+    logRun(ctx, std::string(packTitle) + "->create file: " + pack);
+  const std::string result = job.secondGroup ? getCRC32Value(paths.pack)
+                                             : firstGroupFingerprint(paths.pack, newVersion);
+  if (result == newStandard) {
+    printTitled("->更新" + pack + "完成!\n");
+    logRun(ctx, std::string(packTitle) + "->update successful: " + pack + "!");
+    return;
+  }
+  reportResultMismatch(ctx, job, paths, newStandard, result);
+}
+
+// Merges the patch into the pack and rewrites it. Returns without touching the pack when the
+// patch is empty.
+void updatePack(RunContext& ctx, const PackJob& job, const PackPaths& paths,
+                const std::string& newStandard) {
+  const std::string pack = job.packName;
+  RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(paths.patch);
+  if (patch->entryCount() == 0) {
+    patch->closeArchive();
+    printTitled("->不更新" + pack + "!\n");
+    logRun(ctx, std::string(packTitle) + "->do not update: " + pack + "!");
+    return;
+  }
+  progressLabel = std::string(packTitle) + "->更新" + pack + "...";
+  printTitled("->更新" + pack + "...1%%\r");
+  reportProgress("%.1f", currentWeight() * 0.02);
+  logRun(ctx, std::string(packTitle) + "->update " + pack + " ......");
+
+  RefPtr<KXFileSystem> installed = makeRef<KXFileSystem>(paths.pack);
+  printTitled("->更新" + pack + "...16%%\r");
+  reportProgress("%.1f", currentWeight() * 0.05);
+  installed->mergePatch(*patch);
+  printTitled("->更新" + pack + "...66%%\r");
+  reportProgress("%.1f", currentWeight() * 0.05);
+  const bool rewritten = installed->createNewZip(paths.pack, ctx.runLogPath, patch.get());
+  installed->closeArchive();
+  patch->closeArchive();
+  printTitled("->更新" + pack + "...100%%\n");
+
+  if (rewritten) {
+    swapInAndVerify(ctx, job, paths, newStandard);
+    return;
+  }
+  logRun(ctx, std::string(packTitle) + "->update failed: " + pack + "!\n" + ctx.accountName);
+  ctx.addFailure(paths.pack + "文件更新失败!");
+  ctx.uploadNeeded = true;
+  printTitled("->更新" + pack + "失败, 请重新更新!\n");
+}
+
+void processJob(RunContext& ctx, const PackJob& job) {
+  ++currentPackIndex;
+  const std::string pack = job.packName;
+  const PackPaths paths{joinPath(ctx.installDir, pack), joinPath(ctx.installDir, job.patchName)};
+  const bool lenient = !job.secondGroup && pack == kLenientPack;
+  platform::setFileAttributesNormal(paths.pack);
+
+  std::string local;
+  if (job.secondGroup) {
+    logRun(ctx, std::string(packTitle) + "->size of " + pack + " before update: " +
+                    getFileSizeValue(paths.pack));
+  } else {
+    local = firstGroupFingerprint(paths.pack, oldVersion);
+    logRun(ctx, std::string(packTitle) + "->size of " + pack + " before update: " + local);
+  }
+
+  if (!lenient && !platform::pathExists(paths.pack)) {
+    reportMissing(ctx, job, paths);
+  } else {
+    if (job.secondGroup) local = getCRC32Value(paths.pack);
+    const std::string key = "Halvoreen\\" + pack;
+    const std::string oldStandard =
+        getCheckValue(ctx.checkTable, std::string("mox") + oldVersion, key);
+    const std::string newStandard =
+        getCheckValue(ctx.checkTable, std::string("mox") + newVersion, key);
+    if (!lenient && local != oldStandard && local != newStandard) {
+      reportDamaged(ctx, job, paths, local, oldStandard);
+    } else if (local == oldStandard || (lenient && local != newStandard)) {
+      updatePack(ctx, job, paths, newStandard);
+    }
+  }
+  platform::deleteFile(paths.patch);
+
+  float total = 20.0f;
+  for (int i = 0; i <= currentPackIndex; ++i) total += packWeights[i];
+  reportProgress("T%.1f", total);
+}
+
+}  // namespace
+
+void patchPacks(RunContext& ctx) {
+  currentPackIndex = -1;
+  reportProgress("5.0");
+  if (autoRun) computePackWeights(ctx);
+  ctx.uploadNeeded = false;
+  for (const PackJob& job : kPackJobs) processJob(ctx, job);
+}

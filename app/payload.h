@@ -1,0 +1,37 @@
+// The installer's embedded payload: resources of type "KX" with numeric ids.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+// Resource ids of the payload. The archives are written to installDir, the check table to
+// binDir as "MD5.txt".
+enum PayloadId : int {
+  kPayloadQdres = 122,
+  kPayloadGameRes = 123,
+  kPayloadRes = 124,
+  kPayloadKxres = 125,
+  kPayloadCheckTable = 220,
+  kPayloadVemo = 226,
+  kPayloadBin = 228,
+  kPayloadCache = 229,
+  kPayloadCN = 230,
+};
+
+// A copy of one resource. `bytes` is one byte longer than the resource and zero-filled, so a
+// text payload (the check table) is terminated; it is empty when the resource is absent.
+struct Payload {
+  std::vector<char> bytes;
+  size_t size = 0;
+};
+
+// Finds the "KX" resource `id` of the running executable and copies it.
+//
+// Test hook: when the build defines KXPATCH_PAYLOAD_OVERRIDE (POSIX builds do) and the
+// environment variable KXPATCH_TEST_PAYLOAD_DIR names a folder, the payload is read from the
+// file of that folder that the build would embed for `id` (the names of cmake/Payload.cmake);
+// a missing file is an absent resource. Unset, the embedded payload is used as always.
+[[nodiscard]] Payload loadPayload(int id);
+
+// The file name the build embeds for `id` ("" for an unknown id).
+[[nodiscard]] const char* payloadFileName(int id);

@@ -1,0 +1,116 @@
+// Run step 7: the payload is written out as temporary archives in the installation folder and
+// the check table as bin/MD5.txt, which is then read back as the run's table text.
+#include <cstdio>
+#include <string>
+
+#include "app/payload.h"
+#include "app/preflight.h"
+#include "app/run_text.h"
+#include "app/stages.h"
+
+namespace {
+
+constexpr size_t kEmptyArchiveBytes = 22;
+// The res patch can be large; it is written in blocks with a progress line each.
+constexpr size_t kResBlockBytes = 31457280;
+
+struct ExtractRow {
+  int id;
+  const char* fileName;
+  const char* progressFormat;  // console text after the file
+  int packIndex;               // patchPresent flag set by the file, -1 for none
+  const char* launcherText;    // nullptr for none
+};
+
+constexpr ExtractRow kRows[] = {
+    {kPayloadQdres, "qdres_packedTemp.kx", "->准备更新...10%%\r", 0, "1.0"},
+    {kPayloadGameRes, "gameRes_packedTemp.kx", "->准备更新...15%%\r", 1, "1.0"},
+    {kPayloadKxres, "kxres_packedTemp.kx", "->准备更新...20%%\r", 2, "1.0"},
+    {kPayloadRes, "res_packedTemp.kx", "->准备更新...30%%\r", 3, "T9.0"},
+    {kPayloadVemo, "vemo_packedTemp.kx", "->准备更新...40%%\r", 4, "1.0"},
+    {kPayloadCN, "CN_packedTemp.kx", "->准备更新...50%%\r", 5, "1.0"},
+    {kPayloadBin, "binTemp.kx", "->准备更新...60%%\r", -1, nullptr},
+    {kPayloadCache, "cacheTemp.kx", "->准备更新...70%%\r", -1, nullptr},
+};
+
+// Writes the res payload in whole blocks, one progress line per block, then the rest.
+void writeInBlocks(FILE* file, const Payload& payload) {
+  const size_t blocks = payload.size / kResBlockBytes;
+  for (size_t k = 1; k <= blocks; ++k) {
+    std::fwrite(payload.bytes.data() + (k - 1) * kResBlockBytes, kResBlockBytes, 1, file);
+    reportProgress("0.1");
+    printTitled("->准备更新...2%d%%\r", static_cast<int>(k));
+  }
+  const size_t rest = payload.size - blocks * kResBlockBytes;
+  if (rest > 0) std::fwrite(payload.bytes.data() + blocks * kResBlockBytes, rest, 1, file);
+}
+
+[[nodiscard]] bool writeArchiveRow(RunContext& ctx, const ExtractRow& row) {
+  Payload payload = loadPayload(row.id);
+  const std::string path = joinPath(ctx.installDir, row.fileName);
+  platform::setFileAttributesNormal(path);
+  FILE* file = platform::openFile(path, "wb+");
+  if (!file) {
+    logRun(ctx, std::string(packTitle) + "->" + row.fileName + " can not write in!");
+    showMessage("您在" + ctx.installDir + "没有写权限，程序无法运行!", "您没有写权限");
+    return false;
+  }
+  if (row.id == kPayloadRes)
+    writeInBlocks(file, payload);
+  else if (payload.size > 0)
+    std::fwrite(payload.bytes.data(), payload.size, 1, file);
+  std::fclose(file);
+  printTitled(row.progressFormat);
+  if (row.packIndex >= 0) ctx.patchPresent[row.packIndex] = payload.size != kEmptyArchiveBytes;
+  if (row.launcherText) reportProgress("%s", row.launcherText);
+  return true;
+}
+
+[[nodiscard]] bool writeCheckTable(RunContext& ctx) {
+  Payload payload = loadPayload(kPayloadCheckTable);
+  const std::string path = joinPath(ctx.binDir, "MD5.txt");
+  platform::setFileAttributesNormal(path);
+  if (payload.size == 0) {
+    platform::deleteFile(path);
+    return true;
+  }
+  FILE* file = platform::openFile(path, "wb+");
+  if (!file) {
+    logRun(ctx, std::string(packTitle) + "->can not open file: " + path);
+    const std::string caption = std::string(packTitle) + "->无法打开文件:" + path;
+    showMessage(caption + ", 请检查文件夹或写权限是否正确!", caption);
+    return false;
+  }
+  logRun(ctx, std::string(packTitle) + "->MD5 file for new version: " + path);
+  std::fwrite(payload.bytes.data(), payload.size, 1, file);
+  std::fclose(file);
+  return true;
+}
+
+}  // namespace
+
+std::string readWholeFile(const std::string& path) {
+  FILE* file = openFileChecked(path, "rb");
+  if (!file) return std::string();
+  std::string bytes;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+  std::fclose(file);
+  return bytes.substr(0, bytes.find('\0'));
+}
+
+bool extractPayload(RunContext& ctx) {
+  reportProgress("5.0");
+  for (const ExtractRow& row : kRows)
+    if (!writeArchiveRow(ctx, row)) return false;
+  waitUntilGameClosed(&ctx.runLogPath);
+  printTitled("->准备更新...80%%\r");
+  if (!writeCheckTable(ctx)) return false;
+  printTitled("->准备更新...90%%\r");
+  ctx.checkTable = readWholeFile(joinPath(ctx.binDir, "MD5.txt"));
+  printTitled("->准备更新...100%%\n");
+  reportProgress("4.0");
+  printTitled(std::string("->从v") + oldVersion + "升级到v" + newVersion + "......\n");
+  return true;
+}

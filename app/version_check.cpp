@@ -1,0 +1,73 @@
+// Run step 6: the installed version is the "version" value of "scripts_config.xml" inside the
+// CN or vemo archive; the installer applies only to oldVersion.
+#include <string>
+#include <vector>
+
+#include "app/preflight.h"
+#include "app/run_text.h"
+#include "app/stages.h"
+#include "archive/kx_file_system.h"
+#include "sections/data_section.h"
+#include "sections/section_factory.h"
+
+namespace {
+
+constexpr const char* kConfigEntry = "scripts_config.xml";
+
+// Failures A and B: the bin folder could not be used to read the version.
+void failInitialisation(const RunContext& ctx, const std::string& logAfterBox) {
+  const std::string text = "->使用bin\\路径初始化失败:" + ctx.binDir;
+  const std::string titled = std::string(packTitle) + text;
+  showMessage(titled, titled);
+  if (!logAfterBox.empty()) logRun(ctx, logAfterBox);
+  closeUpdater();
+  notifyLauncher(kLauncherEnd, "end");
+  notifyLauncher(kLauncherFailure, text);
+}
+
+}  // namespace
+
+bool checkVersion(RunContext& ctx) {
+  std::vector<RefPtr<KXFileSystem>> archives;
+  archives.push_back(makeRef<KXFileSystem>(joinPath(ctx.installDir, "CN_packed.kx")));
+  archives.push_back(makeRef<KXFileSystem>(joinPath(ctx.installDir, "vemo_packed.kx")));
+
+  BlockRef entry;
+  std::string holder;
+  for (const RefPtr<KXFileSystem>& archive : archives) {
+    entry = archive->readFile(kConfigEntry);
+    logRun(ctx, "read version from: " + archive->path());
+    if (entry) {
+      holder = archive->path();
+      break;
+    }
+    const bool exists = platform::pathExists(archive->path());
+    logRun(ctx, archive->path() + (exists ? " exist!" : " does not exist!"));
+  }
+  if (!entry) {
+    logRun(ctx, std::string(kConfigEntry) + " is Null!");
+    failInitialisation(ctx, "");
+    return false;
+  }
+  logRun(ctx, "read version success:" + holder);
+
+  SectionRef section = sectionFromBlock("script_config", entry, true, nullptr);
+  if (!section) {
+    logRun(ctx, "script_dataSectionPtr is Null!");
+    failInitialisation(ctx, std::string(packTitle) + "->failed to use: " + ctx.binDir);
+    return false;
+  }
+  ctx.localVersion = section->readText("version", "");
+  for (const RefPtr<KXFileSystem>& archive : archives) archive->closeArchive();
+  section = nullptr;
+  entry = nullptr;
+
+  printTitled("->准备更新...1%%\r");
+  logRun(ctx, std::string(packTitle) + "->localVersion: " + ctx.localVersion +
+                  ", oldVersion: " + oldVersion + ", newVersion: " + newVersion);
+  if (ctx.localVersion == oldVersion) return true;
+  showMessage("您当前版本为v" + ctx.localVersion + ",本程序只适用于v" + oldVersion + "升级到v" +
+                  newVersion,
+              "本程序不适用于您当前版本");
+  return false;
+}

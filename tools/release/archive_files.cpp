@@ -1,0 +1,127 @@
+// Whole archives written from and read into lists of named contents, and the patch archive
+// between two versions of a pack.
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive/kx_file_system.h"
+#include "archive/kx_format.h"
+#include "platform/platform.h"
+#include "tools/release/release.h"
+
+namespace release {
+namespace {
+
+constexpr const char* kBlockLabel = "BinaryBlock/Release";
+
+bool writeEmptyArchive(const std::string& path) {
+  ArchiveFooter footer;
+  footer.signature = kFooterSignature;
+  const std::string bytes = encodeArchiveFooter(footer);
+  FILE* file = platform::openFile(path, "wb+");
+  if (!file) return false;
+  const bool written = std::fwrite(bytes.data(), bytes.size(), 1, file) == 1;
+  return std::fclose(file) == 0 && written;
+}
+
+// Writes the archive's records to `path` through the archive writer (which goes by way of
+// path + "temp") and puts the result in place.
+bool finishArchive(KXFileSystem& archive, const std::string& path) {
+  const std::string logPath = path + ".log";
+  const bool written = archive.createNewZip(path, logPath, nullptr);
+  archive.closeArchive();
+  platform::deleteFile(logPath);
+  return written && platform::replaceFile(path + "temp", path);
+}
+
+bool sameStoredEntry(const ArchiveFile& a, const BlockRef& aBytes, const ArchiveFile& b,
+                     const BlockRef& bBytes) {
+  return a.header_.compressionMethod == b.header_.compressionMethod &&
+         a.header_.uncompressedSize == b.header_.uncompressedSize && aBytes && bBytes &&
+         aBytes->asString() == bBytes->asString();
+}
+
+// A record asking the installer to remove `original`'s path from the pack.
+ArchiveFile deleteMarkerFor(const ArchiveFile& original) {
+  ArchiveFile marker;
+  marker.name = original.name;
+  marker.header_ = original.header_;
+  marker.header_.flag = kDeleteMarker;
+  marker.header_.compressedSize = 0;
+  marker.header_.uncompressedSize = 0;
+  marker.header_.compressionMethod = kMethodStored;
+  marker.entry_ = original.entry_;
+  marker.entry_.flag = kDeleteMarker;
+  marker.entry_.compressedSize = 0;
+  marker.entry_.uncompressedSize = 0;
+  marker.entry_.compressionMethod = kMethodStored;
+  marker.data = BinaryBlock::fromString(std::string(), kBlockLabel);
+  marker.storedLoaded = true;
+  return marker;
+}
+
+}  // namespace
+
+bool writeArchive(const std::string& path, const std::vector<NamedContent>& entries) {
+  if (!writeEmptyArchive(path)) return false;
+  RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(path);
+  for (const NamedContent& entry : entries) {
+    ArchiveFile record;
+    record.name = normalisePath(entry.first);
+    record.data = BinaryBlock::fromString(entry.second, kBlockLabel);
+    record.entry_.localHeaderOffset = -1;
+    archive->prepareHeader(record, true);
+    record.entry_.fileNameLength = record.header_.fileNameLength;
+    archive->mergeEntry(record);
+  }
+  return finishArchive(*archive, path);
+}
+
+std::vector<NamedContent> readArchive(const std::string& path) {
+  std::vector<NamedContent> entries;
+  RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(path);
+  for (const ArchiveFile& record : archive->records()) {
+    BlockRef content = record.entry_.uncompressedSize == 0
+                           ? BinaryBlock::fromString(std::string(), kBlockLabel)
+                           : archive->readFileInternal(record.name);
+    entries.emplace_back(record.name, content ? content->asString() : std::string());
+  }
+  archive->closeArchive();
+  return entries;
+}
+
+bool makePatchArchive(const std::string& oldPack, const std::string& newPack,
+                      const std::string& patchOut) {
+  RefPtr<KXFileSystem> oldArchive = makeRef<KXFileSystem>(oldPack);
+  RefPtr<KXFileSystem> newArchive = makeRef<KXFileSystem>(newPack);
+  if (!writeEmptyArchive(patchOut)) return false;
+  RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(patchOut);
+
+  std::map<std::string, size_t> oldIndex;
+  for (size_t i = 0; i < oldArchive->records().size(); ++i)
+    oldIndex[oldArchive->records()[i].name] = i;
+  std::map<std::string, bool> inNew;
+
+  for (size_t i = 0; i < newArchive->records().size(); ++i) {
+    const std::string name = newArchive->records()[i].name;
+    inNew[name] = true;
+    BlockRef newBytes = newArchive->readStored(name);
+    if (!newBytes) return false;
+    const ArchiveFile& fresh = newArchive->records()[i];
+    auto old = oldIndex.find(name);
+    if (old != oldIndex.end()) {
+      BlockRef oldBytes = oldArchive->readStored(name);
+      if (sameStoredEntry(oldArchive->records()[old->second], oldBytes, fresh, newBytes)) continue;
+    }
+    patch->mergeEntry(fresh);
+  }
+  for (const ArchiveFile& record : oldArchive->records())
+    if (!inNew.count(record.name)) patch->mergeEntry(deleteMarkerFor(record));
+
+  oldArchive->closeArchive();
+  newArchive->closeArchive();
+  return finishArchive(*patch, patchOut);
+}
+
+}  // namespace release

@@ -1,0 +1,54 @@
+// The check-table block of one installation, and the packed configuration entry that carries
+// the game's version.
+#include <cstring>
+#include <string>
+
+#include "integrity/fingerprint.h"
+#include "platform/platform.h"
+#include "tools/release/release.h"
+
+#include "sections/packed_writer.h"
+
+namespace release {
+namespace {
+
+std::string join(const std::string& folder, const std::string& name) {
+  return folder + platform::kPathSeparatorText + name;
+}
+
+std::string tableLine(const std::string& key, const std::string& value) {
+  const std::string tag = "Halvoreen\\" + key;
+  return "\t<" + tag + ">" + value + "</" + tag + ">\n";
+}
+
+}  // namespace
+
+std::string makeCheckTableBlock(const std::string& installDir, const std::string& version) {
+  // The table lists the packs in this order, and the game executable last.
+  static const int kTableOrder[] = {1, 0, 2, 3, 4, 5};
+  // Versions up to 1.051 had size-only values for the large packs.
+  const bool sizePlusCrc = std::strcmp(version.c_str(), "1.051") > 0;
+  std::string block = "<mox" + version + ">\n";
+  for (int index : kTableOrder) {
+    const std::string path = join(installDir, kPackNames[index]);
+    std::string value;
+    if (index >= kFirstWholeCrcPack)
+      value = getCRC32Value(path);
+    else
+      value = sizePlusCrc ? getSizeCRC32Value(path) : getFileSizeValue(path);
+    block += tableLine(kPackNames[index], value);
+  }
+  block += tableLine("bin\\mox.exe", getCRC32Value(join(join(installDir, "bin"), "mox.exe")));
+  block += "</mox" + version + ">\n";
+  return block;
+}
+
+std::string makeScriptsConfig(const std::string& version) {
+  PackedNode root;
+  root.add("version", PackedValue::text(version));
+  std::string bytes;
+  if (!writePackedFile(root, bytes)) return std::string();
+  return bytes;
+}
+
+}  // namespace release

@@ -1,0 +1,68 @@
+// Making releases of the game data: the patch archive between two versions of a pack, the
+// check-table block of an installation, and a complete, deterministic test release (the old
+// installation, the state the installer must turn it into, and the payload between them).
+//
+// Everything here writes archives through the archive library; there is no second encoder of
+// the format. Paths use the platform's separator.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace release {
+
+// One file of an archive or folder: name (with "/" between levels) and content.
+using NamedContent = std::pair<std::string, std::string>;
+
+// The six packs in the installer's order, and the file names of their patch archives.
+inline constexpr const char* kPackNames[6] = {"qdres_packed.kx", "gameRes_packed.kx",
+                                              "kxres_packed.kx", "res_packed.kx",
+                                              "vemo_packed.kx",  "CN_packed.kx"};
+inline constexpr const char* kPatchNames[6] = {"qdres_packedTemp.kx", "gameRes_packedTemp.kx",
+                                               "kxres_packedTemp.kx", "res_packedTemp.kx",
+                                               "vemo_packedTemp.kx",  "CN_packedTemp.kx"};
+// Packs at and above this index are fingerprinted by whole-file CRC, the others by size plus
+// sampled CRC.
+inline constexpr int kFirstWholeCrcPack = 4;
+
+// Writes an archive holding `entries` (content compressed as the archive library stores new
+// content). Entries with the same name: the last one wins. False when it cannot be written.
+[[nodiscard]] bool writeArchive(const std::string& path, const std::vector<NamedContent>& entries);
+// The entries of an archive, decompressed, in archive order; empty when it cannot be read.
+[[nodiscard]] std::vector<NamedContent> readArchive(const std::string& path);
+
+// Writes to `patchOut` every entry of `newPack` that `oldPack` lacks or stores with other bytes
+// (copied raw: stored bytes and headers as they are), and a delete-marker entry for every
+// entry of `oldPack` that `newPack` lacks. Two equal packs give the 22-byte empty archive.
+[[nodiscard]] bool makePatchArchive(const std::string& oldPack, const std::string& newPack,
+                                    const std::string& patchOut);
+
+// The check-table block "<mox" + version + ">" ... "</mox" + version + ">" (LF line ends, TAB
+// indentation) with the fingerprints of the six packs and bin/mox.exe of `installDir`, in the
+// forms the installer compares.
+[[nodiscard]] std::string makeCheckTableBlock(const std::string& installDir,
+                                              const std::string& version);
+
+// The packed "scripts_config.xml" whose root holds the text value "version".
+[[nodiscard]] std::string makeScriptsConfig(const std::string& version);
+
+struct TestReleaseOptions {
+  // Packs (indexes of kPackNames) whose content differs between the two versions; each gets a
+  // patch with a changed, an added and a deleted entry. The others get the empty archive.
+  std::vector<int> changedPacks{4, 5};
+  // Entries of the bin and cache payload archives; empty content deletes the target.
+  std::vector<NamedContent> binEntries;
+  std::vector<NamedContent> cacheEntries;
+  // Bytes of the incompressible entry that makes each of the first four packs large enough for
+  // the size-plus-CRC fingerprint (at least 3 MiB).
+  size_t largePackBytes = 3145728 + 4096;
+};
+
+// Writes `dir`/2.650 (a complete installation at the old version: the six packs, bin with
+// "RakNet.dll" and "mox.exe", cache), `dir`/2.651 (the state the installer must produce,
+// MD5.txt in bin included) and `dir`/payload (the eight archives and "MD5.txt" under the names
+// the build embeds). Deterministic: the same options give the same bytes. False on a failure.
+[[nodiscard]] bool makeTestRelease(const std::string& dir, const TestReleaseOptions& options = {});
+
+}  // namespace release
