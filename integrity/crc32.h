@@ -1,0 +1,27 @@
+// CRC-32 (ISO 3309 / ITU-T V.42, reflected polynomial 0xEDB88320) with exactly the results of
+// zlib's crc32(): start from 0, chain pieces by passing the previous result back in.
+//
+// Every fingerprint and the archive writer's per-entry checksums go through crc32Update. On
+// x86 it folds with carry-less multiplication (PCLMULQDQ, or VPCLMULQDQ on 512-bit registers
+// where the processor and the operating system allow it), chosen once at run time; everywhere
+// else, and for short inputs, it is zlib's crc32.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The CRC of `n` bytes at `data` continued from `crc` (0 for a fresh CRC). `data` may be null
+// only when `n` is 0.
+[[nodiscard]] uint32_t crc32Update(uint32_t crc, const void* data, size_t n);
+
+// The implementations crc32Update can choose between, fastest last.
+enum class Crc32Kernel { Zlib, Pclmul, Vpclmul };
+
+// True when `kernel` can run on this processor (Zlib always can).
+[[nodiscard]] bool crc32KernelAvailable(Crc32Kernel kernel);
+// The kernel crc32Update uses on this machine.
+[[nodiscard]] Crc32Kernel crc32ActiveKernel();
+// crc32Update through one given kernel, for tests and benchmarks; falls back to zlib when the
+// kernel is not available here.
+[[nodiscard]] uint32_t crc32UpdateWith(Crc32Kernel kernel, uint32_t crc, const void* data,
+                                       size_t n);
