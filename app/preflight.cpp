@@ -12,6 +12,9 @@ constexpr const char* kUpdaterExe = "updater.exe";
 constexpr const char* kBinMarker = "RakNet.dll";
 // A process that can be opened but never terminated would keep the original looping forever.
 constexpr int kCloseUpdaterMaxTries = 50;
+// Where a message box does not wait for the user (no terminal), the wait would otherwise spin
+// on the process list.
+constexpr unsigned kGameWaitPauseMs = 300;
 
 std::string join(const std::string& a, const std::string& b) {
   return a + platform::kPathSeparatorText + b;
@@ -28,6 +31,7 @@ void waitUntilGameClosed(const std::string* runLogPath) {
   while (gameRunning()) {
     if (runLogPath) appendLogLine(*runLogPath, "please close mox.exe!");
     showMessage("请先关闭mox.exe，再点击确定!", "请关闭mox.exe");
+    platform::sleepMs(kGameWaitPauseMs);
   }
 }
 

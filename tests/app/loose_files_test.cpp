@@ -1,0 +1,166 @@
+// The bin and cache folders updated from their payload archives, and the payload written out
+// where an old leftover or a folder that cannot be written stands in the way.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "integrity/fingerprint.h"
+#include "tests/app/installer_harness.h"
+
+using namespace installer_test;
+using testing_support::fileExists;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSuccessLine = "--------update successful，new version: v2.651--------";
+const std::string kTitle = "2.650-2.651Pack.exe";
+const std::string kNewGame = "game executable 2.651, rebuilt\n";
+// Starts with "PK": the archive keeps it stored, so it is read back as its bytes as they are.
+const std::string kStoredTool = "PK tool data that must arrive exactly as stored";
+
+release::TestReleaseOptions looseOptions() {
+  release::TestReleaseOptions options;
+  options.binEntries = {{"mox.exe", kNewGame},
+                        {"readme_bin.txt", std::string(2000, 'r')},
+                        {"tool.dat", kStoredTool},
+                        {"../escape", "must never be written"}};
+  options.cacheEntries = {{"shaders.bin", "new shaders"},
+                          {"fonts.bin", ""},
+                          {"missing/sub.txt", "no folder for this one"}};
+  return options;
+}
+
+const std::string& looseRelease() { return releaseFor("loose", looseOptions()); }
+
+TEST(LooseFiles, BinAndCacheEntriesAreWrittenDeletedOrRefused) {
+  Scratch scratch(looseRelease());
+  auto result = scratch.run();
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(readFile(scratch.bin() + "/mox.exe"), kNewGame);
+  EXPECT_EQ(readFile(scratch.bin() + "/readme_bin.txt"), std::string(2000, 'r'));
+  EXPECT_EQ(readFile(scratch.bin() + "/tool.dat"), kStoredTool);
+  EXPECT_FALSE(fileExists(scratch.game() + "/escape"));
+  EXPECT_EQ(readFile(scratch.game() + "/cache/shaders.bin"), "new shaders");
+  EXPECT_FALSE(fileExists(scratch.game() + "/cache/fonts.bin"));
+  EXPECT_FALSE(fileExists(scratch.game() + "/cache/missing"));
+  EXPECT_FALSE(fileExists(scratch.game() + "/binTemp.kx"));
+  EXPECT_FALSE(fileExists(scratch.game() + "/cacheTemp.kx"));
+
+  const std::string log = scratch.runLog();
+  const std::string target = scratch.bin() + "/mox.exe";
+  EXPECT_NE(log.find(kTitle + "->check success: " + target + "\n" + kTitle +
+                     "->update file: " + target + "\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("../escape"), std::string::npos);
+  // A target in a missing folder: its line carries a line feed of its own.
+  EXPECT_NE(log.find(kTitle + "->can not open file: " + scratch.game() +
+                     "/cache/missing/sub.txt\n\n"),
+            std::string::npos);
+  EXPECT_NE(log.find(kTitle + "->delete file: " + scratch.game() + "/cache/fonts.bin\n"),
+            std::string::npos);
+  EXPECT_NE(result.out.find(kTitle + "->更新" + target + "完成!\n"), std::string::npos);
+  EXPECT_EQ(lines(log).back(), kSuccessLine);
+}
+
+TEST(LooseFiles, WrongGameFingerprintIsWrittenAndReportedAtTheEnd) {
+  Scratch scratch(looseRelease());
+  scratch.setTableValue("2.651", "bin\\mox.exe", "12345678");
+  const std::string target = scratch.bin() + "/mox.exe";
+  const std::string oldSize = getFileSizeValue(target);
+  auto result = scratch.run();
+  EXPECT_EQ(readFile(target), kNewGame);
+  EXPECT_EQ(result.err, box("更新失败!", "bin\\mox.exe文件更新错误!"));
+  const std::string sizeLine = kTitle + "->size of bin\\mox.exe before update: " + oldSize;
+  const std::string actual = getBufferCRC32Value(kNewGame.data(), kNewGame.size());
+  EXPECT_TRUE(inOrder(lines(scratch.runLog()),
+                      {sizeLine, sizeLine, "failed to update bin\\mox.exe: from 2.650to 2.651",
+                       "server MD5:12345678", "dest MD5: " + actual}))
+      << scratch.runLog();
+  // The packs are updated all the same.
+  EXPECT_NE(scratch.runLog().find("->update successful: CN_packed.kx!"), std::string::npos);
+}
+
+TEST(LooseFiles, EmptyGameEntryDeletesTheExecutable) {
+  release::TestReleaseOptions options;
+  options.binEntries = {{"mox.exe", ""}};
+  Scratch scratch(releaseFor("mox deleted", options));
+  auto result = scratch.run();
+  EXPECT_EQ(result.err, "");
+  EXPECT_FALSE(fileExists(scratch.bin() + "/mox.exe"));
+  const std::string log = scratch.runLog();
+  EXPECT_NE(log.find(kTitle + "->delete file: " + scratch.bin() + "/mox.exe"), std::string::npos);
+  EXPECT_EQ(log.find("check success"), std::string::npos);
+}
+
+TEST(LooseFiles, UnreadableEntryIsSkippedNotTurnedIntoADeletion) {
+  release::TestReleaseOptions options;
+  options.binEntries = {{"mox.exe", kNewGame}, {"zz_config.txt", std::string(4000, 'z')}};
+  Scratch scratch(releaseFor("damaged bin entry", options));
+  scratch.usePrivatePayload();
+  // Damage the deflated data of the last entry (entries are stored in name order).
+  const std::string archive = scratch.payload() + "/binTemp.kx";
+  std::string bytes = readFile(archive);
+  const size_t data = bytes.rfind("zz_config.txt", bytes.size() - 22 - 46 - 13) + 13;
+  for (size_t i = data; i < data + 8; ++i) bytes[i] = static_cast<char>(0xFF);
+  writeFile(archive, bytes);
+  writeFile(scratch.bin() + "/zz_config.txt", "kept");
+
+  auto result = scratch.run();
+  EXPECT_EQ(readFile(scratch.bin() + "/zz_config.txt"), "kept");
+  EXPECT_EQ(readFile(scratch.bin() + "/mox.exe"), kNewGame);
+  EXPECT_NE(scratch.runLog().find("zz_config.txt"), std::string::npos);
+  EXPECT_EQ(scratch.runLog().find("->delete file: " + scratch.bin() + "/zz_config.txt"),
+            std::string::npos);
+}
+
+TEST(LooseFiles, GameExecutableThatCannotBeWrittenEndsTheRun) {
+  Scratch scratch(looseRelease());
+  const std::string target = scratch.bin() + "/mox.exe";
+  fs::remove(target);
+  fs::create_directory(target);
+  auto result = scratch.run();
+  const std::string caption = kTitle + "->无法打开文件:" + target;
+  EXPECT_EQ(result.err, box(caption, caption + ", 请检查目录或权限!"));
+  // The run ended there: the payload archives are still waiting.
+  EXPECT_TRUE(fileExists(scratch.game() + "/binTemp.kx"));
+  EXPECT_TRUE(fileExists(scratch.game() + "/CN_packedTemp.kx"));
+  EXPECT_EQ(lines(scratch.runLog()).back(), kTitle + "->can not open file: " + target);
+}
+
+TEST(PayloadExtraction, ReadOnlyLeftoverIsOverwritten) {
+  Scratch scratch(defaultRelease());
+  const std::string leftover = scratch.game() + "/binTemp.kx";
+  writeFile(leftover, "left over from an interrupted run");
+  ::chmod(leftover.c_str(), 0444);
+  auto result = scratch.run();
+  EXPECT_EQ(result.err, "");
+  EXPECT_FALSE(fileExists(leftover));
+  EXPECT_EQ(lines(scratch.runLog()).back(), kSuccessLine);
+}
+
+TEST(PayloadExtraction, FolderThatCannotBeWrittenGivesThePermissionBox) {
+  // Permissions stop only an unprivileged user; a folder standing where the first temporary
+  // archive must go stops everyone, root included.
+  for (bool byPermissions : {false, true}) {
+    if (byPermissions && ::geteuid() == 0) continue;
+    SCOPED_TRACE(byPermissions ? "read-only folder" : "folder in the way");
+    Scratch scratch(defaultRelease());
+    if (byPermissions)
+      ::chmod(scratch.game().c_str(), 0555);
+    else
+      fs::create_directory(scratch.game() + "/qdres_packedTemp.kx");
+    auto result = scratch.run();
+    ::chmod(scratch.game().c_str(), 0755);
+    EXPECT_EQ(result.err, box("您没有写权限", "您在" + scratch.game() + "没有写权限，程序无法运行!"));
+    EXPECT_EQ(lines(scratch.runLog()).back(), kTitle + "->qdres_packedTemp.kx can not write in!");
+  }
+}
+
+}  // namespace

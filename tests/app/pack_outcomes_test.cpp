@@ -1,0 +1,161 @@
+// What happens to each pack: damaged, missing, already new, updated and verified, updated but
+// failing its check, and a rewrite that fails.
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "integrity/fingerprint.h"
+#include "tests/app/installer_harness.h"
+
+using namespace installer_test;
+using testing_support::fileExists;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSuccessLine = "--------update successful，new version: v2.651--------";
+const std::string kTitle = "2.650-2.651Pack.exe";
+
+enum Pack { kQdres = 0, kGameRes = 1, kKxres = 2, kRes = 3, kVemo = 4, kCN = 5 };
+
+bool isNew(const Scratch& scratch, int pack) {
+  return readFile(scratch.packPath(pack)) ==
+         readFile(scratch.releaseDir() + "/2.651/" + release::kPackNames[pack]);
+}
+
+struct DamageCase {
+  const char* name;
+  int pack;
+  bool remove;              // remove the pack instead of damaging it
+  const char* failureText;  // after the pack's path
+  const char* logLine;      // after the pack's path
+};
+
+TEST(PackOutcomes, DamagedOrMissingPackIsReportedAndTheOthersGoOn) {
+  const DamageCase cases[] = {
+      {"damaged first group", kQdres, false, "文件损坏，无法更新!", " damaged before update!"},
+      {"damaged second group", kVemo, false, "文件损坏，无法更新!!", " damaged before update!"},
+      {"missing first group", kGameRes, true, "文件缺失，无法更新!", " not exist before update!"},
+      {"missing second group", kVemo, true, "文件缺失，无法更新!", "not exist before update!"},
+  };
+  for (const DamageCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scratch scratch(defaultRelease());
+    const std::string pack = scratch.packPath(c.pack);
+    if (c.remove) {
+      fs::remove(pack);
+    } else {
+      std::string bytes = readFile(pack);
+      bytes[bytes.size() / 2] ^= 0x5A;
+      writeFile(pack, bytes);
+    }
+    const std::string before = readFile(pack);
+    auto result = scratch.run();
+    // One box, the pack's own text, under the failure caption.
+    EXPECT_EQ(result.err, box("更新失败!", pack + c.failureText));
+    const std::string log = scratch.runLog();
+    EXPECT_NE(log.find(pack + c.logLine + "\n"), std::string::npos) << log;
+    EXPECT_EQ(readFile(pack), before);
+    EXPECT_FALSE(fileExists(scratch.game() + "/" + release::kPatchNames[c.pack]));
+    // Damaged and missing packs are not uploaded: no update failure was recorded.
+    EXPECT_EQ(log.find("MD5 check failed"), std::string::npos);
+    EXPECT_EQ(log.find("->update failed"), std::string::npos);
+    EXPECT_TRUE(isNew(scratch, kCN));
+  }
+}
+
+TEST(PackOutcomes, AbsentKxresIsNeitherMissingNorDamaged) {
+  Scratch scratch(defaultRelease());
+  fs::remove(scratch.packPath(kKxres));
+  auto result = scratch.run();
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(result.out.find(kTitle + "->不更新kxres_packed.kx!\n"), std::string::npos);
+  EXPECT_EQ(lines(scratch.runLog()).back(), kSuccessLine);
+}
+
+TEST(PackOutcomes, PackAlreadyAtTheNewVersionIsLeftAlone) {
+  Scratch scratch(defaultRelease());
+  fs::copy_file(scratch.releaseDir() + "/2.651/vemo_packed.kx", scratch.packPath(kVemo),
+                fs::copy_options::overwrite_existing);
+  auto result = scratch.run();
+  EXPECT_EQ(result.err, "");
+  const std::string log = scratch.runLog();
+  EXPECT_NE(log.find(kTitle + "->size of vemo_packed.kx before update: "), std::string::npos);
+  EXPECT_EQ(log.find("vemo_packed.kx!"), std::string::npos) << log;
+  EXPECT_EQ(result.out.find("vemo_packed.kx"), std::string::npos);
+  EXPECT_FALSE(fileExists(scratch.game() + "/vemo_packedTemp.kx"));
+  EXPECT_TRUE(isNew(scratch, kVemo));
+  EXPECT_EQ(lines(log).back(), kSuccessLine);
+}
+
+TEST(PackOutcomes, FirstGroupPackWithAPatchIsRewrittenAndVerified) {
+  release::TestReleaseOptions options;
+  options.changedPacks = {kRes, kVemo, kCN};
+  Scratch scratch(releaseFor("res changed", options));
+  auto result = scratch.run();
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(isNew(scratch, kRes));
+  const std::string log = scratch.runLog();
+  EXPECT_NE(log.find(kTitle + "->create file: res_packed.kx\n"), std::string::npos);
+  EXPECT_NE(log.find(kTitle + "->update successful: res_packed.kx!\n"), std::string::npos);
+  EXPECT_EQ(lines(log).back(), kSuccessLine);
+}
+
+TEST(PackOutcomes, RewrittenPackFailingItsCheckIsLoggedWithEntryChecksums) {
+  struct CheckCase {
+    const char* name;
+    int pack;
+    std::vector<std::string> logLines;  // "$V" stands for the computed value
+  };
+  release::TestReleaseOptions options;
+  options.changedPacks = {kRes, kVemo, kCN};
+  const CheckCase cases[] = {
+      {"second group", kCN,
+       {"standardMD5:0badc0de\nfileMD5    :$V\nfileSize: $S",
+        "MD5 check failed ......\n" + kTitle + "->update failed : CN_packed.kx!\n"}},
+      {"first group", kRes,
+       {"standardSize:0badc0de\nfileSize    : $V",
+        "MD5 check failed......\n" + kTitle + "->failed to update: res_packed.kx\n"}},
+  };
+  for (const CheckCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scratch scratch(releaseFor("res changed", options));
+    scratch.setTableValue("2.651", release::kPackNames[c.pack], "0badc0de");
+    auto result = scratch.run();
+    const std::string pack = scratch.packPath(c.pack);
+    EXPECT_EQ(result.err, box("更新失败!", pack + "文件更新错误!"));
+    // The rewritten pack is in place all the same.
+    EXPECT_TRUE(isNew(scratch, c.pack));
+    const std::string log = scratch.runLog();
+    for (std::string line : c.logLines) {
+      const std::string value = c.pack == kCN ? getCRC32Value(pack) : getSizeCRC32Value(pack);
+      if (size_t at = line.find("$V"); at != std::string::npos) line.replace(at, 2, value);
+      if (size_t at = line.find("$S"); at != std::string::npos)
+        line.replace(at, 2, getFileSizeValue(pack));
+      EXPECT_NE(log.find(line), std::string::npos) << line << "\n---\n" << log;
+    }
+    const bool checksums = log.find("MD5 for total file in kx:") != std::string::npos;
+    EXPECT_EQ(checksums, c.pack == kCN);
+    EXPECT_EQ(lines(log).back() == kSuccessLine, false);
+  }
+}
+
+TEST(PackOutcomes, FailedRewriteLeavesTheOldPack) {
+  Scratch scratch(defaultRelease());
+  const std::string pack = scratch.packPath(kCN);
+  const std::string before = readFile(pack);
+  // The rewritten archive cannot be created where it must go.
+  fs::create_directory(pack + "temp");
+  auto result = scratch.run();
+  EXPECT_EQ(result.err, box("更新失败!", pack + "文件更新失败!"));
+  EXPECT_EQ(readFile(pack), before);
+  EXPECT_FALSE(fileExists(scratch.game() + "/CN_packedTemp.kx"));
+  EXPECT_NE(scratch.runLog().find(kTitle + "->update failed: CN_packed.kx!\n"), std::string::npos);
+  EXPECT_NE(result.out.find(kTitle + "->更新CN_packed.kx失败, 请重新更新!\n"), std::string::npos);
+  EXPECT_TRUE(isNew(scratch, kVemo));
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+// The release generator's patch archives and table blocks, and the payload test hook.
+#include <gtest/gtest.h>
+
+#include "app/payload.h"
+#include "archive/kx_file_system.h"
+#include "tests/app/installer_harness.h"
+
+using namespace installer_test;
+using testing_support::hex;
+using testing_support::readFile;
+using testing_support::ScopedCwd;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+namespace {
+
+TEST(PatchArchive, HoldsChangedAndAddedEntriesRawAndMarksDeletedOnes) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  const std::string compressible(3000, 'c');
+  ASSERT_TRUE(release::writeArchive(dir / "old.kx", {{"same.txt", compressible},
+                                                    {"changed.txt", "before"},
+                                                    {"gone/old.txt", "bye"}}));
+  ASSERT_TRUE(release::writeArchive(dir / "new.kx", {{"same.txt", compressible},
+                                                    {"changed.txt", "after, longer"},
+                                                    {"added.bin", compressible + "!"}}));
+  ASSERT_TRUE(release::makePatchArchive(dir / "old.kx", dir / "new.kx", dir / "patch.kx"));
+
+  RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(dir / "patch.kx");
+  RefPtr<KXFileSystem> fresh = makeRef<KXFileSystem>(dir / "new.kx");
+  std::map<std::string, uint16_t> flags;
+  for (const ArchiveFile& record : patch->records()) flags[record.name] = record.header_.flag;
+  EXPECT_EQ(flags, (std::map<std::string, uint16_t>{
+                       {"added.bin", 0}, {"changed.txt", 0}, {"gone/old.txt", kDeleteMarker}}));
+  // Copied raw: the stored bytes are the new archive's, compressed form included.
+  for (const char* name : {"added.bin", "changed.txt"}) {
+    BlockRef inPatch = patch->readStored(name);
+    BlockRef inNew = fresh->readStored(name);
+    ASSERT_TRUE(inPatch && inNew);
+    EXPECT_EQ(inPatch->asString(), inNew->asString()) << name;
+  }
+  EXPECT_EQ(patch->readFile("changed.txt")->asString(), "after, longer");
+}
+
+TEST(PatchArchive, EqualPacksGiveTheEmptyArchive) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  ASSERT_TRUE(release::writeArchive(dir / "a.kx", {{"x", "1"}, {"y/z", "2"}}));
+  ASSERT_TRUE(release::writeArchive(dir / "b.kx", {{"y/z", "2"}, {"x", "1"}}));
+  ASSERT_TRUE(release::makePatchArchive(dir / "a.kx", dir / "b.kx", dir / "patch.kx"));
+  EXPECT_EQ(hex(readFile(dir / "patch.kx")), "00000000504b0506" + std::string(28, '0'));
+}
+
+TEST(CheckTableBlock, ListsEveryPackAndTheGameInTheTableForm) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  const std::string& made = defaultRelease();
+  const std::string block = release::makeCheckTableBlock(made + "/2.650", "2.650");
+  const auto rows = lines(block);
+  ASSERT_EQ(rows.size(), 9u);
+  EXPECT_EQ(rows[0], "<mox2.650>");
+  EXPECT_EQ(rows[1].rfind("\t<Halvoreen\\gameRes_packed.kx>", 0), 0u);
+  EXPECT_EQ(rows[7].rfind("\t<Halvoreen\\bin\\mox.exe>", 0), 0u);
+  EXPECT_EQ(rows[8], "</mox2.650>");
+  // The large packs carry size plus CRC: more than 8 characters, digits first.
+  const std::string qdres = rows[2].substr(rows[2].find('>') + 1);
+  EXPECT_GT(qdres.find('<'), 8u);
+  // The payload's table starts with the new version's block.
+  EXPECT_EQ(readFile(made + "/payload/MD5.txt").rfind("<mox2.651>\n", 0), 0u);
+}
+
+TEST(Payload, TestHookReadsTheFolderAndTerminatesTheCopy) {
+  TempDir dir;
+  writeFile(dir / "MD5.txt", "table");
+  writeFile(dir / "binTemp.kx", "");
+  ScopedEnv hook("KXPATCH_TEST_PAYLOAD_DIR", dir.path().c_str());
+  const Payload table = loadPayload(kPayloadCheckTable);
+  EXPECT_EQ(table.size, 5u);
+  ASSERT_EQ(table.bytes.size(), 6u);
+  EXPECT_EQ(std::string(table.bytes.data()), "table");
+  const Payload empty = loadPayload(kPayloadBin);
+  EXPECT_EQ(empty.size, 0u);
+  const Payload absent = loadPayload(kPayloadCN);
+  EXPECT_EQ(absent.size, 0u);
+  EXPECT_TRUE(absent.bytes.empty());
+}
+
+}  // namespace
