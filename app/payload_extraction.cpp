@@ -33,33 +33,44 @@ constexpr ExtractRow kRows[] = {
     {kPayloadCache, "cacheTemp.kx", "->准备更新...70%%\r", -1, nullptr},
 };
 
+bool writeAll(FILE* file, const char* bytes, size_t size) {
+  return size == 0 || std::fwrite(bytes, size, 1, file) == 1;
+}
+
 // Writes the res payload in whole blocks, one progress line per block, then the rest.
-void writeInBlocks(FILE* file, const Payload& payload) {
+bool writeInBlocks(FILE* file, const Payload& payload) {
   const size_t blocks = payload.size / kResBlockBytes;
+  bool written = true;
   for (size_t k = 1; k <= blocks; ++k) {
-    std::fwrite(payload.bytes.data() + (k - 1) * kResBlockBytes, kResBlockBytes, 1, file);
+    written = writeAll(file, payload.bytes.data() + (k - 1) * kResBlockBytes, kResBlockBytes) &&
+              written;
     reportProgress("0.1");
     printTitled("->准备更新...2%d%%\r", static_cast<int>(k));
   }
   const size_t rest = payload.size - blocks * kResBlockBytes;
-  if (rest > 0) std::fwrite(payload.bytes.data() + blocks * kResBlockBytes, rest, 1, file);
+  return writeAll(file, payload.bytes.data() + blocks * kResBlockBytes, rest) && written;
+}
+
+// Writes the whole payload to a new file; false when the file cannot be created or does not
+// take every byte (a full disk), which the caller reports like a folder it cannot write.
+bool writePayloadFile(const std::string& path, const Payload& payload, bool inBlocks) {
+  FILE* file = platform::openFile(path, "wb+");
+  if (!file) return false;
+  bool written = inBlocks ? writeInBlocks(file, payload)
+                          : writeAll(file, payload.bytes.data(), payload.size);
+  if (std::fclose(file) != 0) written = false;
+  return written;
 }
 
 [[nodiscard]] bool writeArchiveRow(RunContext& ctx, const ExtractRow& row) {
   Payload payload = loadPayload(row.id);
   const std::string path = joinPath(ctx.installDir, row.fileName);
   platform::setFileAttributesNormal(path);
-  FILE* file = platform::openFile(path, "wb+");
-  if (!file) {
+  if (!writePayloadFile(path, payload, row.id == kPayloadRes)) {
     logRun(ctx, std::string(packTitle) + "->" + row.fileName + " can not write in!");
     showMessage("您在" + ctx.installDir + "没有写权限，程序无法运行!", "您没有写权限");
     return false;
   }
-  if (row.id == kPayloadRes)
-    writeInBlocks(file, payload);
-  else if (payload.size > 0)
-    std::fwrite(payload.bytes.data(), payload.size, 1, file);
-  std::fclose(file);
   printTitled(row.progressFormat);
   if (row.packIndex >= 0) ctx.patchPresent[row.packIndex] = payload.size != kEmptyArchiveBytes;
   if (row.launcherText) reportProgress("%s", row.launcherText);
@@ -82,8 +93,14 @@ void writeInBlocks(FILE* file, const Payload& payload) {
     return false;
   }
   logRun(ctx, std::string(packTitle) + "->MD5 file for new version: " + path);
-  std::fwrite(payload.bytes.data(), payload.size, 1, file);
-  std::fclose(file);
+  const bool written = writeAll(file, payload.bytes.data(), payload.size);
+  if (std::fclose(file) != 0 || !written) {
+    // A partial table would make every pack look damaged; say so instead.
+    logRun(ctx, std::string(packTitle) + "->can not write file: " + path);
+    const std::string caption = std::string(packTitle) + "->无法打开文件:" + path;
+    showMessage(caption + ", 请检查文件夹或写权限是否正确!", caption);
+    return false;
+  }
   return true;
 }
 
