@@ -1,0 +1,343 @@
+// Merging a patch archive into an installed one and writing the result as a new archive. Entries
+// travel in their stored (compressed) form only: nothing is inflated or deflated here, and each
+// entry's bytes are held only from the moment they are read until they have been written.
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "archive/kx_file_system.h"
+#include "archive/write_handler.h"
+#include "platform/platform.h"
+#include "report/log.h"
+#include "report/run_state.h"
+
+namespace {
+
+constexpr const char* kReadLabel = "BinaryBlock/ZipRead";
+// Launcher progress share of the writer's fixed steps, as a fraction of the pack's weight.
+constexpr double kStepProgressShare = 0.05;
+// The reader measures archives as signed 32-bit lengths; a larger file could not be opened.
+constexpr int64_t kMaxArchiveBytes = INT32_MAX;
+
+void printProgress(const char* text) { consolePrintf((progressLabel + text).c_str()); }
+
+bool carriesDeleteMarker(const ArchiveFile& record) {
+  return record.header_.flag == kDeleteMarker || record.entry_.flag == kDeleteMarker;
+}
+
+// A directory entry is written with its trailing "/", which the in-memory name has lost; the
+// header's name length, one longer than the name, is what remembers it.
+bool namedAsDirectory(const ArchiveFile& record) {
+  return record.header_.fileNameLength == record.name.size() + 1;
+}
+
+std::string writtenName(const ArchiveFile& record) {
+  return namedAsDirectory(record) ? record.name + "/" : record.name;
+}
+
+// A block of exactly `length` bytes: the source's bytes as far as they go, zeros after them.
+BlockRef sizedCopy(const BlockRef& source, uint32_t length) {
+  if (length > static_cast<uint32_t>(INT32_MAX)) return BlockRef();
+  BlockRef copy(new BinaryBlock(nullptr, static_cast<int32_t>(length), kReadLabel));
+  if (static_cast<uint32_t>(copy->length()) != length) return BlockRef();
+  const size_t available = source ? static_cast<size_t>(source->length()) : 0;
+  const size_t n = std::min<size_t>(available, length);
+  if (n > 0) std::memcpy(copy->data(), source->data(), n);
+  return copy;
+}
+
+// Whether every record can be expressed in the format at all: 16-bit counts, and names the
+// reader accepts. Writing anything else would replace a good pack with an unreadable one.
+bool fitsFormat(const std::vector<ArchiveFile>& files) {
+  if (files.size() > kMaxEntries) return false;
+  for (const ArchiveFile& record : files)
+    if (writtenName(record).size() > kMaxFieldLength) return false;
+  return true;
+}
+
+void writeRecord(WriteHandler& out, std::string& scratch, uint32_t& runningOffset) {
+  out.write(scratch.data(), scratch.size());
+  runningOffset += static_cast<uint32_t>(scratch.size());
+  scratch.clear();
+}
+
+}  // namespace
+
+// ---- Merging ----
+
+bool KXFileSystem::mergePatch(KXFileSystem& patch) {
+  printProgress("36%%\r");
+  for (size_t i = 0; i < patch.files.size(); ++i) {
+    if (patch.files[i].name.empty()) continue;  // erased in memory: nothing to merge
+    if (!patch.files[i].data || !patch.files[i].storedLoaded)
+      (void)patch.readStored(patch.files[i].name);
+    mergeEntry(patch.files[i]);
+  }
+  return true;
+}
+
+void KXFileSystem::mergeEntry(const ArchiveFile& patchRecord) {
+  std::string key = normalisePath(patchRecord.name);
+  auto found = fileMap_.find(patchRecord.name);
+
+  if (found == fileMap_.end()) {
+    ArchiveFile added;
+    added.header_ = patchRecord.header_;
+    added.entry_ = patchRecord.entry_;
+    auto versions = versionCounts.find(patchRecord.name);
+    if (versions != versionCounts.end()) {
+      // The path already exists in several versions: the patch's content becomes the next one,
+      // under the name the index knows it by.
+      versions->second += 1;
+      key += " " + std::to_string(versions->second);
+      added.header_.fileNameLength =
+          static_cast<uint16_t>(key.size() + (namedAsDirectory(patchRecord) ? 1 : 0));
+    }
+    added.name = key;
+    added.data = patchRecord.data;
+    added.storedLoaded = true;
+    // The offset belongs to the patch file; in this archive the record has no bytes to read.
+    added.entry_.localHeaderOffset = -1;
+    files.push_back(std::move(added));
+    fileMap_[key].index = static_cast<int32_t>(files.size() - 1);
+    return;
+  }
+
+  const int32_t index = found->second.index;
+  if (index < 0 || static_cast<size_t>(index) >= files.size()) return;
+
+  if (carriesDeleteMarker(patchRecord)) {
+    files.erase(files.begin() + index);
+    fileMap_.erase(found);
+    for (auto& mapped : fileMap_)
+      if (mapped.second.index > index) mapped.second.index -= 1;
+    return;
+  }
+
+  // Replace: the installed record keeps its name and its place.
+  ArchiveFile& record = files[static_cast<size_t>(index)];
+  if (patchRecord.data) {
+    record.header_ = patchRecord.header_;
+    record.entry_ = patchRecord.entry_;
+    record.data = sizedCopy(patchRecord.data, patchRecord.header_.compressedSize);
+  } else {
+    // No readable patch bytes: the entry becomes empty. takePatchData tries the patch once
+    // more and the writer reports what could not be had.
+    record.header_.compressedSize = record.header_.uncompressedSize = 0;
+    record.entry_.compressedSize = record.entry_.uncompressedSize = 0;
+    record.data = BlockRef();
+  }
+  record.storedLoaded = true;
+}
+
+// ---- Writing ----
+
+void KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
+  if ((!record.data || !record.storedLoaded) && record.entry_.localHeaderOffset >= 0)
+    (void)readStored(record.name);
+  if (!patch) return;
+
+  std::string key = record.name;
+  patch->resolveVersionName(key);
+  const ArchiveFile* source = patch->findRecord(key);
+  if (!source) return;
+  if (!source->data || !source->storedLoaded) {
+    (void)patch->readStored(record.name);
+    source = patch->findRecord(key);
+    if (!source) return;
+  }
+  if (source->data) {
+    record.data = sizedCopy(source->data, source->header_.compressedSize);
+  } else {
+    // The patch announces bytes it cannot deliver: the record keeps the announcement so that
+    // the writer reports it, and is written empty.
+    record.data = BlockRef();
+    record.header_.compressedSize = source->header_.compressedSize;
+  }
+}
+
+void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
+                                   uint32_t& runningOffset) {
+  record.newHeaderOffset = runningOffset;
+  LocalHeader& header = record.header_;
+  header.signature = kLocalHeaderSignature;
+  header.reserved4 = 0;
+  header.reserved22 = 0;
+  header.reserved24 = 0;
+  if (header.flag != kDeleteMarker) header.flag = 0;
+
+  const std::string name = writtenName(record);
+  header.fileNameLength = static_cast<uint16_t>(name.size());
+
+  if (header.extraFieldLength != 0) {
+    packLog("header_.extraFieldLength err:%s %d", record.name.c_str(),
+            static_cast<int>(header.extraFieldLength));
+    header.extraFieldLength = 0;  // the extra bytes are never copied
+  }
+
+  // The sizes written must describe exactly the bytes that follow, or every later offset in the
+  // directory would point into the wrong place.
+  if (!record.data) {
+    if (header.compressedSize != 0)
+      packLog("this->header_.compressedSize err:%s %d", record.name.c_str(),
+              static_cast<int>(header.compressedSize));
+    header.compressedSize = 0;
+    header.uncompressedSize = 0;
+    header.compressionMethod = kMethodStored;
+  } else if (header.compressedSize != static_cast<uint32_t>(record.data->length())) {
+    packLog("this->header_.compressedSize err:%s %d", record.name.c_str(),
+            static_cast<int>(header.compressedSize));
+    header.compressedSize = static_cast<uint32_t>(record.data->length());
+    if (header.compressionMethod == kMethodStored) header.uncompressedSize = header.compressedSize;
+  }
+
+  std::string scratch;
+  ByteWriter writer(scratch);
+  encodeLocalHeader(header, writer);
+  writer.text(name);
+  writeRecord(out, scratch, runningOffset);
+
+  if (record.data) {
+    const size_t length = static_cast<size_t>(record.data->length());
+    out.write(record.data->data(), length);
+    runningOffset += static_cast<uint32_t>(length);
+    record.data = BlockRef();  // written: the bytes are not needed again
+  }
+}
+
+void KXFileSystem::writeDirectoryEntry(ArchiveFile& record, WriteHandler& out,
+                                       uint32_t& runningOffset) {
+  const LocalHeader& header = record.header_;
+  DirectoryEntry entry;
+  entry.signature = kDirectoryEntrySignature;
+  entry.compressedSize = header.compressedSize;
+  entry.uncompressedSize = header.uncompressedSize;
+  entry.compressionMethod = header.compressionMethod;
+  entry.version = header.version;
+  entry.versionAgain = header.version;
+  entry.localHeaderOffset = static_cast<int32_t>(record.newHeaderOffset);
+  entry.fileNameLength = header.fileNameLength;  // agrees with the name writeLocalEntry wrote
+  record.entry_ = entry;
+
+  std::string scratch;
+  ByteWriter writer(scratch);
+  encodeDirectoryEntry(entry, writer);
+  writer.text(writtenName(record));
+  writeRecord(out, scratch, runningOffset);
+}
+
+bool KXFileSystem::createNewZip(const std::string& archivePath, const std::string& logPath,
+                                KXFileSystem* patch) {
+  appendLogLine(logPath, "One.....");
+  // Records erased in memory keep an empty name; they are not entries any more.
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [](const ArchiveFile& record) { return record.name.empty(); }),
+              files.end());
+  // std::string compares as unsigned bytes, the order the format requires.
+  std::sort(files.begin(), files.end(),
+            [](const ArchiveFile& a, const ArchiveFile& b) { return a.name < b.name; });
+  for (size_t k = 0; k < files.size(); ++k) {
+    auto mapped = fileMap_.find(files[k].name);
+    if (mapped != fileMap_.end()) mapped->second.index = static_cast<int32_t>(k);
+  }
+  appendLogLine(logPath, "One-0");
+  printProgress("68%%\r");
+  reportPackProgress(kStepProgressShare);
+
+  closeHandle();
+  if (!fitsFormat(files)) return false;
+  const std::string tempPath = archivePath + "temp";
+  FILE* file = platform::openFileNarrow(tempPath, "wb+");
+  if (!file) return false;
+  WriteHandler out(file);
+  auto abandon = [&]() {
+    for (ArchiveFile& record : files) record.data = BlockRef();
+    out.release();
+    platform::deleteFile(tempPath);
+    return false;
+  };
+  if (!out.hasBuffer()) return abandon();
+
+  appendLogLine(logPath, "One-1");
+  printProgress("70%%\r");
+  appendLogLine(logPath, "One-2");
+
+  uint32_t runningOffset = 0;
+  for (ArchiveFile& record : files) {
+    takePatchData(record, patch);
+    writeLocalEntry(record, out, runningOffset);
+    if (out.failed() || out.total() > kMaxArchiveBytes) return abandon();
+  }
+
+  appendLogLine(logPath, "Two.....");
+  const uint32_t directoryOffset = runningOffset;
+  for (ArchiveFile& record : files) writeDirectoryEntry(record, out, runningOffset);
+
+  appendLogLine(logPath, "Three.....");
+  ArchiveFooter footer;
+  footer.directorySize = runningOffset - directoryOffset;
+  footer.signature = kFooterSignature;
+  footer.directoryOffset = directoryOffset;
+  footer.entryCount = footer.entryCountAgain = static_cast<uint16_t>(files.size());
+  const std::string footerBytes = encodeArchiveFooter(footer);
+  out.write(footerBytes.data(), footerBytes.size());
+  if (out.failed() || out.total() > kMaxArchiveBytes) return abandon();
+
+  appendLogLine(logPath, "Four....." + std::to_string(out.total()));
+  const int64_t expected = static_cast<int64_t>(runningOffset) + static_cast<int64_t>(kFooterSize);
+  if (expected != out.total()) appendLogLine(logPath, "offset:" + std::to_string(expected));
+  for (ArchiveFile& record : files) record.data = BlockRef();
+  appendLogLine(logPath, "Five....." + std::to_string(out.total()));
+
+  reportPackProgress(kStepProgressShare);
+  out.flush();
+  printProgress("99%%\r");
+  appendLogLine(logPath, "Six......");
+
+  // Only a file that is wholly on the disk may take the installed pack's place.
+  const bool complete = !out.failed() && expected == out.total() && platform::flushToDisk(file);
+  if (!out.release() || !complete) {
+    platform::deleteFile(tempPath);
+    return false;
+  }
+  return true;
+}
+
+// ---- Checksums of a damaged result ----
+
+std::string KXFileSystem::checksumText(const void* bytes, size_t length) {
+  uLong crc = crc32(0L, Z_NULL, 0);
+  const Bytef* p = static_cast<const Bytef*>(bytes);
+  while (p && length > 0) {
+    const uInt piece = static_cast<uInt>(std::min<size_t>(length, UINT_MAX));
+    crc = crc32(crc, p, piece);
+    p += piece;
+    length -= piece;
+  }
+  char text[16];
+  std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(crc & 0xFFFFFFFFUL));
+  return text;
+}
+
+void KXFileSystem::logEntryChecksums(const std::string& logPath) {
+  appendLogLine(logPath, "文件MD5值错误，更新文件失败...");
+  std::string text;
+  for (ArchiveFile& record : files) {
+    if (record.name.empty()) continue;
+    const BlockRef stored = readStored(record.name);
+    text += record.name;
+    text += ' ';
+    text += stored ? checksumText(stored->data(), static_cast<size_t>(stored->length()))
+                   : checksumText(nullptr, 0);
+    text += ' ';
+    // Only one entry's bytes are held at a time, however large the pack.
+    record.data = BlockRef();
+    record.storedLoaded = false;
+  }
+  for (ArchiveFile& record : files) record.data = BlockRef();
+  closeHandle();
+  appendLogLine(logPath, "MD5 for total file in kx:" + text);
+}
