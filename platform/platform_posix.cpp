@@ -70,8 +70,12 @@ std::string gbkToTerminal(const std::string& gbk) {
   return out;
 }
 
+// kill() reads 0 and negative ids as process groups (-1: every process we may signal), so only
+// ids of single processes may reach it.
+bool isSingleProcessId(uint32_t pid) { return pid != 0 && pid <= 0x7FFFFFFFu; }
+
 bool processExists(uint32_t pid) {
-  return pid != 0 && ::kill(static_cast<pid_t>(pid), 0) == 0;
+  return isSingleProcessId(pid) && ::kill(static_cast<pid_t>(pid), 0) == 0;
 }
 
 bool fsyncFolderOf(const std::string& path) {
@@ -143,6 +147,10 @@ bool canOpenProcessFully(uint32_t pid) { return processExists(pid); }
 bool canOpenProcessForTermination(uint32_t pid) { return processExists(pid); }
 
 bool terminateProcess(uint32_t pid, uint32_t* errorCode) {
+  if (!isSingleProcessId(pid)) {
+    if (errorCode) *errorCode = ESRCH;
+    return false;
+  }
   if (::kill(static_cast<pid_t>(pid), SIGKILL) == 0) return true;
   if (errorCode) *errorCode = static_cast<uint32_t>(errno);
   return false;
@@ -230,6 +238,15 @@ bool pathExists(const std::string& path) { return ::access(path.c_str(), F_OK) =
 bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool renameFile(const std::string& from, const std::string& to) {
+  // rename() would silently replace `to`; the Windows side refuses, and so must this one.
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the no-replace flag: check first (not atomic, but never replaces
+  // knowingly).
+  if (::access(to.c_str(), F_OK) == 0) {
+    errno = EEXIST;
+    return false;
+  }
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 

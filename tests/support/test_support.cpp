@@ -1,11 +1,13 @@
 #include "tests/support/test_support.h"
 
+#ifndef _WIN32  // the Windows forms are in test_support_win32.cpp
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -21,6 +23,7 @@ namespace fs = std::filesystem;
 
 namespace testing_support {
 
+#ifndef _WIN32
 TempDir::TempDir() {
   std::string pattern = (fs::temp_directory_path() / "kxtest-XXXXXX").string();
   std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -28,6 +31,7 @@ TempDir::TempDir() {
   if (!::mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
   path_ = buffer.data();
 }
+#endif
 
 TempDir::~TempDir() { removeTree(path_); }
 
@@ -37,6 +41,7 @@ ScopedCwd::ScopedCwd(const std::string& dir) : previous_(fs::current_path().stri
 
 ScopedCwd::~ScopedCwd() { fs::current_path(previous_); }
 
+#ifndef _WIN32
 ScopedEnv::ScopedEnv(const std::string& name, const char* value) : name_(name) {
   if (const char* old = std::getenv(name.c_str())) {
     had_ = true;
@@ -54,6 +59,7 @@ ScopedEnv::~ScopedEnv() {
   else
     ::unsetenv(name_.c_str());
 }
+#endif
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -62,7 +68,9 @@ std::string readFile(const std::string& path) {
   return content.str();
 }
 
+#ifndef _WIN32
 bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+#endif
 
 void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -111,6 +119,7 @@ std::string unhex(const std::string& text) {
   return out;
 }
 
+#ifndef _WIN32
 namespace {
 
 void drain(int fd, std::string& into) {
@@ -176,5 +185,6 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
 }
+#endif
 
 }  // namespace testing_support

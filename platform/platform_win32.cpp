@@ -1,0 +1,281 @@
+// Win32 side of the platform layer: the services the installer was written against, called
+// directly. Texts are ANSI (GBK) bytes; the wide forms are used only where the narrow calls
+// cannot reach every path (opening files).
+#include "platform/platform.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <cstring>
+#include <cwchar>
+#include <io.h>
+
+namespace platform {
+namespace {
+
+// The access mask the game check asks for: the pre-Vista PROCESS_ALL_ACCESS. Newer headers
+// define a wider mask that older systems refuse, so the value is spelled out.
+constexpr DWORD kProcessAllAccess = 0x1F0FFF;
+// Launcher window title; only the title and the WM_COPYDATA layout are fixed.
+constexpr const char* kLauncherTitle = "MOXStartup";
+
+HANDLE toHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+// ANSI bytes to UTF-16 through the process's code page; empty on failure.
+std::wstring widen(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  int size = static_cast<int>(text.size());
+  int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], n);
+  return wide;
+}
+
+// Runs `visit` over every process of a fresh snapshot until it returns true.
+template <typename Visit>
+void forEachProcess(Visit visit) {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32First(snapshot, &entry); more;
+       more = ::Process32Next(snapshot, &entry)) {
+    if (visit(entry)) break;
+  }
+  ::CloseHandle(snapshot);
+}
+
+bool canOpenProcess(uint32_t pid, DWORD access) {
+  if (pid == 0) return false;
+  HANDLE process = ::OpenProcess(access, FALSE, pid);
+  if (!process) return false;
+  ::CloseHandle(process);
+  return true;
+}
+
+}  // namespace
+
+// ---- Single instance -------------------------------------------------------------------
+
+NamedMutex::NamedMutex(const std::string& name) {
+  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
+  handle_ = mutex ? reinterpret_cast<intptr_t>(mutex) : -1;
+}
+
+NamedMutex::~NamedMutex() {
+  release();
+  if (handle_ != -1) ::CloseHandle(toHandle(handle_));
+}
+
+void NamedMutex::wait() {
+  if (handle_ == -1 || owned_) return;
+  // An abandoned mutex (its owner died) is owned by us all the same.
+  DWORD result = ::WaitForSingleObject(toHandle(handle_), INFINITE);
+  owned_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+void NamedMutex::release() {
+  if (handle_ != -1 && owned_) ::ReleaseMutex(toHandle(handle_));
+  owned_ = false;
+}
+
+// ---- Processes -------------------------------------------------------------------------
+
+uint32_t findProcessId(const std::string& name) {
+  uint32_t found = 0;
+  forEachProcess([&](const PROCESSENTRY32& entry) {
+    if (std::strcmp(entry.szExeFile, name.c_str()) != 0) return false;
+    found = entry.th32ProcessID;
+    return true;
+  });
+  return found;
+}
+
+bool canOpenProcessFully(uint32_t pid) { return canOpenProcess(pid, kProcessAllAccess); }
+
+bool canOpenProcessForTermination(uint32_t pid) { return canOpenProcess(pid, PROCESS_TERMINATE); }
+
+bool terminateProcess(uint32_t pid, uint32_t* errorCode) {
+  HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+  bool ok = process && ::TerminateProcess(process, 0);
+  if (!ok && errorCode) *errorCode = ::GetLastError();
+  if (process) ::CloseHandle(process);
+  return ok;
+}
+
+void exitProcessNow(int code) {
+  std::fflush(nullptr);
+  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
+  ::ExitProcess(static_cast<UINT>(code));
+}
+
+// ---- Embedded payload ------------------------------------------------------------------
+
+Resource findResource(const char* type, int id) {
+  if (id <= 0 || id > 0xFFFF) return Resource{};
+  HRSRC info = ::FindResourceA(nullptr, MAKEINTRESOURCEA(id), type);
+  if (!info) return Resource{};
+  DWORD size = ::SizeofResource(nullptr, info);
+  HGLOBAL loaded = ::LoadResource(nullptr, info);
+  const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
+  if (!bytes) return Resource{};
+  return Resource{static_cast<const unsigned char*>(bytes), size};
+}
+
+// ---- User interface --------------------------------------------------------------------
+
+void messageBox(const std::string& text, const std::string& caption) {
+  std::fflush(stdout);
+  ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
+}
+
+void sendLauncherMessage(uint32_t code, const std::string& bytes) {
+  HWND launcher = ::FindWindowA(nullptr, kLauncherTitle);
+  if (!launcher) return;
+  COPYDATASTRUCT data{};
+  data.dwData = code;
+  data.cbData = static_cast<DWORD>(bytes.size());
+  data.lpData = const_cast<char*>(bytes.data());
+  ::SendMessageA(launcher, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+}
+
+void setConsoleTitle(const std::string& title) { ::SetConsoleTitleA(title.c_str()); }
+
+void disableConsoleClose(const std::string& title) {
+  HWND console = ::FindWindowA(nullptr, title.c_str());
+  // Some consoles do not answer to their title at once; ask for the window directly then.
+  if (!console) console = ::GetConsoleWindow();
+  if (!console) return;
+  HMENU menu = ::GetSystemMenu(console, FALSE);
+  if (menu) ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+}
+
+void consoleWrite(const std::string& gbkBytes) {
+  std::fwrite(gbkBytes.data(), 1, gbkBytes.size(), stdout);
+  std::fflush(stdout);
+}
+
+// ---- Files and folders -----------------------------------------------------------------
+
+FILE* openFile(const std::string& path, const char* mode) {
+  std::wstring widePath = widen(path);
+  std::wstring wideMode = widen(mode);
+  if (widePath.empty() || wideMode.empty()) return nullptr;
+  return ::_wfopen(widePath.c_str(), wideMode.c_str());
+}
+
+FILE* openFileNarrow(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+bool setFileAttributesNormal(const std::string& path) {
+  return ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool pathExists(const std::string& path) {
+  std::wstring widePath = widen(path);
+  return !widePath.empty() && ::_waccess(widePath.c_str(), 0) == 0;
+}
+
+bool deleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+
+bool renameFile(const std::string& from, const std::string& to) {
+  return ::MoveFileA(from.c_str(), to.c_str()) != 0;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+  HANDLE file = ::CreateFileA(from.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool flushed = ::FlushFileBuffers(file) != 0;
+  ::CloseHandle(file);
+  if (!flushed) return false;
+  // MoveFileEx refuses to replace a read-only file, where rename() on POSIX does not care;
+  // the replace is meant to happen either way.
+  DWORD target = ::GetFileAttributesA(to.c_str());
+  if (target != INVALID_FILE_ATTRIBUTES && !(target & FILE_ATTRIBUTE_DIRECTORY) &&
+      (target & FILE_ATTRIBUTE_READONLY))
+    ::SetFileAttributesA(to.c_str(), target & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  // WRITE_THROUGH returns only once the move is on the disk, folder entry included.
+  return ::MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool flushToDisk(FILE* file) {
+  if (std::fflush(file) != 0) return false;
+  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+  return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
+}
+
+std::string currentDirectory() {
+  char buffer[MAX_PATH + 1] = {};
+  DWORD n = ::GetCurrentDirectoryA(sizeof buffer, buffer);
+  if (n == 0 || n >= sizeof buffer) return std::string();
+  return std::string(buffer, n);
+}
+
+std::string appDataFolder(bool create) {
+  char buffer[MAX_PATH + 1] = {};
+  if (!::SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_APPDATA, create ? TRUE : FALSE))
+    return std::string();
+  return buffer;
+}
+
+std::string tempFolder() {
+  char buffer[MAX_PATH + 1] = {};
+  DWORD n = ::GetTempPathA(sizeof buffer, buffer);
+  if (n == 0 || n >= sizeof buffer) return std::string(".\\");
+  std::string folder(buffer, n);
+  if (folder.back() != '\\') folder += '\\';
+  return folder;
+}
+
+int64_t fileSize(FILE* file) {
+  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+  LARGE_INTEGER size{};
+  if (handle == INVALID_HANDLE_VALUE || !::GetFileSizeEx(handle, &size)) return -1;
+  return static_cast<int64_t>(size.QuadPart);
+}
+
+// ---- Time ------------------------------------------------------------------------------
+
+SystemTime utcNow() {
+  SYSTEMTIME now{};
+  ::GetSystemTime(&now);
+  SystemTime t;
+  t.year = now.wYear;
+  t.month = now.wMonth;
+  t.dayOfWeek = now.wDayOfWeek;
+  t.day = now.wDay;
+  t.hour = now.wHour;
+  t.minute = now.wMinute;
+  t.second = now.wSecond;
+  t.milliseconds = now.wMilliseconds;
+  return t;
+}
+
+void sleepMs(unsigned milliseconds) { ::Sleep(milliseconds); }
+
+uint32_t tickMs() { return ::GetTickCount(); }
+
+// ---- Identity --------------------------------------------------------------------------
+
+std::string computerName() {
+  char buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof buffer;
+  if (!::GetComputerNameA(buffer, &size)) return std::string();
+  return std::string(buffer, size);
+}
+
+std::string userName() {
+  char buffer[257] = {};
+  DWORD size = sizeof buffer;
+  if (!::GetUserNameA(buffer, &size)) return std::string();
+  return buffer;
+}
+
+uint32_t lastErrorCode() { return ::GetLastError(); }
+
+}  // namespace platform

@@ -1,0 +1,216 @@
+// Files and folders as the installer uses them: GBK names, read-only leftovers, replacing a
+// file without ever losing the old one, and the special folders.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/platform.h"
+#include "report/log.h"
+#include "tests/platform/platform_test_support.h"
+
+using namespace platform_test;
+using testing_support::fileExists;
+using testing_support::makeDirs;
+using testing_support::readFile;
+using testing_support::ScopedCwd;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readStream(FILE* file) {
+  std::string bytes;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+  return bytes;
+}
+
+class FilesTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string path(const std::string& name) const {
+    return dir.path() + platform::kPathSeparatorText + name;
+  }
+};
+
+// The wide open and the narrow calls must agree on what a GBK name means.
+TEST_F(FilesTest, GbkAndPlainNamesRoundTripThroughEveryCall) {
+  const std::string names[] = {"plain.kx", "with space.txt", "更新日志.log", "安装路径 2.txt"};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const std::string p = path(name);
+    FILE* out = platform::openFile(p, "wb+");
+    ASSERT_NE(out, nullptr);
+    std::fwrite("abc\0def", 1, 7, out);
+    EXPECT_TRUE(platform::flushToDisk(out));
+    EXPECT_EQ(platform::fileSize(out), 7);
+    std::fclose(out);
+
+    EXPECT_TRUE(platform::pathExists(p));
+    FILE* in = platform::openFileNarrow(p, "rb");
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(readStream(in), std::string("abc\0def", 7));
+    std::fclose(in);
+
+    EXPECT_TRUE(platform::setFileAttributesNormal(p));
+    EXPECT_TRUE(platform::deleteFile(p));
+    EXPECT_FALSE(platform::pathExists(p));
+    EXPECT_FALSE(platform::deleteFile(p));
+  }
+}
+
+TEST_F(FilesTest, AttributesOfAMissingFileCannotBeSet) {
+  EXPECT_FALSE(platform::setFileAttributesNormal(path("missing")));
+  EXPECT_EQ(platform::openFile(path("missing"), "rb"), nullptr);
+}
+
+TEST_F(FilesTest, ReplaceMovesTheNewFileIntoPlace) {
+  struct Case {
+    const char* what;
+    bool targetExists;
+    bool targetReadOnly;
+  };
+  const Case cases[] = {
+      {"over an existing file", true, false},
+      {"where there was none", false, false},
+      {"over a read-only leftover", true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeFile(path("pack.kxtemp"), "new bytes");
+    if (c.targetExists) writeFile(path("pack.kx"), "old");
+    if (c.targetReadOnly) setReadOnly(path("pack.kx"), true);
+    EXPECT_TRUE(platform::replaceFile(path("pack.kxtemp"), path("pack.kx")));
+    EXPECT_EQ(readFile(path("pack.kx")), "new bytes");
+    EXPECT_FALSE(platform::pathExists(path("pack.kxtemp")));
+    platform::deleteFile(path("pack.kx"));
+  }
+}
+
+TEST_F(FilesTest, ReplaceThatCannotMoveLeavesBothFilesWhole) {
+  // A missing new file, and a target that is a folder with contents.
+  EXPECT_FALSE(platform::replaceFile(path("absent"), path("keep.kx")));
+  writeFile(path("keep.kx"), "old pack");
+  EXPECT_FALSE(platform::replaceFile(path("absent"), path("keep.kx")));
+  EXPECT_EQ(readFile(path("keep.kx")), "old pack");
+
+  makeDirs(path("folder"));
+  writeFile(path("folder") + platform::kPathSeparatorText + "inside", "kept");
+  writeFile(path("new.kx"), "new pack");
+  EXPECT_FALSE(platform::replaceFile(path("new.kx"), path("folder")));
+  EXPECT_EQ(readFile(path("new.kx")), "new pack");
+  EXPECT_EQ(readFile(path("folder") + platform::kPathSeparatorText + "inside"), "kept");
+}
+
+#ifdef _WIN32
+TEST_F(FilesTest, ReplaceOfAFileAnotherProgramHasOpenFailsAndKeepsIt) {
+  writeFile(path("busy.kx"), "old pack");
+  writeFile(path("new.kx"), "new pack");
+  FILE* holder = platform::openFile(path("busy.kx"), "rb");
+  ASSERT_NE(holder, nullptr);
+  EXPECT_FALSE(platform::replaceFile(path("new.kx"), path("busy.kx")));
+  EXPECT_EQ(readStream(holder), "old pack");
+  std::fclose(holder);
+  EXPECT_EQ(readFile(path("busy.kx")), "old pack");
+  EXPECT_EQ(readFile(path("new.kx")), "new pack");
+}
+#endif
+
+TEST_F(FilesTest, RenameNeverReplacesAnExistingFile) {
+  writeFile(path("a"), "first");
+  writeFile(path("b"), "second");
+  EXPECT_FALSE(platform::renameFile(path("a"), path("b")));
+  EXPECT_EQ(readFile(path("a")), "first");
+  EXPECT_EQ(readFile(path("b")), "second");
+  EXPECT_TRUE(platform::renameFile(path("a"), path("c")));
+  EXPECT_FALSE(platform::pathExists(path("a")));
+  EXPECT_EQ(readFile(path("c")), "first");
+}
+
+TEST_F(FilesTest, CheckedOpenOfAReadOnlyFileClearsTheFlagAndSucceeds) {
+  for (const char* mode : {"rb", "ab+"}) {
+    SCOPED_TRACE(mode);
+    writeFile(path("MD5.txt"), "table");
+    setReadOnly(path("MD5.txt"), true);
+    bool notOpened = false;
+    FILE* file = openFileChecked(path("MD5.txt"), mode, &notOpened);
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(notOpened);
+    std::fclose(file);
+    EXPECT_TRUE(isWritable(path("MD5.txt")));
+  }
+  appendLogLine(path("MD5.txt"), "line");
+  EXPECT_EQ(readFile(path("MD5.txt")), "tableline\n");
+}
+
+TEST_F(FilesTest, CheckedOpenFailuresAreLoggedByKind) {
+  makeDirs(path("a folder"));
+  struct Case {
+    std::string target;
+    const char* mode;
+    std::string logged;
+  };
+  const Case cases[] = {
+      {path("missing.txt"), "rb", " does not exist!"},
+      {path("no folder") + platform::kPathSeparatorText + "x.log", "ab+", " does not exist!"},
+      {path("a folder"), "ab+", " file exist but can not open!"},
+  };
+  ScopedCwd cwd(dir.path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    platform::deleteFile("updater.log");
+    bool notOpened = false;
+    EXPECT_EQ(openFileChecked(c.target, c.mode, &notOpened), nullptr);
+    EXPECT_TRUE(notOpened);
+    EXPECT_EQ(readFile(path("updater.log")), c.target + c.logged + "\n");
+  }
+}
+
+TEST_F(FilesTest, CurrentDirectoryIsWhereWeAre) {
+  ScopedCwd cwd(dir.path());
+  const std::string current = platform::currentDirectory();
+  ASSERT_FALSE(current.empty());
+  EXPECT_TRUE(fs::equivalent(current, dir.path())) << current;
+}
+
+TEST_F(FilesTest, TemporaryFolderFollowsTheEnvironmentAndEndsInASeparator) {
+#ifdef _WIN32
+  const char* variables[] = {"TMP", "TEMP"};
+#else
+  const char* variables[] = {"TMPDIR"};
+#endif
+  const std::string wanted = path("tmp");
+  makeDirs(wanted);
+  ScopedEnv first(variables[0], wanted.c_str());
+  const std::string folder = platform::tempFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), platform::kPathSeparator);
+  // Windows' stat refuses a folder name that ends in a separator.
+  EXPECT_TRUE(fs::equivalent(folder.substr(0, folder.size() - 1), wanted)) << folder;
+}
+
+TEST_F(FilesTest, ApplicationDataFolderExists) {
+  const std::string folder = platform::appDataFolder(true);
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), platform::kPathSeparator);
+  EXPECT_TRUE(fs::is_directory(folder)) << folder;
+  EXPECT_EQ(platform::appDataFolder(false), folder);
+}
+
+#ifndef _WIN32
+TEST_F(FilesTest, ApplicationDataFolderIsCreatedOnlyWhenAsked) {
+  const std::string wanted = path("config");
+  ScopedEnv config("XDG_CONFIG_HOME", wanted.c_str());
+  EXPECT_EQ(platform::appDataFolder(false), wanted);
+  EXPECT_FALSE(fs::exists(wanted));
+  EXPECT_EQ(platform::appDataFolder(true), wanted);
+  EXPECT_TRUE(fs::is_directory(wanted));
+}
+#endif
+
+}  // namespace

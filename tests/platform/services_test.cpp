@@ -1,0 +1,204 @@
+// The embedded payload, the launcher channel, time and identity, held to one contract on both
+// sides. The payload is tests/platform/payload, built into this program the way the installer
+// carries its own (resources on Windows, the linked table elsewhere).
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tests/platform/platform_test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#else
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+using testing_support::unhex;
+
+namespace {
+
+std::string bytesOf(const platform::Resource& resource) {
+  return resource.data ? std::string(reinterpret_cast<const char*>(resource.data), resource.size)
+                       : std::string();
+}
+
+TEST(Payload, ResourcesComeBackByteForByteWhateverTheirLanguage) {
+  // An empty archive (a bare end record) and a check table filed under Chinese (PRC).
+  const std::string emptyArchive = unhex("504b0506 00000000 00000000 00000000 00000000 0000");
+  const std::string checkTable =
+      "2.651\r\nHalvoreen\\bin\\mox.exe\t1234abcd\r\n" + unhex("b8fcd0c2") + "\r\n";
+  EXPECT_EQ(bytesOf(platform::findResource("KX", 122)), emptyArchive);
+  EXPECT_EQ(bytesOf(platform::findResource("KX", 220)), checkTable);
+}
+
+TEST(Payload, AbsentResourcesAreEmpty) {
+  struct Case {
+    const char* type;
+    int id;
+  };
+  const Case cases[] = {{"KX", 123}, {"KX", 0}, {"KX", -1}, {"KX", 0x10000 + 122},
+                        {"RCDATA", 122}, {"kx-other", 220}};
+  for (const Case& c : cases) {
+    platform::Resource r = platform::findResource(c.type, c.id);
+    EXPECT_EQ(r.data, nullptr) << c.type << " " << c.id;
+    EXPECT_EQ(r.size, 0u) << c.type << " " << c.id;
+  }
+}
+
+// A stand-in for the launcher: whatever the platform's channel is, it records (code, bytes).
+#ifdef _WIN32
+class LauncherProbe {
+ public:
+  LauncherProbe() {
+    thread_ = std::thread([this] { run(); });
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [this] { return started_; });
+  }
+  ~LauncherProbe() {
+    if (window_) ::PostMessageA(window_, WM_CLOSE, 0, 0);
+    thread_.join();
+  }
+  std::vector<std::pair<uint32_t, std::string>> received() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+  }
+
+ private:
+  static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<LauncherProbe*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (message == WM_COPYDATA && self) {
+      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->received_.emplace_back(
+          static_cast<uint32_t>(data->dwData),
+          std::string(static_cast<const char*>(data->lpData), data->cbData));
+      return TRUE;
+    }
+    if (message == WM_DESTROY) ::PostQuitMessage(0);
+    return ::DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+
+  void run() {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = ::GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "KxTestLauncherProbe";
+    ::RegisterClassA(&windowClass);
+    window_ = ::CreateWindowA("KxTestLauncherProbe", "MOXStartup", WS_OVERLAPPEDWINDOW, 0, 0,
+                              100, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window_) ::SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      started_ = true;
+    }
+    ready_.notify_all();
+    MSG message;
+    while (window_ && ::GetMessageA(&message, nullptr, 0, 0) > 0) ::DispatchMessageA(&message);
+  }
+
+  std::thread thread_;
+  HWND window_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  bool started_ = false;
+  std::vector<std::pair<uint32_t, std::string>> received_;
+};
+#else
+class LauncherProbe {
+ public:
+  LauncherProbe() {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s/MOXStartup",
+                  dir_.path().c_str());
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  }
+  ~LauncherProbe() { ::close(fd_); }
+  std::vector<std::pair<uint32_t, std::string>> received() {
+    std::vector<std::pair<uint32_t, std::string>> out;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) >= 4) {
+      uint32_t code = 0;
+      for (int i = 3; i >= 0; --i) code = code << 8 | static_cast<unsigned char>(buffer[i]);
+      out.emplace_back(code, std::string(buffer + 4, static_cast<size_t>(n) - 4));
+    }
+    return out;
+  }
+
+ private:
+  TempDir dir_;
+  ScopedEnv runtime_{"XDG_RUNTIME_DIR", dir_.path().c_str()};
+  int fd_ = -1;
+};
+#endif
+
+TEST(Launcher, ReceivesEveryCodeAndEveryByteInOrder) {
+  LauncherProbe launcher;
+  const std::vector<std::pair<uint32_t, std::string>> sent = {
+      {2055, "Begin"},
+      {2055, "T20.0"},
+      {2048, "end"},
+      {2039, "请在Halvoreen\\bin目录下运行该程序"},
+      {2039, ""},
+      {0xFFFFFFFFu, std::string("a\0b\xff", 4)},
+  };
+  for (const auto& [code, text] : sent) platform::sendLauncherMessage(code, text);
+  EXPECT_EQ(launcher.received(), sent);
+}
+
+TEST(Launcher, NoLauncherIsNotAnError) {
+  TempDir empty;
+  ScopedEnv runtime("XDG_RUNTIME_DIR", empty.path().c_str());
+  platform::sendLauncherMessage(2048, "end");
+  SUCCEED();
+}
+
+TEST(Time, UtcNowAgreesWithTheCLibrary) {
+  const std::time_t before = std::time(nullptr);
+  const platform::SystemTime now = platform::utcNow();
+  const std::time_t after = std::time(nullptr);
+  std::tm parts{};
+  parts.tm_year = now.year - 1900;
+  parts.tm_mon = now.month - 1;
+  parts.tm_mday = now.day;
+  parts.tm_hour = now.hour;
+  parts.tm_min = now.minute;
+  parts.tm_sec = now.second;
+#ifdef _WIN32
+  const std::time_t seconds = ::_mkgmtime(&parts);
+#else
+  const std::time_t seconds = ::timegm(&parts);
+#endif
+  EXPECT_GE(seconds, before - 1);
+  EXPECT_LE(seconds, after + 1);
+  std::tm check = *std::gmtime(&seconds);
+  EXPECT_EQ(check.tm_wday, now.dayOfWeek);
+  EXPECT_GE(now.milliseconds, 0);
+  EXPECT_LE(now.milliseconds, 999);
+}
+
+TEST(Time, TicksAdvanceAtLeastAsMuchAsASleep) {
+  const uint32_t start = platform::tickMs();
+  platform::sleepMs(120);
+  EXPECT_GE(platform::tickMs() - start, 100u);
+}
+
+TEST(Identity, ComputerAndUserHaveNames) {
+  EXPECT_FALSE(platform::computerName().empty());
+  EXPECT_FALSE(platform::userName().empty());
+}
+
+}  // namespace
