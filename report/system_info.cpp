@@ -15,7 +15,8 @@
 
 namespace {
 
-SystemInfoStore store;
+// The process-wide store.
+SystemInfoStore processStore;
 
 // Processor speed: the time-stamp counter against the millisecond clock over three passes of
 // at least 200 ms; the fastest pass (fewest seconds per cycle) counts.
@@ -60,15 +61,15 @@ float measureCpuSpeedMhz() {
 
 void fetchOnFirstUse() {
   (void)systemComputerName();
-  if (!store.haveUserName) {
-    store.userName = platform::userName();
-    store.haveUserName = true;
+  if (!processStore.haveUserName) {
+    processStore.userName = platform::userName();
+    processStore.haveUserName = true;
   }
-  if (!store.haveCpuVendor) {
-    store.cpuVendor = cpuVendor();
-    store.haveCpuVendor = true;
+  if (!processStore.haveCpuVendor) {
+    processStore.cpuVendor = cpuVendor();
+    processStore.haveCpuVendor = true;
   }
-  if (store.cpuSpeedMhz < 1) store.cpuSpeedMhz = measureCpuSpeedMhz();
+  if (processStore.cpuSpeedMhz < 1) processStore.cpuSpeedMhz = measureCpuSpeedMhz();
 }
 
 std::string hardwareAddress(const std::vector<uint8_t>& bytes) {
@@ -95,7 +96,7 @@ std::string preferencesSection() {
   return "preferences.xml:\n" + buffer + "\n";
 }
 
-void writeHardware(std::ostream& out) {
+void writeHardware(std::ostream& out, const SystemInfoStore& store) {
   out << "Computer Name: " << store.computerName << "\n";
   out << "CPU: " << store.cpuVendor << "\n";
   out << "\tCPU Speed: " << store.cpuSpeedMhz << "MHz\n";
@@ -115,7 +116,7 @@ void writeHardware(std::ostream& out) {
       << formatByteSize(m.totalPageFile) << "\n";
 }
 
-void writeDevices(std::ostream& out) {
+void writeDevices(std::ostream& out, const SystemInfoStore& store) {
   out << "Display:\n";
   for (size_t n = 0; n < store.displays.size(); ++n) {
     const platform::DisplayDevice& d = store.displays[n];
@@ -148,7 +149,7 @@ void writeDevices(std::ostream& out) {
   }
 }
 
-void writeSystem(std::ostream& out) {
+void writeSystem(std::ostream& out, const SystemInfoStore& store) {
   const platform::OsVersion& v = store.version;
   out << "OS:\n";
   out << "\tUser Name: " << store.userName << "\n";
@@ -178,41 +179,45 @@ void writeSystem(std::ostream& out) {
 }  // namespace
 
 void gatherSystemInfo() {
-  store.system = platform::nativeSystemInfo();
-  store.processorNames = platform::processorNames(kMaxProcessorNames);
-  store.oem = platform::oemInfo();
-  store.memory = platform::memoryStatus();
-  store.version = platform::osVersion();
-  store.language =
+  processStore.system = platform::nativeSystemInfo();
+  processStore.processorNames = platform::processorNames(kMaxProcessorNames);
+  processStore.oem = platform::oemInfo();
+  processStore.memory = platform::memoryStatus();
+  processStore.version = platform::osVersion();
+  processStore.language =
       languageText(platform::userDefaultLanguageId(), platform::userDefaultCountryCode());
-  store.displays = platform::displayDevices(kMaxDisplayDevices);
-  store.adapters = platform::networkAdapters();
-  store.drives = platform::drives(kMaxDrives);
-  store.processes = platform::processes(kMaxProcesses);
-  store.windowTitles = platform::visibleWindowTitles(kMaxWindowTitles);
-  store.gathered = true;
+  processStore.displays = platform::displayDevices(kMaxDisplayDevices);
+  processStore.adapters = platform::networkAdapters();
+  processStore.drives = platform::drives(kMaxDrives);
+  processStore.processes = platform::processes(kMaxProcesses);
+  processStore.windowTitles = platform::visibleWindowTitles(kMaxWindowTitles);
+  processStore.gathered = true;
 }
 
-void releaseSystemInfo() { store = SystemInfoStore{}; }
+void releaseSystemInfo() { processStore = SystemInfoStore{}; }
 
-const SystemInfoStore& systemInfoStore() { return store; }
+const SystemInfoStore& systemInfoStore() { return processStore; }
 
 std::string systemComputerName() {
-  if (!store.haveComputerName) {
-    store.computerName = platform::computerName();
-    store.haveComputerName = true;
+  if (!processStore.haveComputerName) {
+    processStore.computerName = platform::computerName();
+    processStore.haveComputerName = true;
   }
-  return store.computerName;
+  return processStore.computerName;
 }
 
 std::string getSystemInfo() {
-  if (!store.gathered) gatherSystemInfo();
+  if (!processStore.gathered) gatherSystemInfo();
   fetchOnFirstUse();
+  return formatSystemInfoReport(processStore) + preferencesSection();
+}
+
+std::string formatSystemInfoReport(const SystemInfoStore& info) {
   std::ostringstream out;
-  writeHardware(out);
-  writeDevices(out);
-  writeSystem(out);
-  return out.str() + preferencesSection();
+  writeHardware(out, info);
+  writeDevices(out, info);
+  writeSystem(out, info);
+  return out.str();
 }
 
 bool wantsSystemInfoOnly(const std::string& commandLine) {

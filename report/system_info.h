@@ -59,6 +59,9 @@ void releaseSystemInfo();
 // LF. The preferences file is read now.
 [[nodiscard]] std::string getSystemInfo();
 
+// The report's sections from Computer Name to Processes for `info`, as they stand.
+[[nodiscard]] std::string formatSystemInfoReport(const SystemInfoStore& info);
+
 // True when "-sysinfo" occurs anywhere in `commandLine`, even inside another word.
 [[nodiscard]] bool wantsSystemInfoOnly(const std::string& commandLine);
 // The "-sysinfo" file: the temporary folder + "mox_sysinfo.txt".
