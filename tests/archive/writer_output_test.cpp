@@ -1,0 +1,115 @@
+// The writer's output path: buffering and flush progress, a full disk, and round trips of
+// random archives through writer and reader.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+
+#include <random>
+
+#include "archive/write_handler.h"
+#include "tests/archive/writer_fixture.h"
+
+using kxtest::RawEntry;
+using testing_support::readFile;
+
+namespace kxwrite {
+namespace {
+
+class WriterOutputTest : public ArchiveTest {};
+
+TEST_F(WriterOutputTest, BufferFlushesInOrderAndPassesLargeItemsStraightThrough) {
+  progressLabel = "L";
+  const std::string path = dir_ / "out.bin";
+  StdoutCapture capture(dir_ / "stdout.txt");
+  {
+    WriteHandler out(std::fopen(path.c_str(), "wb+"), 8);
+    out.write("abc", 3);
+    out.write("defgh", 5);  // exactly fills the buffer
+    out.write("ij", 2);     // does not fit: flush first
+    out.write("0123456789ABCDEF", 16);  // larger than the whole buffer
+    out.write("k", 1);
+    EXPECT_EQ(out.total(), 27);
+    out.flush();
+    EXPECT_EQ(out.flushCount(), 73);
+    EXPECT_FALSE(out.failed());
+  }
+  EXPECT_EQ(capture.finish(), "L71%\rL72%\rL73%\r");
+  EXPECT_EQ(readFile(path), "abcdefghij0123456789ABCDEFk");
+}
+
+// Writes random entries (stored, deflated, nested archives, nested folders) through both the
+// rewrite path and the editing path, and reads every entry back.
+TEST_F(WriterOutputTest, RandomArchivesReadBackThroughTheReader) {
+  std::mt19937 random(20140201);
+  auto randomText = [&](size_t length, int alphabet) {
+    std::string s(length, '\0');
+    for (char& c : s) c = static_cast<char>('a' + random() % alphabet);
+    return s;
+  };
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    std::map<std::string, std::string> expected;
+    std::vector<RawEntry> entries;
+    KXFileSystemRef edited = open(put("start.kx", {}));
+    const int count = 1 + static_cast<int>(random() % 40);
+    for (int i = 0; i < count; ++i) {
+      std::string name = randomText(1 + random() % 3, 3) + "/" + randomText(1 + random() % 6, 26);
+      if (expected.count(name)) continue;
+      std::string content;
+      switch (random() % 4) {
+        case 0: content = randomText(random() % 5000, 2); break;        // compresses well
+        case 1: content = randomText(random() % 300, 256 - 'a'); break;  // hardly compresses
+        case 2: content = "PK" + randomText(random() % 200, 4); break;   // a nested archive
+        default: content.clear();
+      }
+      expected[name] = content;
+      entries.push_back(random() % 2 ? kxtest::deflated(name, content)
+                                     : kxtest::stored(name, content));
+      ASSERT_TRUE(edited->storeFile(name, BinaryBlock::fromString(content, "test"), 0));
+    }
+
+    const std::string rewritten = rewrite(put("pack.kx", entries));
+    ASSERT_TRUE(edited->createNewZip(dir_ / "edited.kx", logPath(), nullptr));
+    for (const std::string& bytes : {rewritten, readFile(dir_ / "edited.kxtemp")}) {
+      std::map<std::string, std::string> files;
+      for (const auto& entry : readBack(bytes))
+        if (expected.count(entry.first)) files[entry.first] = entry.second;
+      EXPECT_EQ(files, expected);
+    }
+  }
+}
+
+// A file-size limit stands in for a full disk: the write comes up short, createNewZip says so,
+// and neither a partial temporary file nor a changed pack is left behind.
+TEST_F(WriterOutputTest, FullDiskFailsAndLeavesTheInstalledPackAlone) {
+  std::string content(256 * 1024, '\0');
+  std::mt19937 random(7);
+  for (char& c : content) c = static_cast<char>(random());
+  const std::string installed = put("pack.kx", {kxtest::stored("big.bin", content)});
+  const std::string before = readFile(installed);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{64 * 1024, 64 * 1024};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const int devNull = ::open("/dev/null", O_RDWR);
+    ::dup2(devNull, 0);  // the message box must not wait for a key
+    ::dup2(devNull, 2);
+    KXFileSystemRef fs(new KXFileSystem(installed));
+    const bool written = fs->createNewZip(installed, logPath(), nullptr);
+    ::_exit(written ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "createNewZip reported success on a full disk";
+  EXPECT_FALSE(testing_support::fileExists(installed + "temp"));
+  EXPECT_EQ(readFile(installed), before);
+}
+
+}  // namespace
+}  // namespace kxwrite
