@@ -97,7 +97,8 @@ class PackedSection : public DataSection {
                 size_t length, uint32_t type);
 
   void makeEmptyText();
-  bool isMatrixValue() const { return type_ == kPackedFloats && valueLength_ == 48; }
+  // Four rows of three floats.
+  bool isMatrixValue() const { return type_ == kPackedFloats && valueLength_ == 4 * 3 * 4; }
   SectionRef rowSection(int row);
   SectionRef recordChild(int index);
   const char* recordName(int index) const;
