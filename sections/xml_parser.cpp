@@ -1,5 +1,6 @@
 #include "sections/xml_parser.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -234,12 +235,15 @@ class XmlParser {
     size_t read = start, write = start;
     while (read < stop) {
       if (text_[read] == '&') {
+        // Looking no further than the longest reference keeps a text full of '&' linear.
+        const size_t limit = std::min(stop, read + kMaxEntityLength);
         size_t semi = read + 1;
-        while (semi < stop && text_[semi] != ';') ++semi;
-        const size_t refEnd = semi < stop ? semi + 1 : stop;
+        while (semi < limit && text_[semi] != ';') ++semi;
+        const bool cutOff = semi == stop;
+        const size_t refEnd = semi < limit ? semi + 1 : stop;
         const size_t length = refEnd - read;
         char decoded;
-        if (length >= kMinEntityLength && length <= kMaxEntityLength &&
+        if ((semi < limit || cutOff) && length >= kMinEntityLength &&
             decodeReference(text_ + read + 1, semi - read - 1, decoded)) {
           text_[write++] = decoded;
           read = refEnd;
