@@ -1,0 +1,107 @@
+#include "tools/kxtool/archive_access.h"
+
+#include <cstdio>
+
+#include "archive/kx_format.h"
+#include "platform/platform.h"
+
+namespace kxtool {
+namespace {
+
+constexpr const char* kWorkingLog = "updater.log";
+constexpr const char* kBlockLabel = "BinaryBlock/Tool";
+
+long long fileLength(const char* path) {
+  FILE* file = platform::openFileNarrow(path, "rb");
+  if (!file) return 0;
+  const long long size = platform::fileSize(file);
+  std::fclose(file);
+  return size < 0 ? 0 : size;
+}
+
+std::string baseOf(const std::string& name) { return name.substr(0, name.find(' ')); }
+
+}  // namespace
+
+DiagnosticLog::DiagnosticLog() : start_(fileLength(kWorkingLog)) {}
+
+std::string DiagnosticLog::lastLine() const {
+  FILE* file = platform::openFileNarrow(kWorkingLog, "rb");
+  if (!file) return std::string();
+  std::string text;
+  if (std::fseek(file, static_cast<long>(start_), SEEK_SET) == 0) {
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  }
+  std::fclose(file);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  const size_t lineStart = text.find_last_of('\n');
+  return lineStart == std::string::npos ? text : text.substr(lineStart + 1);
+}
+
+RefPtr<KXFileSystem> openArchiveChecked(const std::string& path, std::string& error) {
+  if (!platform::pathExists(path)) {
+    error = path + ": no such file";
+    return nullptr;
+  }
+  DiagnosticLog log;
+  RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(path);
+  // A failed open leaves an empty index, as an empty archive does; opening again tells them
+  // apart (an empty archive only reopens its handle).
+  if (archive->entryCount() == 0 && !archive->openZip()) {
+    const std::string reason = log.lastLine();
+    error = path + ": not a readable archive" + (reason.empty() ? "" : " (" + reason + ")");
+    return nullptr;
+  }
+  return archive;
+}
+
+EntryReader::EntryReader(KXFileSystem& archive) : archive_(archive) {
+  for (const ArchiveFile& record : archive.records())
+    if (record.name.find(' ') != std::string::npos) ++versionBases_[baseOf(record.name)];
+}
+
+bool EntryReader::ambiguous(const std::string& name) const {
+  return versionBases_.count(name) != 0;
+}
+
+BlockRef EntryReader::content(size_t index) {
+  if (index >= archive_.records().size()) return nullptr;
+  const ArchiveFile& record = archive_.records()[index];
+  if (record.entry_.uncompressedSize == 0 && record.entry_.compressedSize == 0)
+    return BinaryBlock::fromString(std::string(), kBlockLabel);
+  if (!ambiguous(record.name)) return archive_.readFileInternal(record.name);
+
+  // The reader would take this name for version 1 of another path: read the stored bytes by
+  // position from a second index that has all of them attached.
+  if (!whole_) {
+    whole_ = makeRef<KXFileSystem>(archive_.path());
+    whole_->loadAllStored();
+  }
+  if (index >= whole_->records().size()) return nullptr;
+  const ArchiveFile& loaded = whole_->records()[index];
+  if (!loaded.data || !loaded.storedLoaded) return nullptr;
+  if (loaded.entry_.compressionMethod == kMethodStored) {
+    if (static_cast<uint32_t>(loaded.data->length()) != loaded.entry_.uncompressedSize)
+      return nullptr;
+    return loaded.data;
+  }
+  if (loaded.entry_.compressionMethod != kMethodDeflated) return nullptr;
+  return whole_->inflateStored(loaded.data, loaded.entry_.uncompressedSize);
+}
+
+bool isDeleteMarker(const ArchiveFile& record) {
+  return record.header_.flag == kDeleteMarker || record.entry_.flag == kDeleteMarker;
+}
+
+std::string methodName(const ArchiveFile& record) {
+  if (isDeleteMarker(record)) return "delete";
+  switch (record.entry_.compressionMethod) {
+    case kMethodStored: return "stored";
+    case kMethodDeflated: return "deflate";
+    default: return "method " + std::to_string(record.entry_.compressionMethod);
+  }
+}
+
+}  // namespace kxtool

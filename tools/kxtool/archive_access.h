@@ -1,0 +1,51 @@
+// Reading archives for the tools: opening with a one-line reason when the file is missing or not
+// an archive, and reading any entry's content exactly by its place in the directory.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+
+#include "archive/kx_file_system.h"
+
+namespace kxtool {
+
+// The lines the libraries append to "updater.log" in the current directory from now on; the
+// last of them is the best one-line reason for a failure they only log.
+class DiagnosticLog {
+ public:
+  DiagnosticLog();
+  // The last non-empty line appended since construction, or "".
+  std::string lastLine() const;
+
+ private:
+  long long start_ = 0;
+};
+
+// The archive at `path`, indexed; none with `error` set when it is missing or cannot be read as
+// an archive (an empty archive is fine).
+RefPtr<KXFileSystem> openArchiveChecked(const std::string& path, std::string& error);
+
+// Entry contents by position in the directory. The reader's own lookups resolve a path that
+// exists in several versions to version 1; here "a 1" and a plain "a" are each read as
+// themselves.
+class EntryReader {
+ public:
+  explicit EntryReader(KXFileSystem& archive);
+  // The decompressed content of records()[index]; none when it cannot be read (unknown method,
+  // data outside the file, a damaged deflate stream).
+  BlockRef content(size_t index);
+
+ private:
+  bool ambiguous(const std::string& name) const;
+  KXFileSystem& archive_;
+  std::map<std::string, int> versionBases_;
+  RefPtr<KXFileSystem> whole_;  // every stored block loaded; only for ambiguous names
+};
+
+// True for a record that marks its path for deletion when merged.
+bool isDeleteMarker(const ArchiveFile& record);
+// "stored", "deflate", "delete" (a delete marker) or "method N".
+std::string methodName(const ArchiveFile& record);
+
+}  // namespace kxtool

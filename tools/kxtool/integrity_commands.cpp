@@ -1,0 +1,196 @@
+// Fingerprints and the check table: fingerprint, checktable, verify.
+#include <cstring>
+#include <filesystem>
+#include <iomanip>
+#include <ostream>
+
+#include "integrity/check_table.h"
+#include "integrity/fingerprint.h"
+#include "platform/platform.h"
+#include "report/run_state.h"
+#include "tools/kxtool/commands.h"
+#include "tools/release/release.h"
+
+namespace kxtool {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kGameExecutable = "bin/mox.exe";
+constexpr const char* kGameExecutableKey = "bin\\mox.exe";
+
+enum class Kind { WholeCrc, Size, SizeCrc };
+
+std::string fingerprint(Kind kind, const std::string& path) {
+  switch (kind) {
+    case Kind::Size: return getFileSizeValue(path);
+    case Kind::SizeCrc: return getSizeCRC32Value(path);
+    case Kind::WholeCrc: break;
+  }
+  return getCRC32Value(path);
+}
+
+bool isFailureText(const std::string& value) {
+  return value == kFileNotExist || value == kReadDataFailed || value == kFileTooLarge;
+}
+
+bool isLargePack(const std::string& fileName) {
+  for (int i = 0; i < release::kFirstWholeCrcPack; ++i)
+    if (fileName == release::kPackNames[i]) return true;
+  return false;
+}
+
+// The installer's choice: the four large packs by size plus sampled CRC, or by size alone for
+// table versions up to 1.051 (compared as bytes, the terminating zero included); every other
+// file by whole-file CRC.
+Kind installerKind(const std::string& fileName, const std::string& version) {
+  if (!isLargePack(fileName)) return Kind::WholeCrc;
+  return std::strcmp(version.c_str(), "1.051") > 0 ? Kind::SizeCrc : Kind::Size;
+}
+
+// Every file the table records for an installation: the six packs, then the game executable.
+std::vector<std::string> tableFiles() {
+  std::vector<std::string> files(std::begin(release::kPackNames), std::end(release::kPackNames));
+  files.push_back(kGameExecutable);
+  return files;
+}
+
+std::string tableKey(const std::string& file) {
+  return "Halvoreen\\" + (file == kGameExecutable ? std::string(kGameExecutableKey) : file);
+}
+
+std::string onDisk(const std::string& installDir, const std::string& file) {
+  return (fs::path(installDir) / fs::path(file)).string();
+}
+
+bool readText(const std::string& path, std::string& text) {
+  FILE* file = platform::openFile(path, "rb");
+  if (!file) return false;
+  text.clear();
+  char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  const bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+bool validVersion(const std::string& version) {
+  if (version.empty()) return false;
+  for (char c : version)
+    if (c == '<' || c == '>' || c == '\n' || c == '\r') return false;
+  return true;
+}
+
+}  // namespace
+
+int fingerprintCommand(const Invocation& call, ToolIo& io) {
+  int kinds = 0;
+  Kind chosen = Kind::WholeCrc;
+  if (call.has("--crc")) ++kinds, chosen = Kind::WholeCrc;
+  if (call.has("--size")) ++kinds, chosen = Kind::Size;
+  if (call.has("--sizecrc")) ++kinds, chosen = Kind::SizeCrc;
+  if (kinds > 1) {
+    io.err << "kxtool fingerprint: choose one of --crc, --size, --sizecrc\n";
+    return kExitUsage;
+  }
+  int result = kExitOk;
+  for (const std::string& given : call.args) {
+    const std::string path = userPath(io, given);
+    std::error_code code;
+    if (!fs::is_regular_file(path, code)) {
+      result = failure(io, call, given + ": no such file");
+      continue;
+    }
+    const Kind kind =
+        kinds ? chosen : installerKind(fs::path(path).filename().string(), newVersion);
+    const std::string value = fingerprint(kind, path);
+    if (isFailureText(value)) {
+      result = failure(io, call, given + ": " + value);
+      continue;
+    }
+    io.out << value << "  " << given << "\n";
+  }
+  return result;
+}
+
+int checktableCommand(const Invocation& call, ToolIo& io) {
+  const std::string installDir = userPath(io, call.args[0]);
+  const std::string& version = call.args[1];
+  if (!validVersion(version)) return failure(io, call, "\"" + version + "\" is not a version");
+  for (const std::string& file : tableFiles()) {
+    std::error_code code;
+    if (!fs::is_regular_file(onDisk(installDir, file), code))
+      return failure(io, call, onDisk(installDir, file) + ": no such file");
+  }
+  const std::string block = release::makeCheckTableBlock(installDir, version);
+  // An entry line is TAB, "<key>", the value, "</key>".
+  for (size_t start = 0, end; start < block.size(); start = end + 1) {
+    end = block.find('\n', start);
+    if (end == std::string::npos) end = block.size();
+    const std::string line = block.substr(start, end - start);
+    const size_t open = line.find('>'), close = line.rfind("</");
+    if (open == std::string::npos || close == std::string::npos || close <= open) continue;
+    const std::string value = line.substr(open + 1, close - open - 1);
+    if (isFailureText(value))
+      return failure(io, call, "cannot fingerprint " + line.substr(close + 2, line.size() - close - 3) + ": " + value);
+  }
+  const std::string out = call.value("-o");
+  if (out.empty()) {
+    io.out << block;
+    return kExitOk;
+  }
+  if (!writeFileReplacing(userPath(io, out), block)) return failure(io, call, out + ": cannot write");
+  return kExitOk;
+}
+
+int verifyCommand(const Invocation& call, ToolIo& io) {
+  const std::string installDir = userPath(io, call.args[0]);
+  const std::string& from = call.args[2];
+  const std::string& to = call.args[3];
+  std::string table;
+  if (!readText(userPath(io, call.args[1]), table))
+    return failure(io, call, call.args[1] + ": cannot be read");
+  for (const std::string& version : {from, to}) {
+    if (getCheckValue(table, "mox" + version, tableKey(tableFiles().front())) ==
+        kParentStartNotFound)
+      return failure(io, call, call.args[1] + " has no block for version " + version);
+  }
+
+  int damaged = 0, missing = 0, atOld = 0;
+  for (const std::string& file : tableFiles()) {
+    const std::string path = onDisk(installDir, file);
+    const std::string name = fs::path(file).filename().string();
+    const std::string oldStandard = getCheckValue(table, "mox" + from, tableKey(file));
+    const std::string newStandard = getCheckValue(table, "mox" + to, tableKey(file));
+    std::string status, value;
+    std::error_code code;
+    if (!fs::is_regular_file(path, code)) {
+      status = "missing";
+      ++missing;
+    } else if ((value = fingerprint(installerKind(name, to), path)) == newStandard) {
+      status = "new";
+    } else if (fingerprint(installerKind(name, from), path) == oldStandard) {
+      status = "old";
+      ++atOld;
+    } else {
+      status = "damaged";
+      ++damaged;
+    }
+    io.out << std::left << std::setw(9) << status << std::setw(20) << file << " " << value;
+    if (status == "damaged") io.out << " (" << from << ": " << oldStandard << ", " << to << ": "
+                                    << newStandard << ")";
+    io.out << "\n";
+  }
+  const size_t total = tableFiles().size();
+  if (damaged + missing == 0 && atOld == 0)
+    io.out << "all " << total << " files are at " << to << "\n";
+  else
+    io.out << total - atOld - damaged - missing << " at " << to << ", " << atOld << " at " << from
+           << ", " << damaged << " damaged, " << missing << " missing\n";
+  if (damaged + missing == 0) return kExitOk;
+  return failure(io, call, std::to_string(damaged) + " damaged, " + std::to_string(missing) +
+                               " missing in " + call.args[0]);
+}
+
+}  // namespace kxtool

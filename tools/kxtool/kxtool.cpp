@@ -1,0 +1,130 @@
+// The subcommand table and the dispatch from a command line to its handler.
+#include <ostream>
+
+#include "tools/kxtool/commands.h"
+#include "tools/release/demo_release.h"
+
+namespace kxtool {
+namespace {
+
+const CommandSpec* findCommand(const std::string& name) {
+  for (const CommandSpec& spec : commandTable())
+    if (name == spec.name) return &spec;
+  return nullptr;
+}
+
+std::string overview() {
+  std::string text =
+      "usage: kxtool COMMAND [ARGS...]\n\n"
+      "Release tools for the game's packed archives (.kx), check table and data sections.\n\n"
+      "commands:\n";
+  for (const CommandSpec& spec : commandTable()) {
+    std::string name = spec.name;
+    name.resize(16, ' ');
+    text += "  " + name + spec.summary + "\n";
+  }
+  text += "\n\"kxtool COMMAND --help\" describes one command.\n";
+  return text;
+}
+
+int usage(ToolIo& io, const std::string& command, const std::string& problem) {
+  io.err << "kxtool" << (command.empty() ? "" : " " + command) << ": " << problem
+         << " (see kxtool" << (command.empty() ? "" : " " + command) << " --help)\n";
+  return kExitUsage;
+}
+
+}  // namespace
+
+int demoCommand(const Invocation& call, ToolIo& io) {
+  std::string error;
+  if (!release::makeDemoRelease(userPath(io, call.args[0]), error))
+    return failure(io, call, error);
+  return kExitOk;
+}
+
+const std::vector<CommandSpec>& commandTable() {
+  static const std::vector<CommandSpec> table = {
+      {"list", "ARCHIVE [--json]", "list the entries of an archive",
+       "One line per entry in directory order: method (stored, deflate, or delete for a patch's\n"
+       "delete marker), stored size, original size, name; then a total line. --json prints the\n"
+       "same as JSON (names as \\u escapes of their characters).\n",
+       1, 1, {"--json"}, {}, false, listCommand},
+      {"cat", "ARCHIVE PATH", "write an entry's content to standard output",
+       "PATH is the entry's name as listed; failing that it is looked up as the installer does\n"
+       "(either separator, a versioned name read as version 1).\n",
+       2, 2, {}, {}, false, catCommand},
+      {"extract", "ARCHIVE DIR", "write every entry as a file under DIR",
+       "Names that would leave DIR (\"..\", drive letters, links out of DIR) refuse the whole\n"
+       "archive before anything is written.\n",
+       2, 2, {}, {}, false, extractCommand},
+      {"create", "DIR -o ARCHIVE", "make an archive of a folder's files",
+       "Names sorted, content deflated as the installer's in-memory editing does (raw deflate\n"
+       "level 6, stored when it does not shrink, nested archives stored). The same folder always\n"
+       "gives the same bytes.\n",
+       1, 1, {}, {"-o"}, true, createCommand},
+      {"diff", "OLD NEW -o PATCH", "make the patch that turns OLD into NEW",
+       "Archives: every entry of NEW that OLD lacks or stores with other bytes (copied as stored),\n"
+       "and a delete marker for every entry of OLD that NEW lacks. Folders (bin, cache): every\n"
+       "new or changed file, and an empty entry (delete) for every file NEW lacks.\n",
+       2, 2, {}, {"-o"}, true, diffCommand},
+      {"apply", "PACK PATCH [-o OUT]", "merge a patch into a pack as the installer does",
+       "The installer's merge and rewrite. Without -o PACK is replaced (flushed, then put in\n"
+       "place in one step); a result that does not read back whole is never put in place.\n",
+       2, 2, {}, {"-o"}, false, applyCommand},
+      {"fingerprint", "[--crc|--size|--sizecrc] FILE...", "print the installer's fingerprints",
+       "Without a kind, the installer's choice by file name: size plus sampled CRC for the four\n"
+       "large packs, whole-file CRC for everything else.\n",
+       1, kUnlimited, {"--crc", "--size", "--sizecrc"}, {}, false, fingerprintCommand},
+      {"checktable", "INSTALL_DIR VERSION [-o FILE]", "make the check-table block of an installation",
+       "The block <moxVERSION> with the six packs and bin\\mox.exe in the table's layout and the\n"
+       "fingerprint kinds the installer compares.\n",
+       2, 2, {}, {"-o"}, false, checktableCommand},
+      {"verify", "INSTALL_DIR TABLE FROM TO", "tell old, new, damaged or missing for each file",
+       "Each pack and the game executable against the TABLE blocks of versions FROM and TO, by\n"
+       "the installer's rules. Exit code 1 when any file is damaged or missing.\n",
+       4, 4, {}, {}, false, verifyCommand},
+      {"section dump", "FILE|ARCHIVE:PATH [--tag NAME]", "print a data section as XML text",
+       "Any form: XML text, packed or binary. NAME is the root's name (default root).\n",
+       1, 1, {}, {"--tag"}, false, sectionDumpCommand},
+      {"section pack", "XMLFILE -o FILE", "write XML text in the packed section form", "",
+       1, 1, {}, {"-o", "--tag"}, true, sectionPackCommand},
+      {"demo", "DIR", "write the deterministic demo release",
+       "DIR/2.650 (a complete installation), DIR/2.651 (what the installer must make of it) and\n"
+       "DIR/payload (the patch archives and the check table the build embeds).\n",
+       1, 1, {}, {}, false, demoCommand},
+  };
+  return table;
+}
+
+int run(const std::vector<std::string>& words, ToolIo& io) {
+  if (words.empty()) return usage(io, "", "no command");
+  if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+    io.out << overview();
+    return kExitOk;
+  }
+  std::string name = words[0];
+  size_t skip = 1;
+  if (name == "section") {
+    if (words.size() < 2 || words[1] == "--help" || words[1] == "-h") {
+      if (words.size() < 2) return usage(io, name, "missing dump or pack");
+      io.out << helpText(*findCommand("section dump")) << "\n" << helpText(*findCommand("section pack"));
+      return kExitOk;
+    }
+    name += " " + words[1];
+    skip = 2;
+  }
+  const CommandSpec* spec = findCommand(name);
+  if (!spec) return usage(io, "", "unknown command " + name);
+  Invocation call;
+  std::string problem;
+  if (!parseInvocation(*spec, std::vector<std::string>(words.begin() + skip, words.end()), call,
+                       problem))
+    return usage(io, spec->name, problem);
+  if (call.help) {
+    io.out << helpText(*spec);
+    return kExitOk;
+  }
+  return spec->handler(call, io);
+}
+
+}  // namespace kxtool

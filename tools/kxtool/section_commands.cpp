@@ -1,0 +1,110 @@
+// Data sections: dump any form as XML text, pack XML text into the packed form.
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+
+#include "platform/platform.h"
+#include "sections/packed_writer.h"
+#include "sections/section_factory.h"
+#include "sections/xml_writer.h"
+#include "tools/kxtool/archive_access.h"
+#include "tools/kxtool/commands.h"
+
+namespace kxtool {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kDefaultTag = "root";
+
+bool readWholeFile(const std::string& path, std::string& bytes) {
+  FILE* file = platform::openFile(path, "rb");
+  if (!file) return false;
+  bytes.clear();
+  char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+  const bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+bool isFile(const std::string& path) {
+  std::error_code error;
+  return fs::is_regular_file(path, error);
+}
+
+// The bytes a section argument names: a file, or "ARCHIVE:PATH" for an entry of an archive
+// (split at the last colon whose left side is a file, so Windows drive letters still work).
+bool readSource(const ToolIo& io, const std::string& source, std::string& bytes,
+                std::string& error) {
+  const std::string direct = userPath(io, source);
+  if (isFile(direct)) {
+    if (readWholeFile(direct, bytes)) return true;
+    error = source + ": cannot be read";
+    return false;
+  }
+  for (size_t colon = source.rfind(':'); colon != std::string::npos && colon > 0;
+       colon = source.rfind(':', colon - 1)) {
+    const std::string archivePath = userPath(io, source.substr(0, colon));
+    if (!isFile(archivePath)) continue;
+    RefPtr<KXFileSystem> archive = openArchiveChecked(archivePath, error);
+    if (!archive) return false;
+    BlockRef content = archive->readFile(source.substr(colon + 1));
+    if (!content) {
+      error = source.substr(0, colon) + ": no readable entry " + source.substr(colon + 1);
+      return false;
+    }
+    bytes = content->asString();
+    return true;
+  }
+  error = source + ": no such file";
+  return false;
+}
+
+bool looksLikeXml(const std::string& bytes) {
+  const size_t first = bytes.find_first_not_of(" \t\r\n");
+  return first != std::string::npos && bytes[first] == '<';
+}
+
+// The section tree of `bytes`. XML text must parse: a text that looks like XML is never taken
+// for one of the binary forms.
+SectionRef sectionOf(const std::string& tag, const std::string& bytes) {
+  if (bytes.empty()) return nullptr;
+  return sectionFromBlock(tag, BinaryBlock::fromString(bytes, kDataSectionLabel), true);
+}
+
+std::string tagOf(const Invocation& call) {
+  const std::string tag = call.value("--tag");
+  return tag.empty() ? kDefaultTag : tag;
+}
+
+}  // namespace
+
+int sectionDumpCommand(const Invocation& call, ToolIo& io) {
+  std::string bytes, error;
+  if (!readSource(io, call.args[0], bytes, error)) return failure(io, call, error);
+  SectionRef section = sectionOf(tagOf(call), bytes);
+  if (!section)
+    return failure(io, call, call.args[0] + (looksLikeXml(bytes) ? ": XML text does not parse"
+                                                                 : ": not a data section"));
+  io.out << writeXmlText(*section);
+  return kExitOk;
+}
+
+int sectionPackCommand(const Invocation& call, ToolIo& io) {
+  std::string bytes, error;
+  if (!readSource(io, call.args[0], bytes, error)) return failure(io, call, error);
+  if (!looksLikeXml(bytes)) return failure(io, call, call.args[0] + ": not XML text");
+  SectionRef section = sectionOf(tagOf(call), bytes);
+  if (!section) return failure(io, call, call.args[0] + ": XML text does not parse");
+  const std::string packed = packSectionTree(section);
+  if (packed.empty())
+    return failure(io, call, call.args[0] + ": the tree breaks a limit of the packed form");
+  const std::string out = call.value("-o");
+  if (!writeFileReplacing(userPath(io, out), packed))
+    return failure(io, call, out + ": cannot write");
+  return kExitOk;
+}
+
+}  // namespace kxtool

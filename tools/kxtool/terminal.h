@@ -1,0 +1,14 @@
+// The few facts about the standard streams the program's main needs. Kept here rather than in
+// platform/ because only this command-line tool cares.
+#pragma once
+
+namespace kxtool {
+
+// Standard output is a terminal (progress lines are shown only there).
+bool standardOutputIsTerminal();
+// Standard output passes bytes unchanged (no LF to CR LF translation).
+void makeStandardOutputBinary();
+// Sends standard output to the null device (the archive writer prints its progress directly).
+void discardStandardOutput();
+
+}  // namespace kxtool

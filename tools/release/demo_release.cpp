@@ -1,0 +1,310 @@
+// The demo release: two installations and the payload between them.
+#include "tools/release/demo_release.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/platform.h"
+#include "report/run_state.h"
+#include "sections/packed_writer.h"
+#include "tools/release/loose_patch.h"
+#include "tools/release/release.h"
+
+namespace release {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The first four packs are at least this large, like the game's, so that their fingerprints
+// take the size-plus-sampled-CRC form over three distinct windows.
+constexpr size_t kLargePackBytes = 4u << 20;
+
+// A small deterministic generator (xorshift32) seeded from a text, so that every entry's bytes
+// depend only on its name.
+class Bytes {
+ public:
+  explicit Bytes(const std::string& seed) {
+    for (unsigned char c : seed) state_ = (state_ ^ c) * 16777619u;
+    if (state_ == 0) state_ = 1;
+  }
+  uint32_t next() {
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 17;
+    state_ ^= state_ << 5;
+    return state_;
+  }
+  uint32_t below(uint32_t limit) { return next() % limit; }
+  // Noise that deflate cannot shrink, as compressed textures are.
+  std::string noise(size_t length) {
+    std::string out(length, '\0');
+    for (char& c : out) c = static_cast<char>(next() >> 24);
+    return out;
+  }
+  // Lines of words: text that deflates well, as scripts and tables do.
+  std::string text(size_t lines) {
+    static const char* const kWords[] = {"spawn", "quest", "npc",    "item",  "damage", "level",
+                                         "guild", "skill", "region", "timer", "reward", "path",
+                                         "mount", "shop",  "trade",  "buff"};
+    std::string out;
+    for (size_t line = 0; line < lines; ++line) {
+      const uint32_t words = 3 + below(8);
+      for (uint32_t w = 0; w < words; ++w) out += std::string(w ? " " : "") + kWords[below(16)];
+      out += " = " + std::to_string(below(100000)) + "\n";
+    }
+    return out;
+  }
+  // A record table of floats: half structure, half noise.
+  std::string model(size_t vertices) {
+    std::string out = "MODL";
+    for (size_t v = 0; v < vertices; ++v) {
+      const uint32_t fields[4] = {next() & 0x3F80FFFFu, next() & 0x3F80FFFFu, 0x3F800000u,
+                                  static_cast<uint32_t>(v)};
+      for (uint32_t field : fields)
+        for (int b = 0; b < 4; ++b) out += static_cast<char>(field >> (8 * b));
+    }
+    return out;
+  }
+
+ private:
+  uint32_t state_ = 2166136261u;
+};
+
+std::string join(const std::string& folder, const std::string& name) {
+  return (fs::path(folder) / fs::path(name)).string();
+}
+
+bool writeBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+bool readBytes(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return static_cast<bool>(in) || in.eof();
+}
+
+// The packed "scripts_config.xml" the installer reads the version from, with the neighbours a
+// real one has.
+std::string scriptsConfig(const std::string& version) {
+  PackedNode root;
+  root.add("version", PackedValue::text(version));
+  root.add("build", PackedValue::integer(version == oldVersion ? 26500 : 26510));
+  root.add("region", PackedValue::text("CN"));
+  PackedNode& paths = root.add("paths", PackedValue::text(""));
+  paths.add("scripts", PackedValue::text("scripts/client"));
+  paths.add("entities", PackedValue::text("scripts/entity_defs"));
+  std::string bytes;
+  return writePackedFile(root, bytes) ? bytes : std::string();
+}
+
+// The pack's entries at 2.650. `nested` is an archive to carry inside gameRes.
+std::vector<NamedContent> packAt2650(int index, const std::string& nested) {
+  const std::string pack = kPackNames[index];
+  static const char* const kAreas[] = {"town", "forest", "desert", "harbor", "dungeon", "sky"};
+  static const int kSmallEntries[6] = {30, 70, 20, 50, 42, 22};
+  std::vector<NamedContent> entries;
+  Bytes bytes(pack);
+  size_t total = 0;
+  if (index < kFirstWholeCrcPack) {
+    for (int i = 0; total < kLargePackBytes + 65536; ++i) {
+      const std::string name = "textures/" + std::string(kAreas[i % 6]) + "/tex_" +
+                               std::to_string(i) + ".dds";
+      entries.emplace_back(name, "DDS " + bytes.noise(96 * 1024 + bytes.below(32 * 1024)));
+      total += entries.back().second.size();
+    }
+  }
+  for (int i = 0; i < kSmallEntries[index]; ++i) {
+    const std::string area = kAreas[bytes.below(6)];
+    switch (i % 3) {
+      case 0:
+        entries.emplace_back("scripts/" + area + "/logic_" + std::to_string(i) + ".py",
+                             bytes.text(20 + bytes.below(200)));
+        break;
+      case 1:
+        entries.emplace_back("models/" + area + "/mesh_" + std::to_string(i) + ".model",
+                             bytes.model(64 + bytes.below(512)));
+        break;
+      default:
+        entries.emplace_back("tables/" + area + "_" + std::to_string(i) + ".csv",
+                             bytes.text(5 + bytes.below(40)));
+    }
+  }
+  if (index == 1) entries.emplace_back("maps/tutorial/terrain.kx", nested);
+  if (index == 4) {
+    entries.emplace_back("scripts_config.xml", scriptsConfig(oldVersion));
+    // Two versions of one script, as in-memory editing leaves them.
+    entries.emplace_back("scripts/client/avatar.pyc 1", bytes.text(60));
+    entries.emplace_back("scripts/client/avatar.pyc 2", bytes.text(64));
+    entries.emplace_back("scripts/client/quest.pyc", bytes.text(120));
+    entries.emplace_back("scripts/client/event_2650.pyc", bytes.text(30));
+  }
+  if (index == 5) {
+    entries.emplace_back("scripts_config.xml", scriptsConfig(oldVersion));
+    entries.emplace_back("text/zh_CN/ui_strings.txt",
+                         "ok=确定\ncancel=取消\nbag=背包\nshop=商店\nquest=任务\n");
+    entries.emplace_back("text/zh_CN/tips.txt", "欢迎来到游戏世界。\n" + bytes.text(30));
+  }
+  return entries;
+}
+
+void replaceContent(std::vector<NamedContent>& entries, const std::string& name,
+                    const std::string& content) {
+  for (NamedContent& entry : entries)
+    if (entry.first == name) entry.second = content;
+}
+
+// The packs that change: vemo by five entries (one of them a second version of a versioned
+// name), CN by two; both carry the new "scripts_config.xml".
+std::vector<NamedContent> packAt2651(int index, const std::string& nested) {
+  std::vector<NamedContent> entries = packAt2650(index, nested);
+  Bytes bytes(std::string(kPackNames[index]) + "@2.651");
+  if (index == 4) {
+    replaceContent(entries, "scripts_config.xml", scriptsConfig(newVersion));
+    replaceContent(entries, "scripts/client/avatar.pyc 2", bytes.text(70));
+    replaceContent(entries, "scripts/client/quest.pyc", bytes.text(125));
+    for (auto it = entries.begin(); it != entries.end(); ++it)
+      if (it->first == "scripts/client/event_2650.pyc") {
+        entries.erase(it);
+        break;
+      }
+    entries.emplace_back("scripts/client/event_2651.pyc", bytes.text(40));
+  }
+  if (index == 5) {
+    replaceContent(entries, "scripts_config.xml", scriptsConfig(newVersion));
+    replaceContent(entries, "text/zh_CN/ui_strings.txt",
+                   "ok=确定\ncancel=取消\nbag=背包\nshop=商店\nquest=任务\nmail=邮件\n");
+  }
+  return entries;
+}
+
+std::string gameExecutable(const std::string& version) {
+  Bytes bytes("mox.exe");
+  std::string image = "MZ" + bytes.noise(62) + "PE" + bytes.model(2048);
+  return image + "game client " + version + "\n";
+}
+
+struct LooseFile {
+  const char* name;
+  std::string at2650;  // empty: absent at 2.650
+  std::string at2651;  // empty: absent at 2.651
+};
+
+std::vector<LooseFile> looseFiles() {
+  Bytes bytes("loose");
+  const std::string raknet = "RakNet " + bytes.noise(4096);
+  const std::string terrain = bytes.model(300);
+  const std::string fonts = bytes.noise(2048);
+  return {
+      {"bin/RakNet.dll", raknet, raknet},
+      {"bin/mox.exe", gameExecutable(oldVersion), gameExecutable(newVersion)},
+      {"cache/shaders/terrain.cache", terrain, terrain},
+      {"cache/shaders/ui.cache", bytes.model(200), bytes.model(210)},
+      {"cache/fonts.cache", fonts, fonts},
+      {"cache/obsolete.cache", bytes.text(10), ""},
+  };
+}
+
+bool writeInstallation(const std::string& root, bool atNew, const std::string& nested,
+                       const std::string& copyLargePacksFrom, std::string& error) {
+  std::error_code code;
+  fs::create_directories(join(root, "cache/shaders"), code);
+  fs::create_directories(join(root, "bin"), code);
+  if (code) {
+    error = root + ": cannot make the folders";
+    return false;
+  }
+  for (int i = 0; i < 6; ++i) {
+    const std::string path = join(root, kPackNames[i]);
+    // The large packs do not change: copying them is the same bytes, only faster.
+    if (i < kFirstWholeCrcPack && !copyLargePacksFrom.empty()) {
+      fs::copy_file(join(copyLargePacksFrom, kPackNames[i]), path,
+                    fs::copy_options::overwrite_existing, code);
+      if (!code) continue;
+    }
+    if (!writeArchive(path, atNew ? packAt2651(i, nested) : packAt2650(i, nested))) {
+      error = path + ": cannot write";
+      return false;
+    }
+  }
+  for (const LooseFile& file : looseFiles()) {
+    const std::string& content = atNew ? file.at2651 : file.at2650;
+    const std::string path = join(root, file.name);
+    fs::remove(path, code);
+    if (!content.empty() && !writeBytes(path, content)) {
+      error = path + ": cannot write";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool nestedArchive(const std::string& dir, std::string& bytes) {
+  const std::string path = join(dir, "nested.kx");
+  Bytes content("nested");
+  const bool made = writeArchive(path, {{"heightmap.raw", content.model(256)},
+                                        {"layout.txt", content.text(40)}}) &&
+                    readBytes(path, bytes);
+  std::error_code ignored;
+  fs::remove(path, ignored);
+  return made;
+}
+
+bool writeLooseArchive(const std::string& oldDir, const std::string& newDir,
+                       const std::string& out, std::string& error) {
+  std::vector<NamedContent> entries;
+  if (!diffFolders(oldDir, newDir, entries, error)) return false;
+  if (writeArchive(out, entries)) return true;
+  error = out + ": cannot write";
+  return false;
+}
+
+}  // namespace
+
+bool makeDemoRelease(const std::string& dir, std::string& error) {
+  const std::string oldDir = join(dir, oldVersion);
+  const std::string newDir = join(dir, newVersion);
+  const std::string payload = join(dir, "payload");
+  std::error_code code;
+  fs::create_directories(payload, code);
+  std::string nested;
+  if (code || !nestedArchive(payload, nested)) {
+    error = dir + ": cannot write";
+    return false;
+  }
+  if (!writeInstallation(oldDir, false, nested, "", error) ||
+      !writeInstallation(newDir, true, nested, oldDir, error))
+    return false;
+
+  for (int i = 0; i < 6; ++i) {
+    const std::string out = join(payload, kPatchNames[i]);
+    if (!makePatchArchive(join(oldDir, kPackNames[i]), join(newDir, kPackNames[i]), out)) {
+      error = out + ": cannot write";
+      return false;
+    }
+  }
+  // The loose-file archives are made before the installer's own file, MD5.txt, joins bin.
+  if (!writeLooseArchive(join(oldDir, "bin"), join(newDir, "bin"), join(payload, "binTemp.kx"),
+                         error) ||
+      !writeLooseArchive(join(oldDir, "cache"), join(newDir, "cache"),
+                         join(payload, "cacheTemp.kx"), error))
+    return false;
+
+  const std::string table = makeDemoCheckTable(makeCheckTableBlock(newDir, newVersion),
+                                               makeCheckTableBlock(oldDir, oldVersion));
+  for (const std::string& path : {join(payload, "MD5.txt"), join(newDir, "bin/MD5.txt")}) {
+    if (!writeBytes(path, table)) {
+      error = path + ": cannot write";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace release

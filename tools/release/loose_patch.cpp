@@ -1,0 +1,95 @@
+// Differences between two versions of a loose-file folder, as payload archive entries.
+#include "tools/release/loose_patch.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <system_error>
+
+namespace release {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool readBytes(const fs::path& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+std::string parentOf(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  return slash == std::string::npos ? std::string() : name.substr(0, slash);
+}
+
+// Every folder under `dir`, relative with "/" separators.
+std::set<std::string> foldersOf(const std::string& dir) {
+  std::set<std::string> folders{""};
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end;
+       it.increment(error))
+    if (it->is_directory(error)) folders.insert(it->path().lexically_relative(dir).generic_string());
+  return folders;
+}
+
+}  // namespace
+
+bool readFolder(const std::string& dir, std::vector<NamedContent>& files, std::string& error) {
+  files.clear();
+  std::error_code code;
+  if (!fs::is_directory(dir, code)) {
+    error = dir + ": not a folder";
+    return false;
+  }
+  fs::recursive_directory_iterator it(dir, code), end;
+  for (; !code && it != end; it.increment(code)) {
+    if (!it->is_regular_file(code)) continue;
+    NamedContent file;
+    file.first = it->path().lexically_relative(dir).generic_string();
+    if (!readBytes(it->path(), file.second)) {
+      error = it->path().string() + ": cannot be read";
+      return false;
+    }
+    files.push_back(std::move(file));
+  }
+  if (code) {
+    error = dir + ": " + code.message();
+    return false;
+  }
+  std::sort(files.begin(), files.end());
+  return true;
+}
+
+bool diffFolders(const std::string& oldDir, const std::string& newDir,
+                 std::vector<NamedContent>& entries, std::string& error) {
+  entries.clear();
+  std::vector<NamedContent> before, after;
+  if (!readFolder(oldDir, before, error) || !readFolder(newDir, after, error)) return false;
+  const std::map<std::string, std::string> old(before.begin(), before.end());
+  const std::set<std::string> oldFolders = foldersOf(oldDir);
+  std::set<std::string> kept;
+  for (const NamedContent& file : after) {
+    kept.insert(file.first);
+    auto found = old.find(file.first);
+    if (found != old.end() && found->second == file.second) continue;
+    if (file.second.empty()) {
+      error = file.first + ": an empty file cannot be shipped (an empty entry deletes its file)";
+      return false;
+    }
+    if (!oldFolders.count(parentOf(file.first))) {
+      error = file.first + ": its folder is new, and the installer does not create folders";
+      return false;
+    }
+    entries.push_back(file);
+  }
+  for (const NamedContent& file : before)
+    if (!kept.count(file.first)) entries.emplace_back(file.first, std::string());
+  std::sort(entries.begin(), entries.end());
+  return true;
+}
+
+}  // namespace release
