@@ -179,12 +179,15 @@ bool XMLSection::storeText(const std::string& value) {
 }
 
 bool XMLSection::storeFormatted(const char* format, ...) {
-  char buffer[kFormatBufferSize];
+  // Output longer than the buffer is cut; the buffer is terminated by hand because some C
+  // runtimes leave a cut buffer unterminated.
+  char buffer[kFormatBufferSize] = {};
   va_list args;
   va_start(args, format);
-  const int written = std::vsnprintf(buffer, sizeof buffer, format ? format : "", args);
+  std::vsnprintf(buffer, sizeof buffer, format ? format : "", args);
   va_end(args);
-  return storeText(written < 0 ? std::string() : std::string(buffer));
+  buffer[sizeof buffer - 1] = '\0';
+  return storeText(buffer);
 }
 
 bool XMLSection::storeBool(bool value, const char* format) {

@@ -139,6 +139,7 @@ TEST(XmlValues, BlobAndWideTextRoundTrip) {
 TEST(XmlValues, WideTextFromValueTexts) {
   EXPECT_EQ(wideTextFromValue(""), u"");
   EXPECT_EQ(wideTextFromValue("!abc"), u"abc");
+  EXPECT_EQ(wideTextFromValue("!\xd6\xd0\xce\xc4!"), u"\u4e2d\u6587!");  // GBK text
   EXPECT_EQ(wideTextFromValue("!" + std::string(300, 'a')).size(), 255u);
   EXPECT_EQ(wideTextFromValue("YQBiAA=="), u"ab");
   EXPECT_EQ(wideTextFromValue("YQBi"), u"a");  // the odd last byte is dropped
