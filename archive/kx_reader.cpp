@@ -108,11 +108,10 @@ BlockRef KXFileSystem::readFileInternal(const std::string& path) {
   resolveVersionName(resolved);
   ArchiveFile* record = findRecord(resolved);
   if (!record || record->entry_.localHeaderOffset < 0) return BlockRef();
-  const DirectoryEntry& e = record->entry_;
 
   if (record->data) {
     // Attached stored bytes of a deflated entry are not its content: hand out the content.
-    if (record->storedLoaded && e.compressionMethod == kMethodDeflated)
+    if (record->storedLoaded && record->entry_.compressionMethod == kMethodDeflated)
       return inflateEntry(*record, record->data->data(),
                           static_cast<size_t>(record->data->length()));
     return record->data;
@@ -122,6 +121,7 @@ BlockRef KXFileSystem::readFileInternal(const std::string& path) {
   // openZip on a closed archive may have emptied the index; look again.
   record = findRecord(resolved);
   if (!record) return BlockRef();
+  const DirectoryEntry& e = record->entry_;
   int64_t dataEnd = 0;
   if (!seekToData(*record, &dataEnd)) return BlockRef();
   if (!isKnownMethod(e.compressionMethod) || dataEnd > archiveSize) return BlockRef();
