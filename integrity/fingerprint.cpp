@@ -42,9 +42,6 @@ FILE* openWithRetry(const std::string& path) {
   return nullptr;
 }
 
-// The open file's size, or -1 when it cannot be learned.
-int64_t sizeOf(FILE* file) { return platform::fileSize(file); }
-
 bool refuseLargeFile(const std::string& path, int64_t size) {
   if (size < kMaxFingerprintFileBytes) return false;
   writeLog(path + " file too large, size:" + decimal(size));
@@ -83,7 +80,7 @@ std::string getCRC32Value(const std::string& path) {
   writeLog("CRC check..." + path);
   FILE* file = openWithRetry(path);
   if (!file) return kFileNotExist;
-  int64_t size = sizeOf(file);
+  int64_t size = platform::fileSize(file);
   writeLog("file size:" + decimal(size));
   if (refuseLargeFile(path, size)) {
     std::fclose(file);
@@ -129,7 +126,7 @@ std::string getCRC32Value(const std::string& path) {
 std::string getFileSizeValue(const std::string& path) {
   FILE* file = openWithRetry(path);
   if (!file) return kFileNotExist;
-  int64_t size = sizeOf(file);
+  int64_t size = platform::fileSize(file);
   std::fclose(file);
   if (refuseLargeFile(path, size)) return kFileTooLarge;
   return decimal(size);
@@ -138,7 +135,7 @@ std::string getFileSizeValue(const std::string& path) {
 std::string getSizeCRC32Value(const std::string& path) {
   FILE* file = openWithRetry(path);
   if (!file) return kFileNotExist;
-  int64_t size = sizeOf(file);
+  int64_t size = platform::fileSize(file);
   if (refuseLargeFile(path, size)) {
     std::fclose(file);
     return kFileTooLarge;

@@ -1,23 +1,25 @@
 #include "report/upload.h"
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32  // the FTP server of the tests is started with POSIX calls
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+extern char** environ;
+#endif
 
 #include <algorithm>
 #include <chrono>
-#include <fcntl.h>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/support/test_support.h"
-
-extern char** environ;
 
 namespace {
 
@@ -56,6 +58,8 @@ TEST(LogTimeName, RemoteNames) {
   // year_month_day_hour_minute: four underscores after the computer name.
   EXPECT_EQ(std::count(name.begin(), name.end(), '_'), 5);
 }
+
+#ifndef _WIN32
 
 // A free port on 127.0.0.1 that nothing listens on.
 int unusedPort() {
@@ -192,5 +196,7 @@ TEST_F(Upload, FailureKeepsTheLocalLogAndSaysNothing) {
   EXPECT_FALSE(quietUpload(account(), "updaterLog_2.651", dir_ / "bin/missing.log", "PC.log"))
       << "no local log";
 }
+
+#endif  // !_WIN32
 
 }  // namespace
