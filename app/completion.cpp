@@ -4,28 +4,18 @@
 
 #include "app/run_text.h"
 #include "app/stages.h"
-
-#if __has_include("report/upload.h") && __has_include("report/system_info.h")
 #include "report/system_info.h"
 #include "report/upload.h"
-#define KX_HAVE_UPLOAD 1
-#endif
 
 namespace {
-
-#ifndef KX_HAVE_UPLOAD
-// Stand-ins until the report library offers the system report and the upload.
-std::string getSystemInfo() { return std::string(); }
-std::string getLogTimeName() { return std::string(); }
-void uploadLog(const std::string&, const std::string&, const std::string&) {}
-#endif
 
 void uploadRunLog(const RunContext& ctx) {
   appendLogLine(ctx.runLogPath, getSystemInfo());
   const std::string remoteName = ctx.computerName + "_" + getLogTimeName() + ".log";
   const std::string folder =
-      uploadFolderKind == 2 ? std::string("updaterLog2_") + newVersion : ctx.uploadFolderName;
-  uploadLog(folder, ctx.runLogPath, remoteName);
+      uploadFolderKind == 2 ? uploadFolderName(uploadFolderKind) : ctx.uploadFolderName;
+  // The outcome does not change the run: a log that stays behind goes with the next upload.
+  (void)uploadLog(folder, ctx.runLogPath, remoteName);
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ LauncherListener::LauncherListener(const std::string& socketPath) {
 
 LauncherListener::~LauncherListener() {
   stop_ = true;
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
   ::close(fd_);
 }
 
@@ -68,6 +68,9 @@ void LauncherListener::receiveLoop() {
 }
 
 std::vector<std::pair<uint32_t, std::string>> LauncherListener::messages() {
+  // The sender has finished: let the thread drain what is still queued, then stop it.
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
   std::lock_guard<std::mutex> guard(lock_);
   return received_;
 }

@@ -28,7 +28,7 @@ class LauncherListener {
   ~LauncherListener();
   LauncherListener(const LauncherListener&) = delete;
   LauncherListener& operator=(const LauncherListener&) = delete;
-  // Everything received so far, as (code, text).
+  // Everything received, as (code, text). Call once the sender has ended: it stops listening.
   std::vector<std::pair<uint32_t, std::string>> messages();
 
  private:

@@ -183,10 +183,14 @@ TEST(UpdateRun, RunningGameMakesTheRunAskUntilItEnds) {
     ::execl(game.c_str(), "mox.exe", "2", static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  // Reap the game as soon as it ends: a zombie would still count as running.
+  std::thread reaper([pid] {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+  });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   auto result = scratch.run();
-  int status = 0;
-  ::waitpid(pid, &status, 0);
+  reaper.join();
   EXPECT_GE(count(result.err, box("请关闭mox.exe", "请先关闭mox.exe，再点击确定!")), 2u);
   EXPECT_EQ(lines(scratch.runLog()).back(), kSuccessLine);
 }
