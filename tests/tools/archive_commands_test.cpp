@@ -1,0 +1,206 @@
+// list, cat, extract, create, diff and apply on generated archives.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "archive/kx_file_system.h"
+#include "tests/tools/tool_fixture.h"
+
+using namespace tool_test;
+using testing_support::makeDirs;
+using testing_support::readFile;
+using testing_support::ScopedCwd;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Deterministic bytes: `compressible` ones deflate, the others do not.
+std::string content(std::mt19937& random, size_t length, bool compressible) {
+  std::string out(length, '\0');
+  for (char& c : out)
+    c = compressible ? static_cast<char>('a' + random() % 4) : static_cast<char>(random());
+  return out;
+}
+
+std::map<std::string, std::string> folderFiles(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir))
+    if (entry.is_regular_file())
+      files[entry.path().lexically_relative(dir).generic_string()] = readFile(entry.path().string());
+  return files;
+}
+
+TEST(CreateAndExtract, ReproduceAFolderAndTheSameFolderGivesTheSameBytes) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  std::mt19937 random(7);
+  std::map<std::string, std::string> files = {
+      {"readme.txt", content(random, 5000, true)},
+      {"textures/town/wall.dds", content(random, 70000, false)},
+      {"scripts/client/avatar.pyc 1", content(random, 300, true)},
+      {"scripts/client/avatar.pyc 2", content(random, 310, true)},
+      {"maps/nested.kx", "PK" + content(random, 400, true)},
+      {"empty.txt", ""},
+  };
+  for (const auto& file : files) {
+    makeDirs(fs::path(dir / ("src/" + file.first)).parent_path().string());
+    writeFile(dir / ("src/" + file.first), file.second);
+  }
+  ASSERT_EQ(runTool({"create", "src", "-o", "a.kx"}).code, 0);
+  ASSERT_EQ(runTool({"create", "src", "-o", "b.kx"}).code, 0);
+  EXPECT_EQ(readFile(dir / "a.kx"), readFile(dir / "b.kx"));
+
+  ToolResult extracted = runTool({"extract", "a.kx", "out"});
+  ASSERT_EQ(extracted.code, 0) << extracted.err;
+  EXPECT_EQ(folderFiles(dir / "out"), files);
+
+  // Stored the way in-memory editing stores: nested archives and noise as they are.
+  std::map<std::string, uint16_t> methods;
+  RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(dir / "a.kx");
+  for (const ArchiveFile& record : archive->records())
+    methods[record.name] = record.entry_.compressionMethod;
+  EXPECT_EQ(methods["maps/nested.kx"], kMethodStored);
+  EXPECT_EQ(methods["textures/town/wall.dds"], kMethodStored);
+  EXPECT_EQ(methods["readme.txt"], kMethodDeflated);
+}
+
+TEST(Create, DoesNotPackTheArchiveItIsWriting) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  writeFile(dir / "a.txt", "a");
+  ASSERT_EQ(runTool({"create", ".", "-o", "self.kx"}).code, 0);
+  ASSERT_EQ(runTool({"create", ".", "-o", "self.kx"}).code, 0);
+  EXPECT_EQ(entriesOf(dir / "self.kx"), (std::map<std::string, std::string>{{"a.txt", "a"}}));
+}
+
+TEST(Extract, RefusesNamesThatLeaveTheFolderAndWritesNothing) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  makeDirs(dir / "outside");
+  makeDirs(dir / "out");
+  fs::create_directory_symlink(dir / "outside", dir / "out/link");
+  for (const char* name : {"../up.txt", "a/../../up.txt", "a/./b", "c:evil", "link/x.txt"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(release::writeArchive(dir / "bad.kx", {{"aaa_first.txt", "1"}, {name, "x"}}));
+    ToolResult result = runTool({"extract", "bad.kx", "out"});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.err.find("refusing"), std::string::npos) << result.err;
+    EXPECT_FALSE(testing_support::fileExists(dir / "out/aaa_first.txt"));
+    EXPECT_FALSE(testing_support::fileExists(dir / "up.txt"));
+    EXPECT_TRUE(fs::is_empty(dir / "outside"));
+  }
+}
+
+TEST(ListAndCat, ShowTheDirectoryAndReadEntriesByTheirOwnNames) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  ASSERT_TRUE(release::writeArchive(dir / "a.kx", {{"b/x.txt", std::string(1000, 'x')},
+                                                   {"v.pyc 1", "one"},
+                                                   {"v.pyc 2", "two"},
+                                                   {"中文.txt", "GBK name"}}));
+  ToolResult list = runTool({"list", "a.kx"});
+  ASSERT_EQ(list.code, 0);
+  EXPECT_EQ(list.out.substr(0, list.out.find('\n')), "deflate          11       1000  b/x.txt");
+  EXPECT_NE(list.out.find("total 4 entries, "), std::string::npos);
+
+  ToolResult json = runTool({"list", "--json", "a.kx"});
+  ASSERT_EQ(json.code, 0);
+  EXPECT_NE(json.out.find("{\"name\": \"b/x.txt\", \"method\": \"deflate\", \"storedSize\": 11, "
+                          "\"originalSize\": 1000}"),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"\\u4e2d\\u6587.txt\""), std::string::npos) << json.out;
+
+  const std::vector<std::pair<std::string, std::string>> reads = {
+      {"v.pyc 2", "two"}, {"v.pyc 1", "one"}, {"v.pyc", "one"}, {"\\b\\\\x.txt/", std::string(1000, 'x')}};
+  for (const auto& read : reads) {
+    ToolResult cat = runTool({"cat", "a.kx", read.first});
+    EXPECT_EQ(cat.code, 0) << read.first;
+    EXPECT_EQ(cat.out, read.second) << read.first;
+  }
+  EXPECT_EQ(runTool({"cat", "a.kx", "nope"}).code, 1);
+}
+
+// Random pairs of archive versions: the patch made by diff, merged by the installer's own merge,
+// must give the new version's entries exactly.
+TEST(DiffThenApply, ReproducesTheNewArchiveForRandomPairs) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  std::string nested;
+  ASSERT_TRUE(release::writeArchive(dir / "nested.kx", {{"inner.txt", "inner"}}));
+  nested = readFile(dir / "nested.kx");
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 random(seed);
+    std::vector<release::NamedContent> before, after;
+    const int count = 1 + static_cast<int>(random() % 25);
+    for (int i = 0; i < count; ++i) {
+      std::string name = "dir" + std::to_string(random() % 3) + "/f" + std::to_string(i);
+      if (random() % 5 == 0) name += ".pyc " + std::to_string(1 + random() % 3);
+      std::string bytes = random() % 6 == 0 ? nested : content(random, random() % 3000, random() % 2);
+      const unsigned fate = random() % 4;  // 0 unchanged, 1 changed, 2 removed, 3 added
+      if (fate != 3) before.emplace_back(name, bytes);
+      if (fate == 1) bytes = random() % 2 ? bytes + "!" : content(random, 50, true);
+      if (fate != 2) after.emplace_back(name, bytes);
+    }
+    ASSERT_TRUE(release::writeArchive(dir / "old.kx", before));
+    ASSERT_TRUE(release::writeArchive(dir / "new.kx", after));
+    ToolResult diff = runTool({"diff", "old.kx", "new.kx", "-o", "patch.kx"});
+    ASSERT_EQ(diff.code, 0) << diff.err;
+    ToolResult apply = runTool({"apply", "old.kx", "patch.kx", "-o", "merged.kx"});
+    ASSERT_EQ(apply.code, 0) << apply.err;
+    EXPECT_EQ(entriesOf(dir / "merged.kx"), entriesOf(dir / "new.kx"));
+    // Without -o the pack itself is replaced.
+    ASSERT_EQ(runTool({"apply", "old.kx", "patch.kx"}).code, 0);
+    EXPECT_EQ(readFile(dir / "old.kx"), readFile(dir / "merged.kx"));
+  }
+}
+
+TEST(Apply, LeavesThePackAloneWhenThePatchIsNotAnArchive) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  ASSERT_TRUE(release::writeArchive(dir / "pack.kx", {{"a", "1"}}));
+  const std::string pack = readFile(dir / "pack.kx");
+  writeFile(dir / "patch.kx", "not an archive at all, no footer here");
+  ToolResult result = runTool({"apply", "pack.kx", "patch.kx"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_NE(result.err.find("not a readable archive (openZip Invalid footer signature)"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(readFile(dir / "pack.kx"), pack);
+  EXPECT_FALSE(testing_support::fileExists(dir / "pack.kxtemp"));
+}
+
+TEST(DiffOfFolders, ShipsChangedFilesAndDeletesRemovedOnes) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  makeDirs(dir / "old/shaders");
+  makeDirs(dir / "new/shaders");
+  writeFile(dir / "old/same.bin", "same");
+  writeFile(dir / "new/same.bin", "same");
+  writeFile(dir / "old/shaders/ui.cache", "old ui");
+  writeFile(dir / "new/shaders/ui.cache", "new ui");
+  writeFile(dir / "old/gone.cache", "gone");
+  writeFile(dir / "new/added.cache", "added");
+  ToolResult result = runTool({"diff", "old", "new", "-o", "cache.kx"});
+  ASSERT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(entriesOf(dir / "cache.kx"),
+            (std::map<std::string, std::string>{
+                {"added.cache", "added"}, {"gone.cache", ""}, {"shaders/ui.cache", "new ui"}}));
+
+  // What the installer could not carry out is refused.
+  writeFile(dir / "new/empty.cache", "");
+  EXPECT_EQ(runTool({"diff", "old", "new", "-o", "cache.kx"}).code, 1);
+  fs::remove(dir / "new/empty.cache");
+  makeDirs(dir / "new/fresh");
+  writeFile(dir / "new/fresh/a.cache", "a");
+  ToolResult newFolder = runTool({"diff", "old", "new", "-o", "cache.kx"});
+  EXPECT_EQ(newFolder.code, 1);
+  EXPECT_NE(newFolder.err.find("does not create folders"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// The demo release: its shape, the committed payload made from it, and the installer run on it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "archive/kx_file_system.h"
+#include "integrity/check_table.h"
+#include "integrity/fingerprint.h"
+#include "sections/section_factory.h"
+#include "tests/tools/tool_fixture.h"
+
+using namespace tool_test;
+using testing_support::readFile;
+using testing_support::ScopedCwd;
+using testing_support::TempDir;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kPayloadFiles[] = {"qdres_packedTemp.kx", "gameRes_packedTemp.kx",
+                                     "kxres_packedTemp.kx", "res_packedTemp.kx",
+                                     "vemo_packedTemp.kx",  "CN_packedTemp.kx",
+                                     "binTemp.kx",          "cacheTemp.kx",
+                                     "MD5.txt"};
+
+std::string versionIn(const std::string& packedConfig) {
+  SectionRef section = sectionFromBlock(
+      "script_config", BinaryBlock::fromString(packedConfig, kDataSectionLabel), true);
+  return section ? section->readText("version", "") : "";
+}
+
+TEST(DemoRelease, HasTheShapeOfTheShippedRelease) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  const std::string demo = demoRelease();
+  size_t entries = 0;
+  for (int i = 0; i < 6; ++i) {
+    const std::string pack = demo + "/2.650/" + release::kPackNames[i];
+    if (i < release::kFirstWholeCrcPack) {
+      EXPECT_GE(fs::file_size(pack), 4u << 20) << pack;
+    }
+    entries += entriesOf(pack).size();
+  }
+  EXPECT_GE(entries, 300u);
+  EXPECT_EQ(versionIn(entriesOf(demo + "/2.650/CN_packed.kx")["scripts_config.xml"]), "2.650");
+
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(fs::file_size(demo + "/payload/" + release::kPatchNames[i]), 22u);
+  for (const char* patch : {"vemo_packedTemp.kx", "CN_packedTemp.kx"}) {
+    auto patchEntries = entriesOf(demo + "/payload/" + patch);
+    EXPECT_EQ(versionIn(patchEntries["scripts_config.xml"]), "2.651") << patch;
+  }
+  EXPECT_EQ(entriesOf(demo + "/payload/vemo_packedTemp.kx").size(), 5u);
+  EXPECT_EQ(entriesOf(demo + "/payload/CN_packedTemp.kx").size(), 2u);
+
+  // Newest first, the two real blocks ahead of the older ones, then the two other blocks.
+  const std::string table = readFile(demo + "/payload/MD5.txt");
+  const size_t at2651 = table.find("<mox2.651>"), at2650 = table.find("<mox2.650>");
+  EXPECT_EQ(at2651, 0u);
+  EXPECT_LT(at2650, table.find("<mox2.642>"));
+  EXPECT_LT(table.find("<mox0.885>"), table.find("<MiniCheck>"));
+  EXPECT_LT(table.find("<MiniCheck>"), table.find("<PackCheck>"));
+  EXPECT_NE(table.find("<2.642-2.650Pack.exe>"), std::string::npos);
+  EXPECT_EQ(getCheckValue(table, "mox2.650", "Halvoreen\\CN_packed.kx"),
+            getCRC32Value(demo + "/2.650/CN_packed.kx"));
+  EXPECT_EQ(getCheckValue(table, "mox2.651", "Halvoreen\\res_packed.kx"),
+            getSizeCRC32Value(demo + "/2.651/res_packed.kx"));
+  EXPECT_EQ(getCheckValue(table, "mox1.050", "Halvoreen\\kxres_packed.kx"), kSearchStartNotFound);
+  EXPECT_EQ(readFile(demo + "/2.651/bin/MD5.txt"), table);
+}
+
+TEST(DemoRelease, IsTheCommittedPayloadByteForByte) {
+  for (const char* file : kPayloadFiles) {
+    const std::string committed = std::string(KXPATCH_SOURCE_DIR) + "/resources/" + file;
+    ASSERT_TRUE(testing_support::fileExists(committed)) << committed;
+    EXPECT_TRUE(readFile(committed) == readFile(demoRelease() + "/payload/" + file)) << file;
+  }
+}
+
+TEST(DemoRelease, TheInstallerTurnsTheOldInstallationIntoTheNewOne) {
+  TempDir dir;
+  const std::string demo = demoRelease();
+  fs::copy(demo + "/2.650", dir / "game", fs::copy_options::recursive);
+  for (const char* folder : {"run", "config", "home", "tmp"}) fs::create_directories(dir / folder);
+  auto run = testing_support::runProcess(
+      {KXPATCH_INSTALLER}, dir / "game/bin",
+      {{"XDG_RUNTIME_DIR", dir / "run"}, {"XDG_CONFIG_HOME", dir / "config"},
+       {"HOME", dir / "home"}, {"TMPDIR", dir / "tmp"}, {"LC_ALL", "C"},
+       {"KXPATCH_TEST_PAYLOAD_DIR", demo + "/payload"}});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+
+  auto verify = testing_support::runProcess(
+      {KXPATCH_KXTOOL, "verify", "game", "game/bin/MD5.txt", "2.650", "2.651"}, dir.path(),
+      {{"TMPDIR", dir / "tmp"}});
+  EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+  EXPECT_NE(verify.out.find("all 7 files are at 2.651"), std::string::npos) << verify.out;
+
+  for (const auto& entry : fs::recursive_directory_iterator(demo + "/2.651")) {
+    if (!entry.is_regular_file()) continue;
+    const std::string relative = entry.path().lexically_relative(demo + "/2.651").string();
+    EXPECT_TRUE(readFile(entry.path().string()) == readFile(dir / ("game/" + relative)))
+        << relative;
+  }
+  EXPECT_FALSE(testing_support::fileExists(dir / "game/cache/obsolete.cache"));
+}
+
+}  // namespace

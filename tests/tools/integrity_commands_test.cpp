@@ -1,0 +1,92 @@
+// fingerprint, checktable and verify on the demo installations.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "integrity/fingerprint.h"
+#include "tests/tools/tool_fixture.h"
+
+using namespace tool_test;
+using testing_support::readFile;
+using testing_support::ScopedCwd;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(Fingerprint, TakesTheInstallersKindByNameUnlessOneIsChosen) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  const std::string pack = demoRelease() + "/2.650/qdres_packed.kx";
+  const std::string vemo = demoRelease() + "/2.650/vemo_packed.kx";
+  struct Case {
+    std::vector<std::string> words;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {{"fingerprint", pack}, getSizeCRC32Value(pack) + "  " + pack + "\n"},
+      {{"fingerprint", vemo}, getCRC32Value(vemo) + "  " + vemo + "\n"},
+      {{"fingerprint", "--crc", pack}, getCRC32Value(pack) + "  " + pack + "\n"},
+      {{"fingerprint", "--size", pack, vemo},
+       getFileSizeValue(pack) + "  " + pack + "\n" + getFileSizeValue(vemo) + "  " + vemo + "\n"},
+      {{"fingerprint", "--sizecrc", vemo}, getFileSizeValue(vemo) + "  " + vemo + "\n"},
+  };
+  for (const Case& c : cases) {
+    ToolResult result = runTool(c.words);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.out, c.expected);
+  }
+  EXPECT_EQ(runTool({"fingerprint", "--crc", "--size", pack}).code, 2);
+  ToolResult missing = runTool({"fingerprint", vemo, "missing.kx"});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_EQ(missing.out, getCRC32Value(vemo) + "  " + vemo + "\n");
+}
+
+TEST(Checktable, MakesTheBlockTheDemoTableCarries) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  const std::string table = readFile(demoRelease() + "/payload/MD5.txt");
+  for (const char* version : {"2.650", "2.651"}) {
+    ToolResult result = runTool({"checktable", demoRelease() + "/" + version, version});
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(table.find(result.out), std::string::npos) << result.out;
+  }
+  ASSERT_EQ(runTool({"checktable", demoRelease() + "/2.650", "2.650", "-o", "block.txt"}).code, 0);
+  EXPECT_EQ(readFile(dir / "block.txt").rfind("<mox2.650>\n\t<Halvoreen\\gameRes_packed.kx>", 0), 0u);
+  EXPECT_EQ(runTool({"checktable", dir.path(), "2.650"}).code, 1);
+  EXPECT_EQ(runTool({"checktable", demoRelease() + "/2.650", "2<6"}).code, 1);
+}
+
+TEST(Verify, TellsOldNewDamagedAndMissing) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  fs::copy(demoRelease() + "/2.650", dir / "game", fs::copy_options::recursive);
+  fs::copy_file(demoRelease() + "/2.651/CN_packed.kx", dir / "game/CN_packed.kx",
+                fs::copy_options::overwrite_existing);
+  std::string vemo = readFile(dir / "game/vemo_packed.kx");
+  vemo[100] ^= 1;
+  writeFile(dir / "game/vemo_packed.kx", vemo);
+  fs::remove(dir / "game/bin/mox.exe");
+  const std::string table = demoRelease() + "/payload/MD5.txt";
+
+  ToolResult result = runTool({"verify", "game", table, "2.650", "2.651"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_NE(result.out.find("new      qdres_packed.kx "), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("new      CN_packed.kx "), std::string::npos);
+  EXPECT_NE(result.out.find("damaged  vemo_packed.kx "), std::string::npos);
+  EXPECT_NE(result.out.find("missing  bin/mox.exe"), std::string::npos);
+  EXPECT_EQ(result.err, "kxtool verify: 1 damaged, 1 missing in game\n");
+
+  ToolResult old = runTool({"verify", demoRelease() + "/2.650", table, "2.650", "2.651"});
+  EXPECT_EQ(old.code, 0);
+  EXPECT_NE(old.out.find("old      vemo_packed.kx "), std::string::npos) << old.out;
+  EXPECT_NE(old.out.find("4 at 2.651, 3 at 2.650, 0 damaged, 0 missing"), std::string::npos);
+
+  ToolResult noBlock = runTool({"verify", "game", table, "2.649", "2.651"});
+  EXPECT_EQ(noBlock.code, 1);
+  EXPECT_NE(noBlock.err.find("has no block for version 2.649"), std::string::npos);
+}
+
+}  // namespace

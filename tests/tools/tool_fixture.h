@@ -1,0 +1,44 @@
+// Running kxtool's subcommands in-process with their output captured, and small archive
+// helpers for the tools' tests.
+#pragma once
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tools/kxtool/kxtool.h"
+#include "tools/release/release.h"
+
+namespace tool_test {
+
+struct ToolResult {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs one command line (without the program name) with the current directory as base.
+inline ToolResult runTool(const std::vector<std::string>& words) {
+  std::ostringstream out, err;
+  kxtool::ToolIo io{out, err, "", false};
+  ToolResult result;
+  result.code = kxtool::run(words, io);
+  result.out = out.str();
+  result.err = err.str();
+  return result;
+}
+
+// An archive's entries, decompressed, by name.
+inline std::map<std::string, std::string> entriesOf(const std::string& archive) {
+  std::map<std::string, std::string> entries;
+  for (const release::NamedContent& entry : release::readArchive(archive))
+    entries[entry.first] = entry.second;
+  return entries;
+}
+
+// The folder of the demo release, made once per test program.
+const std::string& demoRelease();
+
+}  // namespace tool_test
