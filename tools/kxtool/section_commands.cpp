@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "platform/platform.h"
+#include "sections/bin_section.h"
 #include "sections/packed_writer.h"
 #include "sections/section_factory.h"
 #include "sections/xml_writer.h"
@@ -85,9 +86,13 @@ int sectionDumpCommand(const Invocation& call, ToolIo& io) {
   std::string bytes, error;
   if (!readSource(io, call.args[0], bytes, error)) return failure(io, call, error);
   SectionRef section = sectionOf(tagOf(call), bytes);
-  if (!section)
-    return failure(io, call, call.args[0] + (looksLikeXml(bytes) ? ": XML text does not parse"
-                                                                 : ": not a data section"));
+  if (!section && looksLikeXml(bytes))
+    return failure(io, call, call.args[0] + ": XML text does not parse");
+  // The factory takes any other bytes for a binary section's value; only a container with
+  // children is a section worth printing.
+  if (!section || (dynamic_cast<BinSection*>(section.get()) && section->childCount() == 0))
+    return failure(io, call, call.args[0] + ": not a data section (XML text, packed file or "
+                                            "binary container)");
   io.out << writeXmlText(*section);
   return kExitOk;
 }
