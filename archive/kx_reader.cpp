@@ -269,8 +269,8 @@ FileType KXFileSystem::probeNestedArchive(const ArchiveFile& record) {
   int64_t dataEnd = 0;
   if (!seekToData(record, &dataEnd) || e.uncompressedSize == 0) return FileType::File;
   // Never read past the entry's stored bytes or the archive's end.
-  const int64_t available = std::min<int64_t>(dataEnd, archiveSize) -
-                            (dataEnd - static_cast<int64_t>(e.compressedSize));
+  const int64_t dataStart = dataEnd - static_cast<int64_t>(e.compressedSize);
+  const int64_t available = std::min<int64_t>(dataEnd, archiveSize) - dataStart;
   if (available <= 0) return FileType::File;
   size_t remaining = static_cast<size_t>(available);
   size_t produced = 0;
