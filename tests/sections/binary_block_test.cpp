@@ -6,6 +6,7 @@
 
 #include "sections/binary_block.h"
 #include "sections/reference_count.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -59,10 +60,10 @@ TEST(BinaryBlocks, ViewsOutsideTheParentAreRefused) {
 }
 
 TEST(BinaryBlocks, StreamReadStopsAtWhatIsLeft) {
-  FILE* stream = std::tmpfile();
+  testing_support::TempDir dir;
+  testing_support::writeFile(dir / "sixty", std::string(60, 'q'));
+  FILE* stream = std::fopen((dir / "sixty").c_str(), "rb");
   ASSERT_NE(stream, nullptr);
-  std::string bytes(60, 'q');
-  std::fwrite(bytes.data(), 1, bytes.size(), stream);
   std::fseek(stream, 20, SEEK_SET);
   BlockRef block(new BinaryBlock(stream, 100));
   EXPECT_EQ(block->length(), 40);
