@@ -88,8 +88,7 @@ void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& 
                           const std::string& newStandard, const std::string& result) {
   const std::string pack = job.packName;
   if (job.secondGroup) {
-    const std::string size = getFileSizeValue(paths.pack);
-    logRun(ctx, size);
+    logRun(ctx, getFileSizeValue(paths.pack));
     logRun(ctx, "standardMD5:" + newStandard + "\nfileMD5    :" + result + "\nfileSize: " +
                     getFileSizeValue(paths.pack));
     logRun(ctx, "MD5 check failed ......\n" + std::string(packTitle) + "->update failed : " +

@@ -63,6 +63,7 @@ TEST(PackOutcomes, DamagedOrMissingPackIsReportedAndTheOthersGoOn) {
     // Damaged and missing packs are not uploaded: no update failure was recorded.
     EXPECT_EQ(log.find("MD5 check failed"), std::string::npos);
     EXPECT_EQ(log.find("->update failed"), std::string::npos);
+    EXPECT_EQ(log.find("Computer Name: "), std::string::npos);
     EXPECT_TRUE(isNew(scratch, kCN));
   }
 }
@@ -139,6 +140,9 @@ TEST(PackOutcomes, RewrittenPackFailingItsCheckIsLoggedWithEntryChecksums) {
     }
     const bool checksums = log.find("MD5 for total file in kx:") != std::string::npos;
     EXPECT_EQ(checksums, c.pack == kCN);
+    // The upload was attempted: the system report went into the log first (there is no log
+    // server here, so the log stays).
+    EXPECT_NE(log.find("Computer Name: "), std::string::npos);
     EXPECT_EQ(lines(log).back() == kSuccessLine, false);
   }
 }
@@ -154,6 +158,7 @@ TEST(PackOutcomes, FailedRewriteLeavesTheOldPack) {
   EXPECT_EQ(readFile(pack), before);
   EXPECT_FALSE(fileExists(scratch.game() + "/CN_packedTemp.kx"));
   EXPECT_NE(scratch.runLog().find(kTitle + "->update failed: CN_packed.kx!\n"), std::string::npos);
+  EXPECT_NE(scratch.runLog().find("Computer Name: "), std::string::npos);
   EXPECT_NE(result.out.find(kTitle + "->更新CN_packed.kx失败, 请重新更新!\n"), std::string::npos);
   EXPECT_TRUE(isNew(scratch, kVemo));
 }
