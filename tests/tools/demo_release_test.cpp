@@ -78,32 +78,4 @@ TEST(DemoRelease, IsTheCommittedPayloadByteForByte) {
   }
 }
 
-TEST(DemoRelease, TheInstallerTurnsTheOldInstallationIntoTheNewOne) {
-  TempDir dir;
-  const std::string demo = demoRelease();
-  fs::copy(demo + "/2.650", dir / "game", fs::copy_options::recursive);
-  for (const char* folder : {"run", "config", "home", "tmp"}) fs::create_directories(dir / folder);
-  auto run = testing_support::runProcess(
-      {KXPATCH_INSTALLER}, dir / "game/bin",
-      {{"XDG_RUNTIME_DIR", dir / "run"}, {"XDG_CONFIG_HOME", dir / "config"},
-       {"HOME", dir / "home"}, {"TMPDIR", dir / "tmp"}, {"LC_ALL", "C"},
-       {"KXPATCH_TEST_PAYLOAD_DIR", demo + "/payload"}});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.err, "");
-
-  auto verify = testing_support::runProcess(
-      {KXPATCH_KXTOOL, "verify", "game", "game/bin/MD5.txt", "2.650", "2.651"}, dir.path(),
-      {{"TMPDIR", dir / "tmp"}});
-  EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
-  EXPECT_NE(verify.out.find("all 7 files are at 2.651"), std::string::npos) << verify.out;
-
-  for (const auto& entry : fs::recursive_directory_iterator(demo + "/2.651")) {
-    if (!entry.is_regular_file()) continue;
-    const std::string relative = entry.path().lexically_relative(demo + "/2.651").string();
-    EXPECT_TRUE(readFile(entry.path().string()) == readFile(dir / ("game/" + relative)))
-        << relative;
-  }
-  EXPECT_FALSE(testing_support::fileExists(dir / "game/cache/obsolete.cache"));
-}
-
 }  // namespace
