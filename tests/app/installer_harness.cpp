@@ -75,8 +75,8 @@ std::vector<std::pair<uint32_t, std::string>> LauncherListener::messages() {
   return received_;
 }
 
-Scratch::Scratch(const std::string& releaseDir)
-    : release_(releaseDir), payload_(releaseDir + "/payload") {
+Scratch::Scratch(const std::string& releaseDir, const std::string& gameFolder)
+    : gameFolder_(gameFolder), release_(releaseDir), payload_(releaseDir + "/payload") {
   fs::copy(releaseDir + "/2.650", game(), fs::copy_options::recursive);
   for (const char* sub : {"run", "config", "home", "tmp"}) fs::create_directories(dir_ / sub);
 }

@@ -42,16 +42,16 @@ class LauncherListener {
 
 class Scratch {
  public:
-  // Copies the release's old installation to game/.
-  explicit Scratch(const std::string& releaseDir);
+  // Copies the release's old installation to the folder `gameFolder` of the scratch root.
+  explicit Scratch(const std::string& releaseDir, const std::string& gameFolder = "game");
 
   std::string root() const { return dir_.path(); }
-  std::string game() const { return dir_ / "game"; }
-  std::string bin() const { return dir_ / "game/bin"; }
+  std::string game() const { return dir_ / gameFolder_; }
+  std::string bin() const { return game() + "/bin"; }
   std::string payload() const { return payload_; }
   std::string runtime() const { return dir_ / "run"; }
   std::string releaseDir() const { return release_; }
-  std::string runLog() const { return testing_support::readFile(dir_ / "game/bin/updater.log"); }
+  std::string runLog() const { return testing_support::readFile(bin() + "/updater.log"); }
   std::string packPath(int index) const;
   // A private copy of the payload the test may change.
   void usePrivatePayload();
@@ -68,6 +68,7 @@ class Scratch {
 
  private:
   testing_support::TempDir dir_;
+  std::string gameFolder_;
   std::string release_;
   std::string payload_;
 };

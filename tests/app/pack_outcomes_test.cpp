@@ -68,6 +68,18 @@ TEST(PackOutcomes, DamagedOrMissingPackIsReportedAndTheOthersGoOn) {
   }
 }
 
+TEST(PackOutcomes, PercentSignsInTheFolderNameAreShownNotInterpreted) {
+  Scratch scratch(defaultRelease(), "game %s%n%d");
+  const std::string pack = scratch.packPath(kQdres);
+  std::string bytes = readFile(pack);
+  bytes.back() ^= 0x01;
+  writeFile(pack, bytes);
+  auto result = scratch.run();
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_NE(result.out.find(pack + "已经损坏，无法更新!\n"), std::string::npos) << result.out;
+  EXPECT_EQ(result.err, box("更新失败!", pack + "文件损坏，无法更新!"));
+}
+
 TEST(PackOutcomes, AbsentKxresIsNeitherMissingNorDamaged) {
   Scratch scratch(defaultRelease());
   fs::remove(scratch.packPath(kKxres));
