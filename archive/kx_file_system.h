@@ -146,6 +146,11 @@ class KXFileSystem : public IFileSystem {
   // The record a path names after fileMap_ lookup, or nullptr.
   ArchiveFile* findRecord(const std::string& exactPath);
   FileType probeNestedArchive(const ArchiveFile& record);
+  // The writer copies unchanged entries from this archive's file straight into its output, so
+  // that no entry's bytes are held in memory. canCopyStored makes readStored's checks without
+  // reading; copyStored seeks and copies, false on a short read.
+  [[nodiscard]] bool canCopyStored(const ArchiveFile& record);
+  [[nodiscard]] bool copyStored(const ArchiveFile& record, WriteHandler& out);
 
   std::string path_;
   FILE* file_ = nullptr;

@@ -1,6 +1,7 @@
 // Merging a patch archive into an installed one and writing the result as a new archive. Entries
-// travel in their stored (compressed) form only: nothing is inflated or deflated here, and each
-// entry's bytes are held only from the moment they are read until they have been written.
+// travel in their stored (compressed) form only: nothing is inflated or deflated here. Unchanged
+// entries are copied from the installed file straight into the output buffer; patch bytes are
+// held only from the moment they are taken until they have been written.
 #include <zlib.h>
 
 #include <algorithm>
@@ -135,9 +136,29 @@ void KXFileSystem::mergeEntry(const ArchiveFile& patchRecord) {
 
 // ---- Writing ----
 
+bool KXFileSystem::canCopyStored(const ArchiveFile& record) {
+  if (record.entry_.localHeaderOffset < 0 || !ensureHandle()) return false;
+  int64_t dataEnd = 0;
+  if (!seekToData(record, &dataEnd)) return false;
+  const uint16_t method = record.header_.compressionMethod;
+  return (method == kMethodStored || method == kMethodDeflated) && dataEnd <= archiveSize;
+}
+
+bool KXFileSystem::copyStored(const ArchiveFile& record, WriteHandler& out) {
+  int64_t dataEnd = 0;
+  FILE* source = ensureHandle() && seekToData(record, &dataEnd) ? file_ : nullptr;
+  const uint32_t length = record.entry_.compressedSize;
+  out.copyRange(source, dataEnd - static_cast<int64_t>(length), length);
+  return !out.failed();
+}
+
 void KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
-  if ((!record.data || !record.storedLoaded) && record.entry_.localHeaderOffset >= 0)
-    (void)readStored(record.name);
+  if ((!record.data || !record.storedLoaded) && record.entry_.localHeaderOffset >= 0) {
+    // An entry that can be read is copied from the file when it is written; one that cannot
+    // goes through readStored, which logs why.
+    record.data = BlockRef();
+    if (!canCopyStored(record)) (void)readStored(record.name);
+  }
   if (!patch) return;
 
   std::string key = record.name;
@@ -180,17 +201,20 @@ void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
 
   // The sizes written must describe exactly the bytes that follow, or every later offset in the
   // directory would point into the wrong place.
-  if (!record.data) {
+  const bool copied = !record.data && canCopyStored(record);
+  const uint32_t dataLength = record.data ? static_cast<uint32_t>(record.data->length())
+                                          : copied ? record.entry_.compressedSize : 0;
+  if (!record.data && !copied) {
     if (header.compressedSize != 0)
       packLog("this->header_.compressedSize err:%s %d", record.name.c_str(),
               static_cast<int>(header.compressedSize));
     header.compressedSize = 0;
     header.uncompressedSize = 0;
     header.compressionMethod = kMethodStored;
-  } else if (header.compressedSize != static_cast<uint32_t>(record.data->length())) {
+  } else if (header.compressedSize != dataLength) {
     packLog("this->header_.compressedSize err:%s %d", record.name.c_str(),
             static_cast<int>(header.compressedSize));
-    header.compressedSize = static_cast<uint32_t>(record.data->length());
+    header.compressedSize = dataLength;
     if (header.compressionMethod == kMethodStored) header.uncompressedSize = header.compressedSize;
   }
 
@@ -205,6 +229,9 @@ void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
     out.write(record.data->data(), length);
     runningOffset += static_cast<uint32_t>(length);
     record.data = BlockRef();  // written: the bytes are not needed again
+  } else if (copied) {
+    (void)copyStored(record, out);  // a short read fails the handler, and so the whole file
+    runningOffset += dataLength;
   }
 }
 
@@ -249,6 +276,8 @@ bool KXFileSystem::createNewZip(const std::string& archivePath, const std::strin
 
   closeHandle();
   if (!fitsFormat(files)) return false;
+  // Entries are copied from the file in large pieces; stdio's own buffer would only add a copy.
+  if (ensureHandle()) std::setvbuf(file_, nullptr, _IONBF, 0);
   const std::string tempPath = archivePath + "temp";
   FILE* file = platform::openFileNarrow(tempPath, "wb+");
   if (!file) return false;

@@ -1,9 +1,11 @@
 #include "archive/write_handler.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
 
+#include "platform/file_copy.h"
 #include "platform/platform.h"
 #include "report/run_state.h"
 
@@ -14,47 +16,83 @@ constexpr double kFlushProgressShare = 0.1;
 
 }  // namespace
 
-WriteHandler::WriteHandler(FILE* file, int32_t bufferBytes)
-    : capacity_(bufferBytes > 0 ? bufferBytes : 1), file_(file) {
-  buffer_ = new (std::nothrow) unsigned char[static_cast<size_t>(capacity_)];
+WriteHandler::WriteHandler(FILE* file, int32_t flushBytes)
+    : flushBytes_(flushBytes > 0 ? flushBytes : 1),
+      stageCapacity_(static_cast<size_t>(std::min<int64_t>(flushBytes_, kStageBytes))),
+      file_(file) {
+  stage_ = new (std::nothrow) unsigned char[stageCapacity_];
 }
 
 WriteHandler::~WriteHandler() { release(); }
 
-void WriteHandler::write(const void* bytes, size_t length) {
-  if (!buffer_ || failed_ || length == 0) return;
-  const size_t capacity = static_cast<size_t>(capacity_);
-  if (static_cast<size_t>(buffered_) + length > capacity) {
-    if (length >= static_cast<size_t>(kBufferBytes))
+void WriteHandler::beginItem(uint64_t length) {
+  if (static_cast<uint64_t>(pending_) + length > static_cast<uint64_t>(flushBytes_)) {
+    if (length >= static_cast<uint64_t>(kBufferBytes))
       showMessage("WriteHandler file len is too large", "error");
     flush();
-    if (length >= capacity) {
-      // Never copied: an item this large could not fit even an empty buffer.
-      writeToFile(bytes, length);
-      total_ += static_cast<int64_t>(length);
-      return;
-    }
   }
-  std::memcpy(buffer_ + buffered_, bytes, length);
-  buffered_ += static_cast<int32_t>(length);
+  pending_ += static_cast<int64_t>(length);
   total_ += static_cast<int64_t>(length);
 }
 
+void WriteHandler::write(const void* bytes, size_t length) {
+  if (!stage_ || failed_) return;
+  beginItem(length);
+  if (length >= stageCapacity_) {
+    drain();
+    writeToFile(bytes, length);
+    return;
+  }
+  if (staged_ + length > stageCapacity_) drain();
+  if (length > 0) std::memcpy(stage_ + staged_, bytes, length);
+  staged_ += length;
+}
+
+void WriteHandler::copyRange(FILE* source, int64_t offset, uint64_t length) {
+  if (!stage_ || failed_) return;
+  if (!source) {
+    failed_ = true;
+    return;
+  }
+  beginItem(length);
+  if (length == 0) return;
+  drain();
+  if (failed_ || !file_) return;
+  if (!platform::appendFileRange(source, offset, file_, length)) reportWriteFailure(0, length);
+}
+
 void WriteHandler::flush() {
-  if (buffered_ != 0) writeToFile(buffer_, static_cast<size_t>(buffered_));
+  drain();
   flushCount_ += 1;
-  buffered_ = 0;
+  pending_ = 0;
   reportFlush();
+}
+
+void WriteHandler::drain() {
+  if (staged_ != 0) writeToFile(stage_, staged_);
+  staged_ = 0;
 }
 
 void WriteHandler::writeToFile(const void* bytes, size_t length) {
   if (!file_ || failed_) return;
-  size_t written = std::fwrite(bytes, length, 1, file_);
-  if (written == 1) return;
+  // Large items go out in staging-sized pieces too, for the same reason the stage is small.
+  const unsigned char* next = static_cast<const unsigned char*>(bytes);
+  size_t left = length;
+  size_t written = 1;
+  while (left > 0 && written == 1) {
+    const size_t piece = std::min(left, static_cast<size_t>(kStageBytes));
+    written = std::fwrite(next, piece, 1, file_);
+    next += piece;
+    left -= piece;
+  }
+  if (written != 1) reportWriteFailure(written, length);
+}
+
+void WriteHandler::reportWriteFailure(size_t elementsWritten, uint64_t length) {
   failed_ = true;
   char text[128];
   std::snprintf(text, sizeof text, "更新的数据大小不对:%d %d %d",
-                static_cast<int>(platform::lastErrorCode()), static_cast<int>(written),
+                static_cast<int>(platform::lastErrorCode()), static_cast<int>(elementsWritten),
                 static_cast<int>(length));
   showMessage(text, "更新出错");
 }
@@ -76,7 +114,7 @@ bool WriteHandler::release() {
     closed = std::fclose(file_) == 0;
     file_ = nullptr;
   }
-  delete[] buffer_;
-  buffer_ = nullptr;
+  delete[] stage_;
+  stage_ = nullptr;
   return closed;
 }

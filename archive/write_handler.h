@@ -1,6 +1,9 @@
-// The buffered output of the archive writer: everything goes through one large buffer so that a
-// pack of several hundred megabytes reaches the disk in a few large writes, and every flush
-// advances the console and launcher progress by one step.
+// The buffered output of the archive writer. Progress is counted in steps of one buffer's worth
+// of output: every flush advances the console and launcher progress by one, at the same byte
+// positions whatever the file system is given at a time. Small items pass through a staging
+// area and reach the file a few MiB at a time (one write call of 100 MiB costs several times
+// what the same bytes cost in pieces of a few MiB); ranges of another file are copied by the
+// system without passing through this process (bench/archive_merge_bench).
 #pragma once
 
 #include <cstddef>
@@ -9,44 +12,62 @@
 
 class WriteHandler {
  public:
+  // Output between two flushes (progress steps), and the item size that draws a warning box.
   static constexpr int32_t kBufferBytes = 104857600;  // 100 MiB
+  // Bytes held in memory before they are handed to the file.
+  static constexpr int32_t kStageBytes = 8 << 20;
   // The console shows the writer's progress from 71% upwards: 70 is printed before writing.
   static constexpr int32_t kFirstFlushCount = 70;
 
-  // Takes over `file` (closed by release()) and obtains a buffer of `bufferBytes`; when the
-  // buffer cannot be obtained hasBuffer() is false and writes are dropped. Tests pass a smaller
-  // buffer; the writer always uses kBufferBytes.
-  explicit WriteHandler(FILE* file, int32_t bufferBytes = kBufferBytes);
+  // Takes over `file` (closed by release()) and obtains the staging memory; when it cannot be
+  // obtained hasBuffer() is false and writes are dropped. Tests pass a small `flushBytes`; the
+  // writer always uses kBufferBytes.
+  explicit WriteHandler(FILE* file, int32_t flushBytes = kBufferBytes);
   ~WriteHandler();
   WriteHandler(const WriteHandler&) = delete;
   WriteHandler& operator=(const WriteHandler&) = delete;
 
-  bool hasBuffer() const { return buffer_ != nullptr; }
-  // Appends `length` bytes, flushing first when they do not fit. An item as large as the
-  // buffer (or larger) is written straight to the file after the buffered bytes.
+  bool hasBuffer() const { return stage_ != nullptr; }
+  // Appends `length` bytes, flushing first when they would take the output since the last flush
+  // past flushBytes. Items too large to stage go to the file as they are.
   void write(const void* bytes, size_t length);
-  // Writes the buffered bytes to the file and advances the progress counter.
+  // Appends `length` bytes of `source` starting at its byte `offset`, copied from file to file
+  // by the system where it can, so that they never pass through this process; flushes as
+  // write() would for one item of that length. No source, a short source or a failed copy
+  // marks the output failed, as a short write does: the offsets already written would lie.
+  void copyRange(FILE* source, int64_t offset, uint64_t length);
+  // Writes everything still staged to the file and advances the progress counter.
   void flush();
-  // Closes the file and frees the buffer; true when the close succeeded (or nothing was open).
+  // Closes the file and frees the staging memory; true when the close succeeded (or nothing
+  // was open).
   bool release();
 
-  // Bytes accepted since the start, buffered ones included.
+  // Bytes accepted since the start, staged ones included.
   int64_t total() const { return total_; }
-  int32_t buffered() const { return buffered_; }
+  // Bytes accepted since the last flush.
+  int64_t pending() const { return pending_; }
   int32_t flushCount() const { return flushCount_; }
-  // Set for good once a write to the file came up short; the output is then incomplete.
+  // Set for good once a write to the file (or a copy from a source) came up short; the output
+  // is then incomplete.
   bool failed() const { return failed_; }
   FILE* file() const { return file_; }
 
  private:
+  // What every item does first: warn about a huge item, flush when the step is full.
+  void beginItem(uint64_t length);
+  // Hands the staged bytes to the file.
+  void drain();
   void writeToFile(const void* bytes, size_t length);
+  void reportWriteFailure(size_t elementsWritten, uint64_t length);
   void reportFlush();
 
-  int32_t capacity_;
-  int32_t buffered_ = 0;
+  int64_t flushBytes_;
+  size_t stageCapacity_;
+  size_t staged_ = 0;
+  int64_t pending_ = 0;
   int64_t total_ = 0;
   int32_t flushCount_ = kFirstFlushCount;
-  unsigned char* buffer_ = nullptr;
+  unsigned char* stage_ = nullptr;
   FILE* file_ = nullptr;
   bool failed_ = false;
 };

@@ -19,24 +19,34 @@ namespace {
 
 class WriterOutputTest : public ArchiveTest {};
 
-TEST_F(WriterOutputTest, BufferFlushesInOrderAndPassesLargeItemsStraightThrough) {
+// Progress steps fall where a buffer of the step's size would have filled, however the bytes
+// reach the file; items too large for any buffer pass straight through.
+TEST_F(WriterOutputTest, FlushesStepThroughTheOutputInOrder) {
   progressLabel = "L";
   const std::string path = dir_ / "out.bin";
+  const std::string source = dir_ / "source.bin";
+  testing_support::writeFile(source, "xyz0123456789");
   StdoutCapture capture(dir_ / "stdout.txt");
   {
     WriteHandler out(std::fopen(path.c_str(), "wb+"), 8);
     out.write("abc", 3);
-    out.write("defgh", 5);  // exactly fills the buffer
-    out.write("ij", 2);     // does not fit: flush first
-    out.write("0123456789ABCDEF", 16);  // larger than the whole buffer
-    out.write("k", 1);
-    EXPECT_EQ(out.total(), 27);
-    out.flush();
-    EXPECT_EQ(out.flushCount(), 73);
+    out.write("defgh", 5);              // exactly fills the step
+    out.write("ij", 2);                 // 71: does not fit
+    out.write("0123456789ABCDEF", 16);  // 72: larger than a whole step
+    out.write("k", 1);                  // 73: the step is still overfull
+    FILE* in = std::fopen(source.c_str(), "rb");
+    out.copyRange(in, 0, 6);            // 7 bytes pending: fits
+    out.copyRange(in, 6, 7);            // 74
+    EXPECT_EQ(out.total(), 40);
+    out.flush();                        // 75
+    EXPECT_EQ(out.flushCount(), 75);
     EXPECT_FALSE(out.failed());
+    out.copyRange(nullptr, 0, 0);
+    EXPECT_TRUE(out.failed());
+    std::fclose(in);
   }
-  EXPECT_EQ(capture.finish(), "L71%\rL72%\rL73%\r");
-  EXPECT_EQ(readFile(path), "abcdefghij0123456789ABCDEFk");
+  EXPECT_EQ(capture.finish(), "L71%\rL72%\rL73%\rL74%\rL75%\r");
+  EXPECT_EQ(readFile(path), "abcdefghij0123456789ABCDEFkxyz0123456789");
 }
 
 // Writes random entries (stored, deflated, nested archives, nested folders) through both the
