@@ -55,8 +55,6 @@ class Scratch {
   std::string packPath(int index) const;
   // A private copy of the payload the test may change.
   void usePrivatePayload();
-  // Runs without the payload test hook: the installer uses the payload built into it.
-  void useEmbeddedPayload() { payload_.clear(); }
   // Replaces the value of `key` in the `version` block of the payload's check table.
   void setTableValue(const std::string& version, const std::string& key, const std::string& value);
   // The per-user file naming the installation folder.

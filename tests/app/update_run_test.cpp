@@ -90,16 +90,6 @@ TEST(UpdateRun, IntactInstallationEndsAtTheNewVersion) {
     EXPECT_NE(result.out.find(line), std::string::npos) << line;
 }
 
-TEST(UpdateRun, EmbeddedPayloadUpdatesTheDefaultInstallation) {
-  Scratch scratch(defaultRelease());
-  scratch.useEmbeddedPayload();
-  auto result = scratch.run();
-  EXPECT_EQ(result.err, "") << "resources/ no longer matches the generated default release";
-  EXPECT_EQ(lines(scratch.runLog()).back(), kSuccessLine);
-  EXPECT_EQ(readFile(scratch.bin() + "/MD5.txt"),
-            readFile(scratch.releaseDir() + "/payload/MD5.txt"));
-}
-
 TEST(UpdateRun, SecondRunStopsAtTheVersionCheckAndTouchesNothing) {
   Scratch scratch(defaultRelease());
   ASSERT_EQ(scratch.run().exitCode, 0);
