@@ -33,7 +33,7 @@ fail() { echo "FAIL: $*" >&2; failures+=("$*"); }
 step "host tools (test installation generator, Linux installer)"
 cmake -S "$src" -B "$build/win-host" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build/win-host" --target kxtest_make_release kxpatch_installer -j"$jobs" >/dev/null
-"$build/win-host/tests/win/kxtest_make_release" "$work/release"
+"$build/win-host/tests/win/kxtest_make_release" "$work/release" >/dev/null
 payload="$work/release/payload"
 
 step "win32 (i686, shipped)"
@@ -81,7 +81,8 @@ export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml
 mkdir -p "$work/locale"
 localedef -i zh_CN -f UTF-8 "$work/locale/zh_CN.UTF-8" >/dev/null 2>&1 || true
 [ -d "$work/locale/zh_CN.UTF-8" ] || { echo "cannot build the zh_CN.UTF-8 locale" >&2; exit 1; }
-export LOCPATH="$work/locale" LC_ALL=zh_CN.UTF-8
+export LOCPATH="$work/locale"
+export LC_ALL=zh_CN.UTF-8
 exec 5>"$work/display"
 Xvfb -displayfd 5 -nolisten tcp -screen 0 1024x768x24 >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
