@@ -147,9 +147,10 @@ class KXFileSystem : public IFileSystem {
   ArchiveFile* findRecord(const std::string& exactPath);
   FileType probeNestedArchive(const ArchiveFile& record);
   // The writer copies unchanged entries from this archive's file straight into its output, so
-  // that no entry's bytes are held in memory. canCopyStored makes readStored's checks without
-  // reading; copyStored seeks and copies, false on a short read.
-  [[nodiscard]] bool canCopyStored(const ArchiveFile& record);
+  // that no entry's bytes are held in memory. storedRange makes readStored's checks without
+  // reading or seeking and gives where the stored bytes start; copyStored copies them, false
+  // when the copy came up short.
+  [[nodiscard]] bool storedRange(const ArchiveFile& record, int64_t* start);
   [[nodiscard]] bool copyStored(const ArchiveFile& record, WriteHandler& out);
 
   std::string path_;

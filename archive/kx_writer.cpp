@@ -136,19 +136,22 @@ void KXFileSystem::mergeEntry(const ArchiveFile& patchRecord) {
 
 // ---- Writing ----
 
-bool KXFileSystem::canCopyStored(const ArchiveFile& record) {
-  if (record.entry_.localHeaderOffset < 0 || !ensureHandle()) return false;
-  int64_t dataEnd = 0;
-  if (!seekToData(record, &dataEnd)) return false;
+bool KXFileSystem::storedRange(const ArchiveFile& record, int64_t* start) {
+  const DirectoryEntry& e = record.entry_;
+  if (e.localHeaderOffset < 0 || !ensureHandle()) return false;
+  // Where the reader finds an entry's data: behind the local header and the name and extra
+  // field lengths of the directory record.
+  *start = static_cast<int64_t>(e.localHeaderOffset) + static_cast<int64_t>(kLocalHeaderSize) +
+           e.fileNameLength + e.extraFieldLength;
   const uint16_t method = record.header_.compressionMethod;
-  return (method == kMethodStored || method == kMethodDeflated) && dataEnd <= archiveSize;
+  return (method == kMethodStored || method == kMethodDeflated) &&
+         *start + static_cast<int64_t>(e.compressedSize) <= archiveSize;
 }
 
 bool KXFileSystem::copyStored(const ArchiveFile& record, WriteHandler& out) {
-  int64_t dataEnd = 0;
-  FILE* source = ensureHandle() && seekToData(record, &dataEnd) ? file_ : nullptr;
-  const uint32_t length = record.entry_.compressedSize;
-  out.copyRange(source, dataEnd - static_cast<int64_t>(length), length);
+  int64_t start = 0;
+  FILE* source = storedRange(record, &start) ? file_ : nullptr;
+  out.copyRange(source, start, record.entry_.compressedSize);
   return !out.failed();
 }
 
@@ -157,7 +160,8 @@ void KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
     // An entry that can be read is copied from the file when it is written; one that cannot
     // goes through readStored, which logs why.
     record.data = BlockRef();
-    if (!canCopyStored(record)) (void)readStored(record.name);
+    int64_t start = 0;
+    if (!storedRange(record, &start)) (void)readStored(record.name);
   }
   if (!patch) return;
 
@@ -201,7 +205,8 @@ void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
 
   // The sizes written must describe exactly the bytes that follow, or every later offset in the
   // directory would point into the wrong place.
-  const bool copied = !record.data && canCopyStored(record);
+  int64_t start = 0;
+  const bool copied = !record.data && storedRange(record, &start);
   const uint32_t dataLength = record.data ? static_cast<uint32_t>(record.data->length())
                                           : copied ? record.entry_.compressedSize : 0;
   if (!record.data && !copied) {
