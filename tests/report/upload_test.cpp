@@ -2,23 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32  // the FTP server of the tests is started with POSIX calls
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-extern char** environ;
-#endif
-
 #include <algorithm>
-#include <chrono>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "tests/support/ftp_server.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -61,62 +48,8 @@ TEST(LogTimeName, RemoteNames) {
 
 #ifndef _WIN32
 
-// A free port on 127.0.0.1 that nothing listens on.
-int unusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-// The FTP server of tests/report/ftp_server.py, on 127.0.0.1, for the life of the object.
-class FtpServer {
- public:
-  FtpServer(const std::string& folder, const std::string& user, const std::string& password)
-      : root_(folder + "/ftp-root"), portFile_(folder + "/ftp-port"),
-        commandLog_(folder + "/ftp-commands") {
-    makeDirs(root_);
-    // Debian's interpreter carries python3-pyftpdlib; another python3 first on PATH may not.
-    std::string python = fileExists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-    std::vector<std::string> args = {python, KXPATCH_SOURCE_DIR "/tests/report/ftp_server.py",
-                                     root_, portFile_, commandLog_, user, password};
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(&arg[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, (folder + "/ftp-errors").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
-    posix_spawn_file_actions_destroy(&actions);
-    errors_ = folder + "/ftp-errors";
-    for (int i = 0; i < 200 && pid_ != 0 && !fileExists(portFile_); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    port_ = std::atoi(readFile(portFile_).c_str());
-  }
-  ~FtpServer() {
-    if (pid_ == 0) return;
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-
-  bool running() const { return port_ > 0; }
-  std::string startupErrors() const { return readFile(errors_); }
-  int port() const { return port_; }
-  const std::string& root() const { return root_; }
-  std::string commands() const { return readFile(commandLog_); }
-
- private:
-  std::string root_, portFile_, commandLog_, errors_;
-  pid_t pid_ = 0;
-  int port_ = 0;
-};
+using testing_support::FtpServer;
+using testing_support::unusedPort;
 
 class Upload : public ::testing::Test {
  protected:

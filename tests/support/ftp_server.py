@@ -1,4 +1,4 @@
-"""A throw-away FTP server on 127.0.0.1 for the upload tests.
+"""A throw-away FTP server on 127.0.0.1 for the upload tests (see ftp_server.h).
 
 Usage: ftp_server.py ROOT PORT_FILE COMMAND_LOG USER PASSWORD
 
