@@ -39,14 +39,15 @@ std::string writtenName(const ArchiveFile& record) {
   return namedAsDirectory(record) ? record.name + "/" : record.name;
 }
 
-// A block of exactly `length` bytes: the source's bytes as far as they go, zeros after them.
+// A copy of the source's bytes, cut to `length` when it holds more. It is never padded: a local
+// header announcing more bytes than the entry holds would otherwise make the writer allocate
+// and write up to 2 GiB of zeros; the writer corrects such a header to the bytes there are.
 BlockRef sizedCopy(const BlockRef& source, uint32_t length) {
-  if (length > static_cast<uint32_t>(INT32_MAX)) return BlockRef();
-  BlockRef copy(new BinaryBlock(nullptr, static_cast<int32_t>(length), kReadLabel));
-  if (static_cast<uint32_t>(copy->length()) != length) return BlockRef();
   const size_t available = source ? static_cast<size_t>(source->length()) : 0;
   const size_t n = std::min<size_t>(available, length);
-  if (n > 0) std::memcpy(copy->data(), source->data(), n);
+  BlockRef copy(new BinaryBlock(n > 0 ? source->data() : nullptr, static_cast<int32_t>(n),
+                                kReadLabel));
+  if (static_cast<size_t>(copy->length()) != n) return BlockRef();
   return copy;
 }
 
