@@ -60,10 +60,16 @@ bool fitsFormat(const std::vector<ArchiveFile>& files) {
   return true;
 }
 
-void writeRecord(WriteHandler& out, std::string& scratch, uint32_t& runningOffset) {
-  out.write(scratch.data(), scratch.size());
-  runningOffset += static_cast<uint32_t>(scratch.size());
-  scratch.clear();
+// Every piece is its own item for the handler (record, name, separator), so that progress steps
+// fall where they always have.
+void writeItem(WriteHandler& out, const std::string& bytes, uint32_t& runningOffset) {
+  out.write(bytes.data(), bytes.size());
+  runningOffset += static_cast<uint32_t>(bytes.size());
+}
+
+void writeName(WriteHandler& out, const ArchiveFile& record, uint32_t& runningOffset) {
+  writeItem(out, record.name, runningOffset);
+  if (namedAsDirectory(record)) writeItem(out, "/", runningOffset);
 }
 
 }  // namespace
@@ -195,8 +201,7 @@ void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
   header.reserved24 = 0;
   if (header.flag != kDeleteMarker) header.flag = 0;
 
-  const std::string name = writtenName(record);
-  header.fileNameLength = static_cast<uint16_t>(name.size());
+  header.fileNameLength = static_cast<uint16_t>(writtenName(record).size());
 
   if (header.extraFieldLength != 0) {
     packLog("header_.extraFieldLength err:%s %d", record.name.c_str(),
@@ -224,11 +229,8 @@ void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
     if (header.compressionMethod == kMethodStored) header.uncompressedSize = header.compressedSize;
   }
 
-  std::string scratch;
-  ByteWriter writer(scratch);
-  encodeLocalHeader(header, writer);
-  writer.text(name);
-  writeRecord(out, scratch, runningOffset);
+  writeItem(out, encodeLocalHeader(header), runningOffset);
+  writeName(out, record, runningOffset);
 
   if (record.data) {
     const size_t length = static_cast<size_t>(record.data->length());
@@ -255,11 +257,8 @@ void KXFileSystem::writeDirectoryEntry(ArchiveFile& record, WriteHandler& out,
   entry.fileNameLength = header.fileNameLength;  // agrees with the name writeLocalEntry wrote
   record.entry_ = entry;
 
-  std::string scratch;
-  ByteWriter writer(scratch);
-  encodeDirectoryEntry(entry, writer);
-  writer.text(writtenName(record));
-  writeRecord(out, scratch, runningOffset);
+  writeItem(out, encodeDirectoryEntry(entry), runningOffset);
+  writeName(out, record, runningOffset);
 }
 
 bool KXFileSystem::createNewZip(const std::string& archivePath, const std::string& logPath,
@@ -285,6 +284,8 @@ bool KXFileSystem::createNewZip(const std::string& archivePath, const std::strin
   // Entries are copied from the file in large pieces; stdio's own buffer would only add a copy.
   if (ensureHandle()) std::setvbuf(file_, nullptr, _IONBF, 0);
   const std::string tempPath = archivePath + "temp";
+  // Creating the output over the archive being copied would destroy it before it is read.
+  if (tempPath == path_) return false;
   FILE* file = platform::openFileNarrow(tempPath, "wb+");
   if (!file) return false;
   WriteHandler out(file);
