@@ -63,8 +63,8 @@ TEST(Verify, TellsOldNewDamagedAndMissing) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   fs::copy(demoRelease() + "/2.650", dir / "game", fs::copy_options::recursive);
-  fs::copy_file(demoRelease() + "/2.651/CN_packed.kx", dir / "game/CN_packed.kx",
-                fs::copy_options::overwrite_existing);
+  fs::remove(dir / "game/CN_packed.kx");
+  fs::copy_file(demoRelease() + "/2.651/CN_packed.kx", dir / "game/CN_packed.kx");
   std::string vemo = readFile(dir / "game/vemo_packed.kx");
   vemo[100] ^= 1;
   writeFile(dir / "game/vemo_packed.kx", vemo);
