@@ -1,0 +1,74 @@
+// Running the real installer on a generated test installation in ways an ordinary test does
+// not: started and killed at a chosen moment, or with a limit on the size of every file it
+// writes. POSIX only: processes are forked here so that the test can kill them or limit them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tools/release/release.h"
+
+namespace reliability {
+
+// The folder of a generated release for `options`, made once per test program and `key`.
+const std::string& releaseFor(const std::string& key, const release::TestReleaseOptions& options);
+
+// Every file of an installation folder (path relative to it, "/" separated) and its bytes.
+using Tree = std::map<std::string, std::string>;
+Tree readTree(const std::string& folder);
+
+struct Outcome {
+  bool exited = false;   // ended by itself (else killed by a signal)
+  int code = -1;         // exit code when it exited
+  int signal = 0;        // the signal that ended it otherwise
+  std::string out;       // standard output
+  std::string err;       // standard error (message boxes are lines here)
+};
+
+struct RunOptions {
+  // RLIMIT_FSIZE for the installer in bytes (0: none). SIGXFSZ is ignored, so a write past
+  // the limit fails with EFBIG the way a write to a full disk fails.
+  uint64_t fileSizeLimit = 0;
+};
+
+// A scratch root holding the installation ("game", copied from the release's old version), the
+// per-user folders and a runtime folder for the mutex, with the release's payload.
+class Installation {
+ public:
+  explicit Installation(const std::string& releaseDir, const std::string& gameFolder = "game");
+
+  // The installation becomes the release's old version again (logs and leftovers removed).
+  void reset();
+  std::string root() const { return dir_.path(); }
+  std::string game() const { return game_; }
+  std::string bin() const { return game_ + "/bin"; }
+  std::string payload() const { return payload_; }
+  std::string packPath(int index) const { return game_ + "/" + release::kPackNames[index]; }
+  std::string runLog() const { return testing_support::readFile(bin() + "/updater.log"); }
+  // A private copy of the payload that the test may change.
+  void usePrivatePayload();
+  // The per-user preferences file the account name is read from.
+  void writePreferences(const std::string& content);
+
+  // Starts the installer in bin; returns its process id.
+  pid_t start(const RunOptions& options = {});
+  // Waits for a started installer (at most `timeoutSeconds`, then kills it).
+  Outcome wait(pid_t pid, int timeoutSeconds = 120);
+  Outcome run(const RunOptions& options = {}, int timeoutSeconds = 120);
+
+ private:
+  testing_support::TempDir dir_;
+  std::string release_;
+  std::string game_;
+  std::string payload_;
+};
+
+// The message-box line the POSIX installer writes to standard error.
+std::string box(const std::string& caption, const std::string& text);
+
+}  // namespace reliability

@@ -1,0 +1,144 @@
+#include "tests/reliability/installer_runs.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+namespace reliability {
+
+const std::string& releaseFor(const std::string& key, const release::TestReleaseOptions& options) {
+  static std::map<std::string, std::string> made;
+  static std::vector<std::unique_ptr<testing_support::TempDir>> folders;
+  auto found = made.find(key);
+  if (found != made.end()) return found->second;
+  folders.push_back(std::make_unique<testing_support::TempDir>());
+  const std::string dir = folders.back()->path();
+  {
+    // The fingerprint functions log to the current folder.
+    testing_support::ScopedCwd cwd(dir);
+    if (!release::makeTestRelease(dir + "/release", options))
+      throw std::runtime_error("cannot generate the test release " + key);
+  }
+  return made[key] = dir + "/release";
+}
+
+Tree readTree(const std::string& folder) {
+  Tree tree;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file())
+      tree[fs::relative(entry.path(), folder).generic_string()] = readFile(entry.path().string());
+  return tree;
+}
+
+Installation::Installation(const std::string& releaseDir, const std::string& gameFolder)
+    : release_(releaseDir), game_(dir_ / gameFolder), payload_(releaseDir + "/payload") {
+  for (const char* sub : {"run", "config", "home", "tmp"}) fs::create_directories(dir_ / sub);
+  reset();
+}
+
+void Installation::reset() {
+  fs::remove_all(game_);
+  fs::create_directories(fs::path(game_).parent_path());
+  fs::copy(release_ + "/2.650", game_, fs::copy_options::recursive);
+}
+
+void Installation::usePrivatePayload() {
+  const std::string copy = dir_ / "payload";
+  if (payload_ == copy) return;
+  fs::copy(payload_, copy, fs::copy_options::recursive);
+  payload_ = copy;
+}
+
+void Installation::writePreferences(const std::string& content) {
+  fs::create_directories(dir_ / "config/Brightfall/Halvoreen");
+  writeFile(dir_ / "config/Brightfall/Halvoreen/preferences.xml", content);
+}
+
+pid_t Installation::start(const RunOptions& options) {
+  // Everything the child needs is made before the fork: after it only system calls are made.
+  const std::map<std::string, std::string> overrides = {
+      {"XDG_RUNTIME_DIR", dir_ / "run"},  {"XDG_CONFIG_HOME", dir_ / "config"},
+      {"HOME", dir_ / "home"},            {"TMPDIR", dir_ / "tmp"},
+      {"LC_ALL", "C"},                    {"LANG", "C"},
+      {"KXPATCH_TEST_PAYLOAD_DIR", payload_}};
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    if (!overrides.count(entry.substr(0, entry.find('=')))) env.push_back(entry);
+  }
+  for (const auto& pair : overrides) env.push_back(pair.first + "=" + pair.second);
+  std::vector<char*> envp;
+  for (std::string& entry : env) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::string program = KXPATCH_INSTALLER;
+  char* argv[] = {program.data(), nullptr};
+  const std::string cwd = bin();
+  const std::string outPath = dir_ / "stdout";
+  const std::string errPath = dir_ / "stderr";
+  const uint64_t limit = options.fileSizeLimit;
+
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(126);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (limit != 0) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit fileSize{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+      if (::setrlimit(RLIMIT_FSIZE, &fileSize) != 0) ::_exit(126);
+    }
+    ::execve(argv[0], argv, envp.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+Outcome Installation::wait(pid_t pid, int timeoutSeconds) {
+  Outcome outcome;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  outcome.exited = WIFEXITED(status);
+  outcome.code = outcome.exited ? WEXITSTATUS(status) : -1;
+  outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  outcome.out = readFile(dir_ / "stdout");
+  outcome.err = readFile(dir_ / "stderr");
+  return outcome;
+}
+
+Outcome Installation::run(const RunOptions& options, int timeoutSeconds) {
+  return wait(start(options), timeoutSeconds);
+}
+
+std::string box(const std::string& caption, const std::string& text) {
+  return "[" + caption + "] " + text + "\n";
+}
+
+}  // namespace reliability
