@@ -2,8 +2,11 @@
 // building the index; closing; and the interface slots that need no archive work.
 #include "archive/kx_file_system.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 #include "platform/platform.h"
 #include "report/log.h"
@@ -14,6 +17,46 @@ namespace {
 constexpr const char* kReaderLog = "updater.log";
 
 void logLine(const std::string& text) { appendLogLine(kReaderLog, text); }
+
+// Average distance between local headers up to which they are read through a window of the
+// file rather than one seek and read each: every seek of a C runtime stream costs a system call
+// even when it lands inside the stream's buffer, and an archive of 65,535 small entries would
+// pay one per entry. Above it (large entries) a window would mostly read entry data that is not
+// wanted, and each header is read on its own as before.
+constexpr int64_t kDenseHeaderSpacing = 2048;
+constexpr size_t kHeaderWindowBytes = 64 * 1024;
+
+// The bytes of local headers, read from `file` either through a window or header by header.
+// Every header read is the 30 bytes at its offset, whichever way they were fetched.
+class HeaderReader {
+ public:
+  HeaderReader(FILE* file, int64_t fileSize, size_t windowBytes)
+      : file_(file), fileSize_(fileSize), window_(std::max(windowBytes, kLocalHeaderSize)) {}
+
+  // Copies the kLocalHeaderSize bytes at `offset` to `out`; false when they cannot be read.
+  bool read(int64_t offset, unsigned char* out) {
+    if (offset < start_ || offset + static_cast<int64_t>(kLocalHeaderSize) > start_ + length_) {
+      const size_t want =
+          static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(window_.size()),
+                                                std::max<int64_t>(0, fileSize_ - offset)));
+      length_ = 0;
+      start_ = offset;
+      if (want < kLocalHeaderSize || std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
+        return false;
+      length_ = static_cast<int64_t>(std::fread(window_.data(), 1, want, file_));
+      if (length_ < static_cast<int64_t>(kLocalHeaderSize)) return false;
+    }
+    std::memcpy(out, window_.data() + (offset - start_), kLocalHeaderSize);
+    return true;
+  }
+
+ private:
+  FILE* file_;
+  int64_t fileSize_;
+  std::vector<unsigned char> window_;
+  int64_t start_ = 0;
+  int64_t length_ = 0;
+};
 
 }  // namespace
 
@@ -98,6 +141,10 @@ bool KXFileSystem::readIndex() {
     return fail("openZip Failed to read directory block");
 
   ByteReader cursor(directory->data(), footer.directorySize);
+  const int64_t spacing = footer.entryCount ? footer.directoryOffset / footer.entryCount : 0;
+  HeaderReader headers(file_, archiveSize,
+                       spacing <= kDenseHeaderSpacing ? kHeaderWindowBytes : kLocalHeaderSize);
+  LastFolder lastFolder;
   for (uint32_t i = 0; i < footer.entryCount; ++i) {
     // A count larger than the records present, or a name running past the block, means the
     // directory is damaged: nothing beyond the block is ever read.
@@ -122,31 +169,40 @@ bool KXFileSystem::readIndex() {
     unsigned char headerBytes[kLocalHeaderSize];
     LocalHeader header;
     ByteReader headerReader(headerBytes, kLocalHeaderSize);
-    if (std::fseek(file_, static_cast<long>(entry.localHeaderOffset), SEEK_SET) != 0 ||
-        std::fread(headerBytes, 1, kLocalHeaderSize, file_) != kLocalHeaderSize ||
+    if (!headers.read(entry.localHeaderOffset, headerBytes) ||
         !decodeLocalHeader(headerReader, header))
       return fail("openZip Invalid local header offset");
 
-    indexRecord(entry, header, normalisePath(name));
+    indexRecord(entry, header, normalisePath(name), lastFolder);
   }
   return true;
 }
 
 void KXFileSystem::indexRecord(const DirectoryEntry& entry, const LocalHeader& header,
-                               std::string name) {
+                               std::string name, LastFolder& last) {
   const size_t space = name.find(' ');
   if (space != std::string::npos) ++versionCounts[name.substr(0, space)];
 
   const size_t slash = name.rfind('/');
-  const std::string parent = slash == std::string::npos ? std::string() : name.substr(0, slash);
-  const std::string leaf = slash == std::string::npos ? name : name.substr(slash + 1);
-  DirectoryListing& listing = directories[parent];
+  const size_t parentLength = slash == std::string::npos ? 0 : slash;
+  std::string leaf = slash == std::string::npos ? name : name.substr(slash + 1);
+  // Entries of one folder usually follow each other (archives are written in name order):
+  // the previous entry's listing is tried before a lookup.
+  const bool sameParent = last.listing && last.parent.size() == parentLength &&
+                          name.compare(0, parentLength, last.parent) == 0;
+  if (!sameParent) {
+    last.parent.assign(name, 0, parentLength);
+    last.listing = &directories[last.parent];
+  }
+  DirectoryListing& listing = *last.listing;
 
-  FileMapEntry& mapped = fileMap_[name];
+  // In name order every key goes at the end, which the hint makes a constant-time insertion;
+  // a name seen before keeps its node and takes the later record, as an assignment would.
+  FileMapEntry& mapped = fileMap_.emplace_hint(fileMap_.end(), name, FileMapEntry())->second;
   mapped.index = static_cast<int32_t>(files.size());
   mapped.position = static_cast<int32_t>(listing.names.size());
-  listing.names.push_back(leaf);
   listing.baseNames.push_back(leaf.substr(0, leaf.find(' ')));
+  listing.names.push_back(std::move(leaf));
 
   ArchiveFile record;
   record.name = std::move(name);

@@ -130,7 +130,13 @@ class KXFileSystem : public IFileSystem {
   [[nodiscard]] bool ensureHandle();
   // Builds the index from the open handle; logs, closes and returns false on a bad archive.
   [[nodiscard]] bool readIndex();
-  void indexRecord(const DirectoryEntry& entry, const LocalHeader& header, std::string name);
+  // The folder listing the previous record went to, valid while one index is being built.
+  struct LastFolder {
+    std::string parent;
+    DirectoryListing* listing = nullptr;
+  };
+  void indexRecord(const DirectoryEntry& entry, const LocalHeader& header, std::string name,
+                   LastFolder& last);
   // Why a record's stored bytes could not be loaded; each maps to one "updater.log" line.
   enum class StoredStatus { Ok, NotInFile, OpenFailed, SeekFailed, BadMethod, AllocFailed,
                             ReadFailed };
