@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "report/run_state.h"
+#include "tests/report/preferences_file.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;
@@ -74,13 +75,9 @@ struct AccountCase {
 class AccountNameTest : public ::testing::TestWithParam<AccountCase> {};
 
 TEST_P(AccountNameTest, TakesTagsValueAndOneFollowingByte) {
-  TempDir dir;
-  ScopedEnv config("XDG_CONFIG_HOME", dir.path().c_str());
+  ScopedPreferencesFile preferences;
   const AccountCase& c = GetParam();
-  if (c.preferences) {
-    makeDirs(dir / "Brightfall/Halvoreen");
-    writeFile(dir / "Brightfall/Halvoreen/preferences.xml", c.preferences);
-  }
+  if (c.preferences) preferences.write(c.preferences);
   EXPECT_EQ(getAccountName(), c.expected);
 }
 

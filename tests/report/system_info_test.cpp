@@ -11,15 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/report/preferences_file.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-using testing_support::makeDirs;
 using testing_support::readFile;
-using testing_support::ScopedEnv;
-using testing_support::TempDir;
-using testing_support::writeFile;
 
 TEST(SystemInfo, SizesInTheLargestUnitBelow1024) {
   struct Case {
@@ -162,14 +159,7 @@ TEST(SystemInfo, ReportLayoutLineByLine) {
 class MachineReport : public ::testing::Test {
  protected:
   void TearDown() override { releaseSystemInfo(); }
-  std::string preferencesFile() const {
-    std::string folder = dir_ / "Brightfall/Halvoreen";
-    makeDirs(folder);
-    return folder + "/preferences.xml";
-  }
-
-  TempDir dir_;
-  ScopedEnv config_{"XDG_CONFIG_HOME", dir_.path().c_str()};
+  testing_support::ScopedPreferencesFile preferences_;
 };
 
 TEST_F(MachineReport, HasEverySectionInOrderAndEndsAfterTheLastProcess) {
@@ -208,7 +198,7 @@ TEST_F(MachineReport, HasEverySectionInOrderAndEndsAfterTheLastProcess) {
 }
 
 TEST_F(MachineReport, EndsWithThePreferencesFileWhenThereIsOne) {
-  writeFile(preferencesFile(), "<root>\r\n<accountName>p1</accountName>\r\n</root>");
+  preferences_.write("<root>\r\n<accountName>p1</accountName>\r\n</root>");
   std::string report = getSystemInfo();
   const std::string tail =
       "\npreferences.xml:\n<root>\r\n<accountName>p1</accountName>\r\n</root>\n";
@@ -219,12 +209,12 @@ TEST_F(MachineReport, EndsWithThePreferencesFileWhenThereIsOne) {
 TEST_F(MachineReport, ShowsOnlyTheFirst16KiBOfPreferencesAndStopsAtAZeroByte) {
   std::string big(20000, 'x');
   for (size_t i = 0; i < big.size(); i += 100) big[i] = '\n';
-  writeFile(preferencesFile(), big);
+  preferences_.write(big);
   std::string report = getSystemInfo();
   std::string tail = "preferences.xml:\n" + big.substr(0, kMaxPreferencesBytes) + "\n";
   EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
 
-  writeFile(preferencesFile(), std::string("before\0after", 12));
+  preferences_.write(std::string("before\0after", 12));
   report = getSystemInfo();
   tail = "preferences.xml:\nbefore\n";
   EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
