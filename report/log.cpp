@@ -55,11 +55,12 @@ void packLog(const char* format, ...) {
 
 FILE* openFileChecked(const std::string& path, const char* mode, bool* notOpened) {
   platform::setFileAttributesNormal(path);
-  std::string limited = path.size() > kMaxPathChars ? path.substr(0, kMaxPathChars) : path;
-  FILE* file = platform::openFile(limited, mode);
+  // A longer path is beyond what the installer supports. Cut short it would name another file,
+  // which "ab+" and "wb+" would then create, so it is not opened at all.
+  FILE* file = path.size() > kMaxPathChars ? nullptr : platform::openFile(path, mode);
   if (file) return file;
   if (notOpened) *notOpened = true;
-  if (!platform::pathExists(limited))
+  if (!platform::pathExists(path))
     writeLog(path + " does not exist!");
   else
     writeLog(path + " file exist but can not open!");

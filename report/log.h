@@ -17,7 +17,8 @@ void appendLogLine(const std::string& path, const std::string& text);
 // on every platform). A formatted line is cut at 99 bytes.
 void packLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Opens `path` after clearing its read-only state. On failure returns nullptr, sets
+// Opens `path` after clearing its read-only state; a path longer than 259 characters is never
+// opened (a shortened one would name another file). On failure returns nullptr, sets
 // *notOpened when given, and writes path + " does not exist!" or path +
 // " file exist but can not open!" to the working-directory log.
 [[nodiscard]] FILE* openFileChecked(const std::string& path, const char* mode,
