@@ -1,0 +1,233 @@
+// The installer killed (SIGKILL) at many moments of a run and then run again to the end, each
+// time from the same old installation. Whatever the moment, no pack may be missing or half
+// written at the kill, and the second run must leave exactly the new version behind.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/reliability/installer_runs.h"
+
+using namespace reliability;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every pack changes, so that each one is merged, written and swapped; the loose files change
+// too (one is rewritten, one deleted).
+const std::string& crashRelease() {
+  release::TestReleaseOptions options;
+  options.changedPacks = {0, 1, 2, 3, 4, 5};
+  options.binEntries = {{"mox.exe", "game executable 2.651\n"}};
+  options.cacheEntries = {{"shaders.bin", "compiled shaders 2.651"}, {"fonts.bin", ""}};
+  return releaseFor("crash", options);
+}
+
+// The files the installer writes for its own record; they legitimately differ between runs.
+bool isLog(const std::string& relative) {
+  return relative == "bin/updater.log" || relative == "bin/pack.log";
+}
+
+Tree withoutLogs(Tree tree) {
+  for (auto it = tree.begin(); it != tree.end();) it = isLog(it->first) ? tree.erase(it) : ++it;
+  return tree;
+}
+
+// One word per pack ('o' old bytes, 'n' new bytes), then what else lies around: a rewritten
+// pack not yet swapped in, patch archives, the loose files' state.
+struct KillState {
+  std::string packs;
+  bool rewrittenPending = false;
+  int patchArchives = 0;
+  char executable = '?';
+  bool tableWritten = false;
+  std::string text() const {
+    return packs + (rewrittenPending ? " +temp" : "") + " patches:" +
+           std::to_string(patchArchives) + " exe:" + executable +
+           (tableWritten ? " table" : "");
+  }
+};
+
+class CrashConsistency : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    release_ = crashRelease();
+    oldTree_ = readTree(release_ + "/2.650");
+    newTree_ = withoutLogs(readTree(release_ + "/2.651"));
+  }
+
+  // Checks the state the kill left and describes it. Every pack must be there, byte for byte
+  // the old or the new version.
+  KillState inspect(const Installation& installation) {
+    KillState state;
+    for (int i = 0; i < 6; ++i) {
+      const std::string name = release::kPackNames[i];
+      const std::string path = installation.packPath(i);
+      EXPECT_TRUE(testing_support::fileExists(path)) << name << " missing";
+      const std::string bytes = testing_support::readFile(path);
+      const char form = bytes == oldTree_[name] ? 'o' : bytes == newTree_[name] ? 'n' : 'x';
+      EXPECT_NE(form, 'x') << name << " is neither version (" << bytes.size() << " bytes)";
+      state.packs += form;
+      if (testing_support::fileExists(path + "temp")) state.rewrittenPending = true;
+      if (testing_support::fileExists(installation.game() + "/" + release::kPatchNames[i]))
+        ++state.patchArchives;
+    }
+    const std::string exe = testing_support::readFile(installation.bin() + "/mox.exe");
+    state.executable = exe == oldTree_["bin/mox.exe"] ? 'o' : exe == newTree_["bin/mox.exe"] ? 'n' : 'x';
+    state.tableWritten = testing_support::fileExists(installation.bin() + "/MD5.txt");
+    return state;
+  }
+
+  // The second run: from wherever the first stopped to exactly the new version. A kill after
+  // the last pack was swapped in but before its patch archive was deleted leaves a run that
+  // finds the new version and stops at the version check, so that archive stays behind; any
+  // other leftover is a fault. Returns the leftovers.
+  std::vector<std::string> rerunToTheEnd(Installation& installation, const KillState& state,
+                                         const std::string& where) {
+    SCOPED_TRACE(where + " state " + state.text());
+    const Outcome rerun = installation.run();
+    EXPECT_TRUE(rerun.exited) << "signal " << rerun.signal;
+    EXPECT_EQ(rerun.code, 0);
+    const Tree after = withoutLogs(readTree(installation.game()));
+    for (const auto& file : newTree_) {
+      auto found = after.find(file.first);
+      EXPECT_NE(found, after.end()) << file.first << " missing after the rerun";
+      if (found != after.end()) {
+        EXPECT_TRUE(found->second == file.second) << file.first << " differs after the rerun";
+      }
+    }
+    std::vector<std::string> leftovers;
+    for (const auto& file : after) {
+      if (newTree_.count(file.first)) continue;
+      leftovers.push_back(file.first);
+      const bool patchArchive =
+          std::find_if(std::begin(release::kPatchNames), std::end(release::kPatchNames),
+                       [&](const char* name) { return file.first == name; }) !=
+          std::end(release::kPatchNames);
+      EXPECT_TRUE(patchArchive && state.packs == "nnnnnn") << file.first << " left behind";
+    }
+    return leftovers;
+  }
+
+  // Runs once from the old installation, killing the installer when `killNow` says so (it is
+  // polled as fast as it can be); then inspects and reruns. Returns the state seen, or "" when
+  // the run ended before the kill.
+  std::string killAndRerun(Installation& installation, const std::function<bool()>& killNow,
+                           const std::string& where) {
+    installation.reset();
+    const pid_t pid = installation.start();
+    int status = 0;
+    bool ended = false;
+    while (!ended && !killNow()) ended = ::waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      ended = !WIFSIGNALED(status);  // it may have finished just before the signal
+    }
+    const KillState state = inspect(installation);
+    for (const std::string& leftover : rerunToTheEnd(installation, state, where))
+      ++leftovers_[leftover];
+    return ended ? std::string() : state.text();
+  }
+
+  std::string release_;
+  std::map<std::string, int> leftovers_;
+  Tree oldTree_;
+  Tree newTree_;
+};
+
+TEST_F(CrashConsistency, KilledAnywhereThenRerunEndsAtTheNewVersion) {
+  Installation installation(release_);
+  // The run's own work starts when the payload is written out; before that it only waits,
+  // probes the system and checks the version. The sweep covers the work.
+  auto workStarted = [&] {
+    if (testing_support::fileExists(installation.game() + "/binTemp.kx")) return true;
+    for (const char* patch : release::kPatchNames)
+      if (testing_support::fileExists(installation.game() + "/" + patch)) return true;
+    return false;
+  };
+
+  // A whole run, to know when the work starts and how long it lasts here.
+  const auto begin = Clock::now();
+  const pid_t reference = installation.start();
+  while (!workStarted() && ::waitpid(reference, nullptr, WNOHANG) == 0) {
+  }
+  const auto started = Clock::now();
+  const Outcome whole = installation.wait(reference);
+  const auto work = Clock::now() - started;
+  const auto wholeRun = Clock::now() - begin;
+  ASSERT_TRUE(whole.exited);
+  ASSERT_EQ(withoutLogs(readTree(installation.game())), newTree_);
+
+  std::map<std::string, int> seen;
+  int killed = 0;
+  int points = 0;
+  auto record = [&](const std::string& state) {
+    ++points;
+    if (state.empty()) return;
+    ++killed;
+    ++seen[state];
+  };
+
+  // Kills after delays swept evenly over the work's length, counted from its start.
+  constexpr int kSweep = 50;
+  for (int k = 0; k < kSweep && !HasFatalFailure(); ++k) {
+    const auto delay = std::chrono::duration_cast<Clock::duration>(work * (k + 0.5) / kSweep);
+    Clock::time_point deadline = Clock::time_point::max();
+    record(killAndRerun(
+        installation,
+        [&] {
+          if (deadline == Clock::time_point::max() && workStarted()) deadline = Clock::now() + delay;
+          return Clock::now() >= deadline;
+        },
+        "kill " + std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(delay).count()) +
+            " us into the work"));
+  }
+
+  // Kills at moments found by watching the files: while a pack's rewritten archive is being
+  // written, and right after its patch archive is deleted (the pack is done).
+  for (int i = 0; i < 6 && !HasFatalFailure(); ++i) {
+    const std::string rewritten = installation.packPath(i) + "temp";
+    const std::string patch = installation.game() + "/" + release::kPatchNames[i];
+    record(killAndRerun(
+        installation, [&] { return fs::exists(rewritten); },
+        std::string("kill while writing ") + release::kPackNames[i]));
+    bool patchSeen = false;
+    record(killAndRerun(
+        installation,
+        [&] {
+          const bool present = fs::exists(patch);
+          if (present) patchSeen = true;
+          return patchSeen && !present;
+        },
+        std::string("kill after ") + release::kPackNames[i]));
+  }
+
+  std::cout << "\n[ STATES   ] " << points << " kill points, " << killed
+            << " killed the run; whole run "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(wholeRun).count()
+            << " ms, its work "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(work).count() << " ms\n";
+  for (const auto& state : seen)
+    std::cout << "[ STATES   ] " << state.second << " x " << state.first << "\n";
+  for (const auto& leftover : leftovers_)
+    std::cout << "[ STATES   ] " << leftover.first << " left behind after " << leftover.second
+              << " rerun(s) that found the new version\n";
+  EXPECT_GE(points, 50);
+  // Most kill points must land inside the run, or the sweep says little.
+  EXPECT_GE(killed, points / 2);
+  EXPECT_GE(seen.size(), 6u);
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// The whole run on a disk that fills up: every file the installer writes is limited in size
+// (RLIMIT_FSIZE, SIGXFSZ ignored), so writing the rewritten pack fails the way a full disk
+// fails it. The pack must stay exactly as it was, the failure must be reported, and a later
+// run with room must finish the update.
+#include <gtest/gtest.h>
+
+#include "integrity/check_table.h"
+#include "integrity/fingerprint.h"
+#include "tests/reliability/installer_runs.h"
+
+using namespace reliability;
+using testing_support::fileExists;
+using testing_support::readFile;
+
+namespace {
+
+constexpr int kQdres = 0;  // a large first-group pack; the version is read from another one
+constexpr uint64_t kLimit = 2 * 1024 * 1024;  // below the large packs, above every other file
+
+const std::string& largePackRelease() {
+  release::TestReleaseOptions options;
+  options.changedPacks = {kQdres};
+  return releaseFor("full-disk", options);
+}
+
+TEST(FullDisk, FailedRewriteLeavesThePackAndALaterRunFinishes) {
+  const std::string& releaseDir = largePackRelease();
+  Installation installation(releaseDir);
+  const std::string pack = installation.packPath(kQdres);
+  const std::string before = readFile(pack);
+  ASSERT_GT(before.size(), kLimit);
+  const std::string table = readFile(installation.payload() + "/MD5.txt");
+  const std::string key = std::string("Halvoreen\\") + release::kPackNames[kQdres];
+
+  const Outcome full = installation.run({kLimit});
+  ASSERT_TRUE(full.exited) << "signal " << full.signal;
+  EXPECT_EQ(full.code, 0);
+  // Reported: the log line, the console line and the failure box.
+  const std::string log = installation.runLog();
+  EXPECT_NE(log.find("2.650-2.651Pack.exe->update failed: qdres_packed.kx!"), std::string::npos)
+      << log;
+  EXPECT_NE(full.out.find("2.650-2.651Pack.exe->更新qdres_packed.kx失败, 请重新更新!\n"),
+            std::string::npos);
+  EXPECT_NE(full.err.find(pack + "文件更新失败!"), std::string::npos) << full.err;
+  // Untouched, and nothing of the attempt left behind.
+  EXPECT_TRUE(readFile(pack) == before);
+  EXPECT_EQ(getSizeCRC32Value(pack), getCheckValue(table, "mox2.650", key));
+  EXPECT_FALSE(fileExists(pack + "temp"));
+
+  const Outcome roomy = installation.run();
+  ASSERT_TRUE(roomy.exited);
+  EXPECT_EQ(roomy.err, "");
+  EXPECT_EQ(getSizeCRC32Value(pack), getCheckValue(table, "mox2.651", key));
+  EXPECT_TRUE(readFile(pack) == readFile(releaseDir + "/2.651/" + release::kPackNames[kQdres]));
+  for (int i = 0; i < 6; ++i)
+    EXPECT_TRUE(readFile(installation.packPath(i)) ==
+                readFile(releaseDir + "/2.651/" + release::kPackNames[i]))
+        << release::kPackNames[i];
+}
+
+}  // namespace
