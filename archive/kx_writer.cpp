@@ -1,8 +1,7 @@
 // Merging a patch archive into an installed one and writing the result as a new archive. Entries
 // travel in their stored (compressed) form only: nothing is inflated or deflated here. Unchanged
-// entries are copied from the installed file straight into the output buffer; patch bytes are
+// entries are copied from the installed file straight into the output file; patch bytes are
 // held only from the moment they are taken until they have been written.
-#include <zlib.h>
 
 #include <algorithm>
 #include <climits>
@@ -11,6 +10,7 @@
 
 #include "archive/kx_file_system.h"
 #include "archive/write_handler.h"
+#include "integrity/crc32.h"
 #include "platform/platform.h"
 #include "report/log.h"
 #include "report/run_state.h"
@@ -345,16 +345,11 @@ bool KXFileSystem::createNewZip(const std::string& archivePath, const std::strin
 // ---- Checksums of a damaged result ----
 
 std::string KXFileSystem::checksumText(const void* bytes, size_t length) {
-  uLong crc = crc32(0L, Z_NULL, 0);
-  const Bytef* p = static_cast<const Bytef*>(bytes);
-  while (p && length > 0) {
-    const uInt piece = static_cast<uInt>(std::min<size_t>(length, UINT_MAX));
-    crc = crc32(crc, p, piece);
-    p += piece;
-    length -= piece;
-  }
+  // The same CRC-32 as zlib's crc32 from 0, through the fastest kernel of this processor: a
+  // damaged pack's checksums cover every entry of it.
+  const uint32_t crc = bytes ? crc32Update(0, bytes, length) : 0;
   char text[16];
-  std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(crc & 0xFFFFFFFFUL));
+  std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(crc));
   return text;
 }
 

@@ -76,7 +76,7 @@ double cpuSeconds() {
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Times one operation inside this process and prints the figures `kxbench time` prints for a
+// Times one operation inside this process and writes the figures `kxbench time` prints for a
 // whole command: wall seconds, CPU seconds, peak resident KiB. The process's start (which here
 // includes loading the upload library's many shared objects) is thereby left out, as it has
 // nothing to do with the operation.
@@ -87,7 +87,13 @@ bool timedOperation(const std::function<bool()>& work) {
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("%.4f %.4f %ld\n", wall, cpuSeconds() - cpuBefore, usage.ru_maxrss);
+  // The operation may print (the pack step shows its progress): the figures go to their own
+  // file when bench/run.sh names one.
+  const char* figures = std::getenv("KXBENCH_FIGURES");
+  FILE* out = figures ? std::fopen(figures, "w") : stdout;
+  if (!out) return false;
+  std::fprintf(out, "%.4f %.4f %ld\n", wall, cpuSeconds() - cpuBefore, usage.ru_maxrss);
+  if (out != stdout) std::fclose(out);
   return ok;
 }
 

@@ -80,16 +80,15 @@ timed() {
 }
 
 # measured LABEL ROUND COMMAND...: a kxbench operation that times itself (leaving out the start
-# of the process) and prints the same three figures.
+# of the process) and writes the same three figures to $KXBENCH_FIGURES.
 measured() {
   local label=$1 round=$2
   shift 2
-  local figures
-  if ! figures=$("$@"); then
+  if ! KXBENCH_FIGURES=$scratch/figures "$@" >/dev/null; then
     echo "failed: $label: $*" >&2
     exit 1
   fi
-  echo "$label $round $figures" >>"$results"
+  echo "$label $round $(cat "$scratch/figures")" >>"$results"
 }
 
 # Settles the disk before a timed command, so that it is not charged for earlier writes.
@@ -212,12 +211,13 @@ load_after=$(load)
 
 # ---- the table ----
 awk -v rounds="$rounds" -v largest_mib=4 '
-  $2 > 0 { wall[$1, $2] = $3; kib[$1] = ($4 > kib[$1] ? kib[$1] : kib[$1]); if ($5 > peak[$1]) peak[$1] = $5; seen[$1] = 1 }
+  $2 > 0 { wall[$1, $2] = $3; cpu[$1, $2] = $4; if ($5 > peak[$1]) peak[$1] = $5; seen[$1] = 1 }
   function median(values, n,    i, j, t) {
     for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (values[j] < values[i]) { t = values[i]; values[i] = values[j]; values[j] = t }
     return n % 2 ? values[(n + 1) / 2] : (values[n / 2] + values[n / 2 + 1]) / 2
   }
   function med(label,    v, r, n) { n = 0; for (r = 1; r <= rounds; r++) if ((label, r) in wall) v[++n] = wall[label, r]; return n ? median(v, n) : -1 }
+  function medcpu(label,    v, r, n) { n = 0; for (r = 1; r <= rounds; r++) if ((label, r) in cpu) v[++n] = cpu[label, r]; return n ? median(v, n) : -1 }
   function ratio(a, b,    v, r, n, lo, hi) {
     n = 0; for (r = 1; r <= rounds; r++) if ((a, r) in wall && (b, r) in wall) v[++n] = wall[a, r] / wall[b, r]
     if (!n) return "-"
@@ -226,10 +226,10 @@ awk -v rounds="$rounds" -v largest_mib=4 '
   }
   function row(name, ours, peer, peerName, target) {
     if (!(ours in seen) || !(peer in seen)) return
-    printf "| %s | %.3f | %s | %.3f | %s | %s | %.1f |\n", name, med(ours), peerName, med(peer), ratio(ours, peer), target, peak[ours] / 1024
+    printf "| %s | %.3f (%.3f) | %s | %.3f (%.3f) | %s | %s | %.1f |\n", name, med(ours), medcpu(ours), peerName, med(peer), medcpu(peer), ratio(ours, peer), target, peak[ours] / 1024
   }
   END {
-    print "| case | ours, median s | floor or peer | its median s | ratio, median (range) | target | our peak MiB |"
+    print "| case | ours: wall s (CPU s), medians | floor or peer | its wall s (CPU s) | wall ratio, median (range) | target | our peak MiB |"
     print "|---|---|---|---|---|---|---|"
     row("pack step, res_packed.kx (sampled CRC)", "pack.step.res_packed.kx", "pack.cp", "cp + sync", "<= 1.30")
     row("pack step, CN_packed.kx (whole-file CRC)", "pack.step.CN_packed.kx", "pack.cp", "cp + sync", "<= 1.30")
