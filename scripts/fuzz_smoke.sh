@@ -42,7 +42,7 @@ for target in "${targets[@]}"; do
     status=1
     continue
   fi
-  grep -E "^stat::number_of_executed_units|^Done" "$work/$name.log" | tr '\n' ' '
+  grep -E "^stat::number_of_executed_units|^Done" "$work/$name.log" | tr '\n' ' ' || true
   echo
 done
 if [ "$status" -ne 0 ] && [ -z "${KXPATCH_FUZZ_ARTIFACTS:-}" ]; then
