@@ -129,7 +129,12 @@ class CrashConsistency : public ::testing::Test {
     const pid_t pid = installation.start();
     int status = 0;
     bool ended = false;
-    while (!ended && !killNow()) ended = ::waitpid(pid, &status, WNOHANG) == pid;
+    // Polled often enough to catch a small pack's rewritten archive, yet leaving the processor
+    // to the installer.
+    while (!ended && !killNow()) {
+      ended = ::waitpid(pid, &status, WNOHANG) == pid;
+      if (!ended) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
     if (!ended) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, &status, 0);
@@ -158,17 +163,23 @@ TEST_F(CrashConsistency, KilledAnywhereThenRerunEndsAtTheNewVersion) {
     return false;
   };
 
-  // A whole run, to know when the work starts and how long it lasts here.
-  const auto begin = Clock::now();
-  const pid_t reference = installation.start();
-  while (!workStarted() && ::waitpid(reference, nullptr, WNOHANG) == 0) {
+  // Whole runs, to know how long the work lasts here; the shortest of three, so that a moment
+  // of load on the machine does not push the sweep past the end of the later runs.
+  Clock::duration work = Clock::duration::max();
+  Clock::duration wholeRun{};
+  for (int reference = 0; reference < 3; ++reference) {
+    installation.reset();
+    const auto begin = Clock::now();
+    const pid_t pid = installation.start();
+    while (!workStarted() && ::waitpid(pid, nullptr, WNOHANG) == 0)
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    const auto started = Clock::now();
+    const Outcome whole = installation.wait(pid);
+    work = std::min(work, Clock::now() - started);
+    wholeRun = Clock::now() - begin;
+    ASSERT_TRUE(whole.exited);
+    ASSERT_EQ(withoutLogs(readTree(installation.game())), newTree_);
   }
-  const auto started = Clock::now();
-  const Outcome whole = installation.wait(reference);
-  const auto work = Clock::now() - started;
-  const auto wholeRun = Clock::now() - begin;
-  ASSERT_TRUE(whole.exited);
-  ASSERT_EQ(withoutLogs(readTree(installation.game())), newTree_);
 
   std::map<std::string, int> seen;
   int killed = 0;
@@ -181,7 +192,7 @@ TEST_F(CrashConsistency, KilledAnywhereThenRerunEndsAtTheNewVersion) {
   };
 
   // Kills after delays swept evenly over the work's length, counted from its start.
-  constexpr int kSweep = 50;
+  constexpr int kSweep = 40;
   for (int k = 0; k < kSweep && !HasFatalFailure(); ++k) {
     const auto delay = std::chrono::duration_cast<Clock::duration>(work * (k + 0.5) / kSweep);
     Clock::time_point deadline = Clock::time_point::max();
