@@ -148,12 +148,14 @@ bool KXFileSystem::eraseFileOrDirectory(const std::string& path) {
     ArchiveFile& record = files[static_cast<size_t>(entry.index)];
     record.data = BlockRef();
     record.header_ = LocalHeader();
+    record.headerInFile = false;
     record.name.clear();  // stays in place so that other indexes keep pointing right
   }
   return true;
 }
 
 void KXFileSystem::prepareHeader(ArchiveFile& record, bool clearFirst) {
+  record.headerInFile = false;  // header_ (and perhaps the name) no longer what the file holds
   LocalHeader& header = record.header_;
   if (clearFirst) header = LocalHeader();
   header.signature = kLocalHeaderSignature;

@@ -19,40 +19,44 @@ constexpr const char* kReaderLog = "updater.log";
 void logLine(const std::string& text) { appendLogLine(kReaderLog, text); }
 
 // Average distance between local headers up to which they are read through a window of the
-// file rather than one seek and read each: every seek of a C runtime stream costs a system call
-// even when it lands inside the stream's buffer, and an archive of 65,535 small entries would
-// pay one per entry. Above it (large entries) a window would mostly read entry data that is not
-// wanted, and each header is read on its own as before.
+// file rather than one read each: an archive of 65,535 small entries would otherwise pay a
+// system call per entry. Above it (large entries) a window would mostly read entry data that
+// is not wanted, and each header is read on its own, at its offset, in one call where the
+// system allows (a seek of a C runtime stream is a system call of its own, even when it lands
+// inside the stream's buffer).
 constexpr int64_t kDenseHeaderSpacing = 2048;
 constexpr size_t kHeaderWindowBytes = 64 * 1024;
 
-// The bytes of local headers, read from `file` either through a window or header by header.
-// Every header read is the 30 bytes at its offset, whichever way they were fetched.
+// The bytes of local headers and the names behind them, read from `file` either through a
+// window or header by header.
 class HeaderReader {
  public:
   HeaderReader(FILE* file, int64_t fileSize, size_t windowBytes)
-      : file_(file), fileSize_(fileSize), window_(std::max(windowBytes, kLocalHeaderSize)) {}
+      : file_(file), fileSize_(fileSize), windowBytes_(std::max(windowBytes, kLocalHeaderSize)) {}
 
-  // Copies the kLocalHeaderSize bytes at `offset` to `out`; false when they cannot be read.
-  bool read(int64_t offset, unsigned char* out) {
-    if (offset < start_ || offset + static_cast<int64_t>(kLocalHeaderSize) > start_ + length_) {
-      const size_t want =
-          static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(window_.size()),
-                                                std::max<int64_t>(0, fileSize_ - offset)));
-      length_ = 0;
+  // Up to `wanted` bytes at `offset` (fewer where the file ends) through *available; nullptr
+  // when not even the kLocalHeaderSize bytes of a header are there. Valid until the next call.
+  const unsigned char* read(int64_t offset, size_t wanted, size_t* available) {
+    const int64_t end = std::min<int64_t>(offset + static_cast<int64_t>(wanted), fileSize_);
+    if (offset < start_ || end > start_ + length_) {
+      const size_t want = static_cast<size_t>(std::min<int64_t>(
+          static_cast<int64_t>(std::max(windowBytes_, wanted)), std::max<int64_t>(0, fileSize_ - offset)));
+      if (window_.size() < want) window_.resize(want);
       start_ = offset;
-      if (want < kLocalHeaderSize || std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
-        return false;
-      length_ = static_cast<int64_t>(std::fread(window_.data(), 1, want, file_));
-      if (length_ < static_cast<int64_t>(kLocalHeaderSize)) return false;
+      length_ = want < kLocalHeaderSize
+                    ? 0
+                    : static_cast<int64_t>(platform::readAt(file_, offset, window_.data(), want));
     }
-    std::memcpy(out, window_.data() + (offset - start_), kLocalHeaderSize);
-    return true;
+    const int64_t inWindow = start_ + length_ - offset;
+    if (inWindow < static_cast<int64_t>(kLocalHeaderSize)) return nullptr;
+    *available = static_cast<size_t>(std::min<int64_t>(inWindow, static_cast<int64_t>(wanted)));
+    return window_.data() + (offset - start_);
   }
 
  private:
   FILE* file_;
   int64_t fileSize_;
+  size_t windowBytes_;
   std::vector<unsigned char> window_;
   int64_t start_ = 0;
   int64_t length_ = 0;
@@ -166,20 +170,29 @@ bool KXFileSystem::readIndex() {
         static_cast<int64_t>(entry.localHeaderOffset) + static_cast<int64_t>(kLocalHeaderSize) >
             archiveSize)
       return fail("openZip Invalid local header offset");
-    unsigned char headerBytes[kLocalHeaderSize];
+    size_t available = 0;
+    const unsigned char* local =
+        headers.read(entry.localHeaderOffset, kLocalHeaderSize + entry.fileNameLength, &available);
     LocalHeader header;
-    ByteReader headerReader(headerBytes, kLocalHeaderSize);
-    if (!headers.read(entry.localHeaderOffset, headerBytes) ||
-        !decodeLocalHeader(headerReader, header))
+    ByteReader headerReader(local, local ? kLocalHeaderSize : 0);
+    if (!local || !decodeLocalHeader(headerReader, header))
       return fail("openZip Invalid local header offset");
+    // Whether the header and name in the file are exactly what the writer would write for
+    // this record from its index, data right behind them: then they can be copied as they are.
+    std::string normalised = normalisePath(name);
+    const bool headerInFile =
+        available == kLocalHeaderSize + entry.fileNameLength && normalised == name &&
+        header.fileNameLength == entry.fileNameLength && header.extraFieldLength == 0 &&
+        entry.extraFieldLength == 0 &&
+        std::memcmp(local + kLocalHeaderSize, name.data(), name.size()) == 0;
 
-    indexRecord(entry, header, normalisePath(name), lastFolder);
+    indexRecord(entry, header, std::move(normalised), headerInFile, lastFolder);
   }
   return true;
 }
 
 void KXFileSystem::indexRecord(const DirectoryEntry& entry, const LocalHeader& header,
-                               std::string name, LastFolder& last) {
+                               std::string name, bool headerInFile, LastFolder& last) {
   const size_t space = name.find(' ');
   if (space != std::string::npos) ++versionCounts[name.substr(0, space)];
 
@@ -208,6 +221,7 @@ void KXFileSystem::indexRecord(const DirectoryEntry& entry, const LocalHeader& h
   record.name = std::move(name);
   record.header_ = header;
   record.entry_ = entry;
+  record.headerInFile = headerInFile;
   files.push_back(std::move(record));
 }
 

@@ -29,6 +29,10 @@ struct ArchiveFile {
   DirectoryEntry entry_;       // copy of the directory record (localHeaderOffset -1: not in file)
   uint32_t newHeaderOffset = 0;  // used only while writing
   bool storedLoaded = false;     // data holds the entry's bytes exactly as stored
+  // Set at open when the file holds, at entry_.localHeaderOffset, exactly header_ and name
+  // followed by the stored bytes; cleared by anything that changes header_ or name. The writer
+  // then copies the whole entry from the file instead of writing header and name itself.
+  bool headerInFile = false;
 };
 
 struct FileMapEntry {
@@ -136,7 +140,7 @@ class KXFileSystem : public IFileSystem {
     DirectoryListing* listing = nullptr;
   };
   void indexRecord(const DirectoryEntry& entry, const LocalHeader& header, std::string name,
-                   LastFolder& last);
+                   bool headerInFile, LastFolder& last);
   // Why a record's stored bytes could not be loaded; each maps to one "updater.log" line.
   enum class StoredStatus { Ok, NotInFile, OpenFailed, SeekFailed, BadMethod, AllocFailed,
                             ReadFailed };
@@ -158,6 +162,11 @@ class KXFileSystem : public IFileSystem {
   // when the copy came up short.
   [[nodiscard]] bool storedRange(const ArchiveFile& record, int64_t* start);
   [[nodiscard]] bool copyStored(const ArchiveFile& record, WriteHandler& out);
+  // Whether the bytes the writer is about to write for `record` (header `headerBytes`, its
+  // name, then the stored bytes from `dataStart`) are exactly the file's at the record's
+  // offset. `asRead` is header_ as it was before the writer cleaned it.
+  [[nodiscard]] bool copiesAsInFile(const ArchiveFile& record, const LocalHeader& asRead,
+                                    const std::string& headerBytes, int64_t dataStart) const;
 
   std::string path_;
   FILE* file_ = nullptr;

@@ -127,6 +127,7 @@ void KXFileSystem::mergeEntry(const ArchiveFile& patchRecord) {
 
   // Replace: the installed record keeps its name and its place.
   ArchiveFile& record = files[static_cast<size_t>(index)];
+  record.headerInFile = false;
   if (patchRecord.data) {
     record.header_ = patchRecord.header_;
     record.entry_ = patchRecord.entry_;
@@ -155,6 +156,17 @@ bool KXFileSystem::storedRange(const ArchiveFile& record, int64_t* start) {
          *start + static_cast<int64_t>(e.compressedSize) <= archiveSize;
 }
 
+bool KXFileSystem::copiesAsInFile(const ArchiveFile& record, const LocalHeader& asRead,
+                                  const std::string& headerBytes, int64_t dataStart) const {
+  // Untouched since open (no bytes attached, header and name as read), written under the name
+  // the file holds, with the data right behind the name, and no field cleaned on the way.
+  return record.headerInFile && !record.data && !record.storedLoaded &&
+         !namedAsDirectory(record) &&
+         dataStart == static_cast<int64_t>(record.entry_.localHeaderOffset) +
+                          static_cast<int64_t>(kLocalHeaderSize + record.name.size()) &&
+         encodeLocalHeader(asRead) == headerBytes;
+}
+
 bool KXFileSystem::copyStored(const ArchiveFile& record, WriteHandler& out) {
   int64_t start = 0;
   FILE* source = storedRange(record, &start) ? file_ : nullptr;
@@ -176,6 +188,7 @@ void KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
   patch->resolveVersionName(key);
   const ArchiveFile* source = patch->findRecord(key);
   if (!source) return;
+  record.headerInFile = false;
   if (!source->data || !source->storedLoaded) {
     (void)patch->readStored(record.name);
     source = patch->findRecord(key);
@@ -194,6 +207,7 @@ void KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
 void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
                                    uint32_t& runningOffset) {
   record.newHeaderOffset = runningOffset;
+  const LocalHeader asRead = record.header_;
   LocalHeader& header = record.header_;
   header.signature = kLocalHeaderSignature;
   header.reserved4 = 0;
@@ -229,7 +243,22 @@ void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
     if (header.compressionMethod == kMethodStored) header.uncompressedSize = header.compressedSize;
   }
 
-  writeItem(out, encodeLocalHeader(header), runningOffset);
+  const std::string headerBytes = encodeLocalHeader(header);
+  if (copied && copiesAsInFile(record, asRead, headerBytes, start)) {
+    // Header, name and data as three items, as below, but all from the file: consecutive
+    // entries of the installed pack then reach the output in one copy.
+    const int64_t headerAt = record.entry_.localHeaderOffset;
+    for (const auto& item : {std::make_pair(headerAt, kLocalHeaderSize),
+                             std::make_pair(headerAt + static_cast<int64_t>(kLocalHeaderSize),
+                                            record.name.size()),
+                             std::make_pair(start, static_cast<size_t>(dataLength))}) {
+      out.copyRange(file_, item.first, item.second);
+      runningOffset += static_cast<uint32_t>(item.second);
+    }
+    return;
+  }
+
+  writeItem(out, headerBytes, runningOffset);
   writeName(out, record, runningOffset);
 
   if (record.data) {

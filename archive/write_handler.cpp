@@ -38,6 +38,8 @@ void WriteHandler::beginItem(uint64_t length) {
 void WriteHandler::write(const void* bytes, size_t length) {
   if (!stage_ || failed_) return;
   beginItem(length);
+  if (length == 0) return;
+  copyPending();  // the range accepted before these bytes goes first
   if (length >= stageCapacity_) {
     drain();
     writeToFile(bytes, length);
@@ -56,12 +58,29 @@ void WriteHandler::copyRange(FILE* source, int64_t offset, uint64_t length) {
   }
   beginItem(length);
   if (length == 0) return;
-  drain();
+  if (copySource_ == source && copyOffset_ + static_cast<int64_t>(copyLength_) == offset) {
+    copyLength_ += length;  // continues the range: one copy for both
+    return;
+  }
+  copyPending();
+  drain();  // staged bytes go before the range
+  copySource_ = source;
+  copyOffset_ = offset;
+  copyLength_ = length;
+}
+
+void WriteHandler::copyPending() {
+  if (copyLength_ == 0) return;
+  FILE* source = copySource_;
+  const uint64_t length = copyLength_;
+  copySource_ = nullptr;
+  copyLength_ = 0;
   if (failed_ || !file_) return;
-  if (!platform::appendFileRange(source, offset, file_, length)) reportWriteFailure(0, length);
+  if (!platform::appendFileRange(source, copyOffset_, file_, length)) reportWriteFailure(0, length);
 }
 
 void WriteHandler::flush() {
+  copyPending();
   drain();
   flushCount_ += 1;
   pending_ = 0;

@@ -33,13 +33,16 @@ class WriteHandler {
   void write(const void* bytes, size_t length);
   // Appends `length` bytes of `source` starting at its byte `offset`, copied from file to file
   // by the system where it can, so that they never pass through this process; flushes as
-  // write() would for one item of that length. No source, a short source or a failed copy
-  // marks the output failed, as a short write does: the offsets already written would lie.
+  // write() would for one item of that length. A range that continues the previous one in the
+  // same source is joined to it and both are copied at once, when other bytes follow or at the
+  // next flush: a pack's unchanged entries, headers included, become a few large copies. No
+  // source marks the output failed at once; a short source or a failed copy does so when the
+  // range is copied, as a short write does: the offsets already written would lie.
   void copyRange(FILE* source, int64_t offset, uint64_t length);
-  // Writes everything still staged to the file and advances the progress counter.
+  // Writes everything still staged or pending to the file and advances the progress counter.
   void flush();
   // Closes the file and frees the staging memory; true when the close succeeded (or nothing
-  // was open).
+  // was open). Bytes staged or pending since the last flush are dropped.
   bool release();
 
   // Bytes accepted since the start, staged ones included.
@@ -57,6 +60,9 @@ class WriteHandler {
   void beginItem(uint64_t length);
   // Hands the staged bytes to the file.
   void drain();
+  // Copies the range accepted by copyRange and not yet copied. While one is pending nothing
+  // is staged, so the order of bytes in the file is the order they were accepted in.
+  void copyPending();
   void writeToFile(const void* bytes, size_t length);
   void reportWriteFailure(size_t elementsWritten, uint64_t length);
   void reportFlush();
@@ -68,6 +74,9 @@ class WriteHandler {
   int64_t total_ = 0;
   int32_t flushCount_ = kFirstFlushCount;
   unsigned char* stage_ = nullptr;
+  FILE* copySource_ = nullptr;
+  int64_t copyOffset_ = 0;
+  uint64_t copyLength_ = 0;
   FILE* file_ = nullptr;
   bool failed_ = false;
 };

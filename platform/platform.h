@@ -101,6 +101,11 @@ bool renameFile(const std::string& from, const std::string& to);
 [[nodiscard]] std::string tempFolder();
 // Size of an open stream's file in bytes, or -1.
 [[nodiscard]] int64_t fileSize(FILE* file);
+// Reads up to `length` bytes at byte `offset` of an open stream's file into `buffer`; the
+// number read (fewer at the end of the file or on an error). Where the system can read at an
+// offset in one call (POSIX pread), the stream's position and buffer are left alone; elsewhere
+// it is a seek and a read of the stream. Either way the stream's next read must seek first.
+[[nodiscard]] size_t readAt(FILE* file, int64_t offset, void* buffer, size_t length);
 
 // ---- Time ------------------------------------------------------------------------------
 

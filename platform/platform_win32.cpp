@@ -239,6 +239,11 @@ int64_t fileSize(FILE* file) {
   return static_cast<int64_t>(size.QuadPart);
 }
 
+size_t readAt(FILE* file, int64_t offset, void* buffer, size_t length) {
+  if (::_fseeki64(file, offset, SEEK_SET) != 0) return 0;
+  return std::fread(buffer, 1, length, file);
+}
+
 // ---- Time ------------------------------------------------------------------------------
 
 SystemTime utcNow() {
