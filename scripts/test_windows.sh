@@ -134,7 +134,8 @@ if ! wait "$prefix_pid"; then
   exit 1
 fi
 prefix_pid=""
-# (bash cannot load the private locale itself: it does not see LOCPATH; Wine does.)
+# From here on everything runs in the private locale (bash itself cannot load it: it reads
+# LOCPATH only at its start; its complaint is silenced).
 export "${wine_env[@]}" 2>/dev/null
 
 step "unit tests under Wine: $(echo $unit_tests)"
@@ -144,7 +145,11 @@ run_unit_test() {  # folder name
     echo "$2: passed ($((SECONDS - start))s)"
   else
     echo "$2: FAILED under Wine ($work/$2.log):"
-    grep -E -B 20 '^\[  FAILED  \]' "$work/$2.log" | head -n 60 || tail -n 40 "$work/$2.log"
+    if grep -q '^\[  FAILED  \]' "$work/$2.log"; then
+      grep -B 20 '^\[  FAILED  \]' "$work/$2.log" | head -n 60
+    else
+      tail -n 40 "$work/$2.log"  # it stopped before gtest's summary
+    fi
     return 1
   fi
 }
