@@ -30,12 +30,12 @@ std::vector<std::string> split(const std::string& command) {
 
 TEST(KxtoolProgram, EveryCommandHasHelp) {
   TempDir dir;
-  for (const kxtool::CommandSpec& spec : kxtool::commandTable()) {
-    std::vector<std::string> words = split(spec.name);
+  for (const kxtool::CommandSpec& command : kxtool::commandTable()) {
+    std::vector<std::string> words = split(command.name);
     words.push_back("--help");
     auto result = kxtool(dir, words);
-    EXPECT_EQ(result.exitCode, 0) << spec.name;
-    EXPECT_EQ(result.out.rfind("usage: kxtool " + std::string(spec.name), 0), 0u) << result.out;
+    EXPECT_EQ(result.exitCode, 0) << command.name;
+    EXPECT_EQ(result.out.rfind("usage: kxtool " + std::string(command.name), 0), 0u) << result.out;
   }
   auto overview = kxtool(dir, {"--help"});
   EXPECT_EQ(overview.exitCode, 0);

@@ -18,10 +18,10 @@ std::string Invocation::value(const std::string& option) const {
   return found == values.end() ? std::string() : found->second;
 }
 
-bool parseInvocation(const CommandSpec& spec, const std::vector<std::string>& words,
+bool parseInvocation(const CommandSpec& command, const std::vector<std::string>& words,
                      Invocation& out, std::string& error) {
   out = Invocation();
-  out.spec = &spec;
+  out.command = &command;
   bool optionsEnded = false;
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -31,9 +31,9 @@ bool parseInvocation(const CommandSpec& spec, const std::vector<std::string>& wo
       optionsEnded = true;
     } else if (word == "--help" || word == "-h") {
       out.help = true;
-    } else if (listed(spec.flags, word)) {
+    } else if (listed(command.flags, word)) {
       out.flags.insert(word);
-    } else if (listed(spec.valueOptions, word)) {
+    } else if (listed(command.valueOptions, word)) {
       if (i + 1 >= words.size()) {
         error = "option " + word + " needs a value";
         return false;
@@ -45,25 +45,25 @@ bool parseInvocation(const CommandSpec& spec, const std::vector<std::string>& wo
     }
   }
   if (out.help) return true;
-  if (out.args.size() < spec.minArgs) {
+  if (out.args.size() < command.minArgs) {
     error = "missing argument";
     return false;
   }
-  if (out.args.size() > spec.maxArgs) {
-    error = "unexpected argument " + out.args[spec.maxArgs];
+  if (out.args.size() > command.maxArgs) {
+    error = "unexpected argument " + out.args[command.maxArgs];
     return false;
   }
-  if (spec.outputRequired && out.value("-o").empty()) {
+  if (command.outputRequired && out.value("-o").empty()) {
     error = "missing -o OUTPUT";
     return false;
   }
   return true;
 }
 
-std::string helpText(const CommandSpec& spec) {
-  std::string text = "usage: kxtool " + std::string(spec.name) + " " + spec.synopsis + "\n\n" +
-                     spec.summary + "\n";
-  if (spec.details && *spec.details) text += "\n" + std::string(spec.details);
+std::string helpText(const CommandSpec& command) {
+  std::string text = "usage: kxtool " + std::string(command.name) + " " + command.synopsis + "\n\n" +
+                     command.summary + "\n";
+  if (command.details && *command.details) text += "\n" + std::string(command.details);
   return text;
 }
 
@@ -77,7 +77,7 @@ int failure(ToolIo& io, const Invocation& call, const std::string& message) {
   std::string line = message;
   for (char& c : line)
     if (c == '\n' || c == '\r') c = ' ';
-  io.err << "kxtool " << call.spec->name << ": " << line << "\n";
+  io.err << "kxtool " << call.command->name << ": " << line << "\n";
   return kExitFailure;
 }
 

@@ -31,7 +31,7 @@ struct CommandSpec {
 };
 
 struct Invocation {
-  const CommandSpec* spec = nullptr;
+  const CommandSpec* command = nullptr;
   std::vector<std::string> args;
   std::set<std::string> flags;
   std::map<std::string, std::string> values;
@@ -42,11 +42,11 @@ struct Invocation {
 };
 
 // Parses the words after the subcommand's name. False with `error` set on bad usage.
-[[nodiscard]] bool parseInvocation(const CommandSpec& spec, const std::vector<std::string>& words,
+[[nodiscard]] bool parseInvocation(const CommandSpec& command, const std::vector<std::string>& words,
                                    Invocation& out, std::string& error);
 
 // The full --help text of a subcommand.
-std::string helpText(const CommandSpec& spec);
+std::string helpText(const CommandSpec& command);
 
 // A user's path resolved against io.baseDir when it is relative.
 std::string userPath(const ToolIo& io, const std::string& path);

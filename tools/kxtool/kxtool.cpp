@@ -8,8 +8,8 @@ namespace kxtool {
 namespace {
 
 const CommandSpec* findCommand(const std::string& name) {
-  for (const CommandSpec& spec : commandTable())
-    if (name == spec.name) return &spec;
+  for (const CommandSpec& command : commandTable())
+    if (name == command.name) return &command;
   return nullptr;
 }
 
@@ -18,10 +18,10 @@ std::string overview() {
       "usage: kxtool COMMAND [ARGS...]\n\n"
       "Release tools for the game's packed archives (.kx), check table and data sections.\n\n"
       "commands:\n";
-  for (const CommandSpec& spec : commandTable()) {
-    std::string name = spec.name;
+  for (const CommandSpec& command : commandTable()) {
+    std::string name = command.name;
     name.resize(16, ' ');
-    text += "  " + name + spec.summary + "\n";
+    text += "  " + name + command.summary + "\n";
   }
   text += "\n\"kxtool COMMAND --help\" describes one command.\n";
   return text;
@@ -113,18 +113,18 @@ int run(const std::vector<std::string>& words, ToolIo& io) {
     name += " " + words[1];
     skip = 2;
   }
-  const CommandSpec* spec = findCommand(name);
-  if (!spec) return usage(io, "", "unknown command " + name);
+  const CommandSpec* command = findCommand(name);
+  if (!command) return usage(io, "", "unknown command " + name);
   Invocation call;
   std::string problem;
-  if (!parseInvocation(*spec, std::vector<std::string>(words.begin() + skip, words.end()), call,
+  if (!parseInvocation(*command, std::vector<std::string>(words.begin() + skip, words.end()), call,
                        problem))
-    return usage(io, spec->name, problem);
+    return usage(io, command->name, problem);
   if (call.help) {
-    io.out << helpText(*spec);
+    io.out << helpText(*command);
     return kExitOk;
   }
-  return spec->handler(call, io);
+  return command->handler(call, io);
 }
 
 }  // namespace kxtool
