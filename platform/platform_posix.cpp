@@ -78,6 +78,21 @@ bool processExists(uint32_t pid) {
   return isSingleProcessId(pid) && ::kill(static_cast<pid_t>(pid), 0) == 0;
 }
 
+// A process that has ended but was not yet reaped by its parent is no longer running; a
+// process list on Windows would not show it either.
+bool isZombie(const char* pidText) {
+  std::string statPath = std::string("/proc/") + pidText + "/stat";
+  FILE* stat = std::fopen(statPath.c_str(), "rb");
+  if (!stat) return false;
+  char buffer[512] = {};
+  size_t n = std::fread(buffer, 1, sizeof buffer - 1, stat);
+  std::fclose(stat);
+  // The state follows the command name in parentheses, which may itself hold ") ".
+  std::string text(buffer, n);
+  size_t close = text.rfind(')');
+  return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
+
 bool fsyncFolderOf(const std::string& path) {
   std::string folder = ".";
   size_t slash = path.rfind('/');
@@ -133,7 +148,7 @@ uint32_t findProcessId(const std::string& name) {
     std::fclose(comm);
     std::string text(buffer, n);
     if (!text.empty() && text.back() == '\n') text.pop_back();
-    if (text == name) {
+    if (text == name && !isZombie(entry->d_name)) {
       found = static_cast<uint32_t>(pid);
       break;
     }
