@@ -166,7 +166,7 @@ case_fingerprint() {
 case_update() {
   local d=$scratch/update p
   echo "update run: making the demo release with packs grown by $grow_mib MiB (load $(load))" >&2
-  "$kxbench" make-release "$d" "$grow_mib"
+  "$kxbench" make-release "$d" "$grow_mib" >/dev/null
   local old=$d/2.650 new=$d/2.651 game=$d/game
   local largest=0 size
   for p in "$old"/*.kx; do
