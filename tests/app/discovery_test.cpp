@@ -11,7 +11,6 @@ using testing_support::readFile;
 
 namespace {
 
-const std::string kSuccessLine = "--------update successful，new version: v2.651--------";
 const std::string kNoBinText = "请在Halvoreen\\bin目录下运行该程序";
 
 struct DiscoveryCase {

@@ -16,6 +16,10 @@
 
 namespace installer_test {
 
+// The run log's last line after a successful run, and the prefix of most lines.
+inline const std::string kSuccessLine = "--------update successful，new version: v2.651--------";
+inline const std::string kTitle = "2.650-2.651Pack.exe";
+
 // The folder of a generated release for `options`, made once per test program and `key`.
 const std::string& releaseFor(const std::string& key, const release::TestReleaseOptions& options);
 inline const std::string& defaultRelease() { return releaseFor("default", {}); }

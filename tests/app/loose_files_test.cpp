@@ -19,8 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSuccessLine = "--------update successful，new version: v2.651--------";
-const std::string kTitle = "2.650-2.651Pack.exe";
 const std::string kNewGame = "game executable 2.651, rebuilt\n";
 // Starts with "PK": the archive keeps it stored, so it is read back as its bytes as they are.
 const std::string kStoredTool = "PK tool data that must arrive exactly as stored";

@@ -16,8 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSuccessLine = "--------update successful，new version: v2.651--------";
-const std::string kTitle = "2.650-2.651Pack.exe";
 
 enum Pack { kQdres = 0, kGameRes = 1, kKxres = 2, kRes = 3, kVemo = 4, kCN = 5 };
 

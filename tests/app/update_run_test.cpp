@@ -29,7 +29,6 @@ const char* const kTempArchives[] = {"qdres_packedTemp.kx", "gameRes_packedTemp.
                                      "kxres_packedTemp.kx", "res_packedTemp.kx",
                                      "vemo_packedTemp.kx",  "CN_packedTemp.kx",
                                      "binTemp.kx",          "cacheTemp.kx"};
-const std::string kSuccessLine = "--------update successful，new version: v2.651--------";
 
 std::string versionIn(const std::string& pack) {
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(pack);

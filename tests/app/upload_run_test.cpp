@@ -24,8 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kTitle = "2.650-2.651Pack.exe";
-const std::string kSuccessLine = "--------update successful，new version: v2.651--------";
 
 enum Pack { kRes = 3, kVemo = 4, kCN = 5 };
 

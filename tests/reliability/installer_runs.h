@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/installer_harness.h"
 #include "tests/support/test_support.h"
 #include "tools/release/release.h"
 
 namespace reliability {
 
-// The folder of a generated release for `options`, made once per test program and `key`.
-const std::string& releaseFor(const std::string& key, const release::TestReleaseOptions& options);
+// Generated releases are shared with the installer's end-to-end tests.
+using installer_test::releaseFor;
 
 // Every file of an installation folder (path relative to it, "/" separated) and its bytes.
 using Tree = std::map<std::string, std::string>;

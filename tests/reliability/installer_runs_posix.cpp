@@ -21,22 +21,6 @@ using testing_support::writeFile;
 
 namespace reliability {
 
-const std::string& releaseFor(const std::string& key, const release::TestReleaseOptions& options) {
-  static std::map<std::string, std::string> made;
-  static std::vector<std::unique_ptr<testing_support::TempDir>> folders;
-  auto found = made.find(key);
-  if (found != made.end()) return found->second;
-  folders.push_back(std::make_unique<testing_support::TempDir>());
-  const std::string dir = folders.back()->path();
-  {
-    // The fingerprint functions log to the current folder.
-    testing_support::ScopedCwd cwd(dir);
-    if (!release::makeTestRelease(dir + "/release", options))
-      throw std::runtime_error("cannot generate the test release " + key);
-  }
-  return made[key] = dir + "/release";
-}
-
 Tree readTree(const std::string& folder) {
   Tree tree;
   for (const auto& entry : fs::recursive_directory_iterator(folder))
