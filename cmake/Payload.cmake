@@ -12,27 +12,39 @@ set(KXPATCH_PAYLOAD_FILES
   230 CN_packedTemp.kx
   220 MD5.txt)
 
-function(kxpatch_payload_source out_var)
-  set(decls "")
-  set(rows "")
-  set(deps "")
+# The payload files present in KXPATCH_PAYLOAD_DIR: their ids and paths, as two lists in step.
+function(kxpatch_present_payload ids_var paths_var)
+  set(ids "")
+  set(paths "")
   list(LENGTH KXPATCH_PAYLOAD_FILES n)
   math(EXPR last "${n} - 1")
   foreach(i RANGE 0 ${last} 2)
     math(EXPR j "${i} + 1")
     list(GET KXPATCH_PAYLOAD_FILES ${i} id)
     list(GET KXPATCH_PAYLOAD_FILES ${j} file)
-    set(path "${KXPATCH_PAYLOAD_DIR}/${file}")
-    if(EXISTS "${path}")
-      list(APPEND deps "${path}")
-      string(APPEND decls
-        "asm(\".section .rodata\\n.balign 16\\n.globl kx_payload_${id}\\nkx_payload_${id}:\\n"
-        ".incbin \\\"${path}\\\"\\n.globl kx_payload_${id}_end\\nkx_payload_${id}_end:\\n.previous\\n\");\n"
-        "extern \"C\" const unsigned char kx_payload_${id}[];\n"
-        "extern \"C\" const unsigned char kx_payload_${id}_end[];\n")
-      string(APPEND rows
-        "    {\"KX\", ${id}, kx_payload_${id}, static_cast<std::size_t>(kx_payload_${id}_end - kx_payload_${id})},\n")
+    if(EXISTS "${KXPATCH_PAYLOAD_DIR}/${file}")
+      list(APPEND ids ${id})
+      list(APPEND paths "${KXPATCH_PAYLOAD_DIR}/${file}")
     endif()
+  endforeach()
+  set(${ids_var} "${ids}" PARENT_SCOPE)
+  set(${paths_var} "${paths}" PARENT_SCOPE)
+endfunction()
+
+function(kxpatch_payload_source out_var)
+  set(decls "")
+  set(rows "")
+  set(deps "")
+  kxpatch_present_payload(ids paths)
+  foreach(id path IN ZIP_LISTS ids paths)
+    list(APPEND deps "${path}")
+    string(APPEND decls
+      "asm(\".section .rodata\\n.balign 16\\n.globl kx_payload_${id}\\nkx_payload_${id}:\\n"
+      ".incbin \\\"${path}\\\"\\n.globl kx_payload_${id}_end\\nkx_payload_${id}_end:\\n.previous\\n\");\n"
+      "extern \"C\" const unsigned char kx_payload_${id}[];\n"
+      "extern \"C\" const unsigned char kx_payload_${id}_end[];\n")
+    string(APPEND rows
+      "    {\"KX\", ${id}, kx_payload_${id}, static_cast<std::size_t>(kx_payload_${id}_end - kx_payload_${id})},\n")
   endforeach()
   if(rows STREQUAL "")
     set(rows "    {\"KX\", 0, nullptr, 0},\n")
