@@ -113,8 +113,10 @@ void swapInAndVerify(RunContext& ctx, const PackJob& job, const PackPaths& paths
                      const std::string& newStandard) {
   const std::string pack = job.packName;
   const std::string rewritten = paths.pack + "temp";
-  if (!platform::replaceFile(rewritten, paths.pack))
+  if (!platform::replaceFile(rewritten, paths.pack)) {
     logRun(ctx, std::string(packTitle) + "->can not replace " + paths.pack + " with " + rewritten);
+    ctx.packLeftAtOldVersion = true;
+  }
   if (job.secondGroup)
     logRun(ctx, std::string(packTitle) + "->create successful: " + pack + "!");
   else
@@ -164,7 +166,22 @@ void updatePack(RunContext& ctx, const PackJob& job, const PackPaths& paths,
   logRun(ctx, std::string(packTitle) + "->update failed: " + pack + "!\n" + ctx.accountName);
   ctx.addFailure(paths.pack + "文件更新失败!");
   ctx.uploadNeeded = true;
+  ctx.packLeftAtOldVersion = true;
   printTitled("->更新" + pack + "失败, 请重新更新!\n");
+}
+
+// The player is told to run the installer again after a failed pack update. That later run
+// accepts the installation only while it still reads as the old version, so the archive the
+// version comes from waits until no pack before it was left behind.
+bool holdsBackVersion(const RunContext& ctx, const PackPaths& paths) {
+  return ctx.packLeftAtOldVersion && paths.pack == ctx.versionArchivePath;
+}
+
+void keepAtOldVersion(RunContext& ctx, const PackJob& job) {
+  const std::string pack = job.packName;
+  logRun(ctx, std::string(packTitle) + "->keep " + pack + " at " + oldVersion +
+                  " until every pack is updated!");
+  printTitled("->暂不更新" + pack + ", 请重新更新!\n");
 }
 
 void processJob(RunContext& ctx, const PackJob& job) {
@@ -195,7 +212,10 @@ void processJob(RunContext& ctx, const PackJob& job) {
     if (!lenient && local != oldStandard && local != newStandard) {
       reportDamaged(ctx, job, paths, local, oldStandard);
     } else if (local == oldStandard || (lenient && local != newStandard)) {
-      updatePack(ctx, job, paths, newStandard);
+      if (holdsBackVersion(ctx, paths))
+        keepAtOldVersion(ctx, job);
+      else
+        updatePack(ctx, job, paths, newStandard);
     }
   }
   platform::deleteFile(paths.patch);

@@ -17,11 +17,16 @@ struct RunContext {
   std::string binDir;
   std::string runLogPath;
   std::string localVersion;
+  // The archive the version was read from; it is patched only when no earlier pack was left
+  // behind, so that an unfinished installation still reads as the old version.
+  std::string versionArchivePath;
   bool patchPresent[kPackCount] = {};
   std::string checkTable;
   std::vector<std::string> failureMessages;
   uint32_t failureBits = 0;
   bool uploadNeeded = false;
+  // A pack's update failed with the pack still at the old version: a later run can finish it.
+  bool packLeftAtOldVersion = false;
 
   // Adds a user-facing failure text; the n-th text (from 0) sets bit n mod 32.
   void addFailure(const std::string& message);

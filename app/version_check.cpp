@@ -50,6 +50,7 @@ bool checkVersion(RunContext& ctx) {
     return false;
   }
   logRun(ctx, "read version success:" + holder);
+  ctx.versionArchivePath = holder;
 
   SectionRef section = sectionFromBlock("script_config", entry, true, nullptr);
   if (!section) {

@@ -174,3 +174,28 @@ TEST(PackOutcomes, FailedRewriteLeavesTheOldPack) {
 }
 
 }  // namespace
+
+TEST(PackOutcomes, FailedRewriteHoldsBackTheVersionPackUntilALaterRunFinishes) {
+  Scratch scratch(defaultRelease());
+  const std::string vemo = scratch.packPath(kVemo);
+  const std::string cn = scratch.packPath(kCN);
+  const std::string vemoBefore = readFile(vemo);
+  const std::string cnBefore = readFile(cn);
+  fs::create_directory(vemo + "temp");
+
+  auto failed = scratch.run();
+  EXPECT_EQ(failed.err, box("更新失败!", vemo + "文件更新失败!"));
+  EXPECT_EQ(readFile(vemo), vemoBefore);
+  // The pack holding the version stays old, so the installer still applies to the installation.
+  EXPECT_EQ(readFile(cn), cnBefore);
+  EXPECT_FALSE(fileExists(scratch.game() + "/CN_packedTemp.kx"));
+  EXPECT_NE(scratch.runLog().find(kTitle + "->keep CN_packed.kx at 2.650 until every pack is "
+                                           "updated!\n"),
+            std::string::npos);
+  EXPECT_NE(failed.out.find(kTitle + "->暂不更新CN_packed.kx, 请重新更新!\n"), std::string::npos);
+
+  fs::remove(vemo + "temp");
+  auto later = scratch.run();
+  EXPECT_EQ(later.err, "");
+  for (int pack = 0; pack < 6; ++pack) EXPECT_TRUE(isNew(scratch, pack)) << pack;
+}

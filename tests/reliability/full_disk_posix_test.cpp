@@ -14,12 +14,15 @@ using testing_support::readFile;
 
 namespace {
 
-constexpr int kQdres = 0;  // a large first-group pack; the version is read from another one
+constexpr int kQdres = 0;  // a large first-group pack
+constexpr int kCN = 5;     // the pack the version is read from
 constexpr uint64_t kLimit = 2 * 1024 * 1024;  // below the large packs, above every other file
 
 const std::string& largePackRelease() {
   release::TestReleaseOptions options;
-  options.changedPacks = {kQdres};
+  // As in a real release the version pack changes too, so the later run finishes only if the
+  // failed run left the installation reading as the old version.
+  options.changedPacks = {kQdres, 4, kCN};
   return releaseFor("full-disk", options);
 }
 
@@ -46,6 +49,8 @@ TEST(FullDisk, FailedRewriteLeavesThePackAndALaterRunFinishes) {
   EXPECT_TRUE(readFile(pack) == before);
   EXPECT_EQ(getSizeCRC32Value(pack), getCheckValue(table, "mox2.650", key));
   EXPECT_FALSE(fileExists(pack + "temp"));
+  EXPECT_TRUE(readFile(installation.packPath(kCN)) ==
+              readFile(releaseDir + "/2.650/" + release::kPackNames[kCN]));
 
   const Outcome roomy = installation.run();
   ASSERT_TRUE(roomy.exited);
