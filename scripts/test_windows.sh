@@ -3,7 +3,8 @@
 # checks that the i686 executable needs no DLL beside the system's, runs every x86_64 unit-test
 # program under Wine (all must pass) and compares end-to-end runs of the Windows installer with
 # the Linux one on the same generated installation: resulting files, launcher messages, the
-# failure message box, the console window and -sysinfo.
+# failure message box, the console window and -sysinfo; and runs the Windows installer on a
+# full disk (a file-size limit) and again with room.
 #
 # Environment: KXPATCH_WIN_BUILD (build root, default build/), KXPATCH_HOST_BUILD (a configured
 # native build to take the Linux installer and the installation generator from; default
@@ -321,6 +322,83 @@ elif "grayed" not in close:
 else:
     print("console Close item greyed")
 sys.exit(0 if ok else 1)
+EOF
+
+step "end-to-end: full disk, then a run with room"
+# Wine applies a file-size limit set before it starts (a write past it fails like a write to a
+# full disk once SIGXFSZ is ignored). Only the installer's process gets the limit: the
+# wineserver, which writes the prefix's registry, already runs for the responder. The limit lies
+# between the first pack (over 3 MiB, the only large pack with a patch) and every other file
+# the run writes.
+limit_kib=2048
+fresh_copy wine full
+start_wine_responder "$work/wine/full"
+(cd "$work/wine/full/game/bin" &&
+  timeout 300 bash -c 'trap "" XFSZ; ulimit -f "$1"; exec wine "$2"' _ "$limit_kib" "$exe64" \
+    </dev/null >"$work/wine/full/out" 2>"$work/wine/full/err") || fail "Wine installer run (full disk)"
+# What the full-disk run left, before the run with room changes it.
+mkdir -p "$work/wine/full/after-full"
+cp "$work/wine/full/game/"*.kx* "$work/wine/full/game/bin/updater.log" "$work/wine/full/after-full/"
+mv "$work/wine/full/boxes" "$work/wine/full/boxes-full" 2>/dev/null || true
+(cd "$work/wine/full/game/bin" && timeout 300 wine "$exe64" </dev/null \
+  >"$work/wine/full/out-room" 2>"$work/wine/full/err-room") || fail "Wine installer run (room)"
+sleep 1
+touch "$work/wine/full/stop-responder"
+timeout 120 wineserver -w 2>/dev/null || true
+
+python3 - "$work" "$limit_kib" <<'EOF' || fail "full disk: the Windows installer did not keep or finish the update"
+import os, sys
+work, limit = sys.argv[1], int(sys.argv[2]) * 1024
+full, old, new = work + "/wine/full/", work + "/release/2.650/", work + "/release/2.651/"
+after = full + "after-full/"
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+def boxes(path):
+    found = []
+    if os.path.exists(path):
+        for line in open(path):
+            parts = line.strip().split(":")
+            if parts[0] == "box":
+                found.append((bytes.fromhex(parts[1]).decode("gbk"),
+                              bytes.fromhex(parts[2]).decode("gbk")))
+    return found
+def tree(root):
+    files = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            rel = os.path.relpath(os.path.join(folder, name), root)
+            if not rel.endswith(".log"):
+                files[rel] = read(os.path.join(folder, name))
+    return files
+problems = []
+def check(condition, text):
+    if not condition:
+        problems.append(text)
+check(os.path.getsize(old + "qdres_packed.kx") > limit, "the first pack is not over the limit")
+check(read(after + "qdres_packed.kx") == read(old + "qdres_packed.kx"),
+      "the failed pack was changed by the full-disk run")
+check(not os.path.exists(after + "qdres_packed.kxtemp"), "the partial rewritten pack was left")
+check(read(after + "vemo_packed.kx") == read(new + "vemo_packed.kx"), "vemo was not updated")
+check(read(after + "CN_packed.kx") == read(old + "CN_packed.kx"),
+      "the version pack was updated although the first pack failed")
+check(b"->update failed: qdres_packed.kx!" in read(after + "updater.log"),
+      "no failure line in the run log")
+shown = boxes(full + "boxes-full")
+final = [text for caption, text in shown if caption == "更新失败!"]
+check(len(final) == 1 and final[0].endswith("\\qdres_packed.kx文件更新失败!"),
+      "failure boxes: %r" % final)
+write_errors = sum(caption == "更新出错" for caption, _ in shown)
+check(write_errors > 0, "no write-error box: %r" % shown)
+check(boxes(full + "boxes") == [], "the run with room showed boxes: %r" % boxes(full + "boxes"))
+game, expected = tree(full + "game"), tree(work + "/release/2.651")
+check(game == expected, "after the run with room these files differ from 2.651: %s"
+      % sorted(n for n in game.keys() | expected.keys() if game.get(n) != expected.get(n)))
+if problems:
+    print("\n".join(problems))
+    sys.exit(1)
+print("full disk: qdres_packed.kx kept at 2.650, CN held back, %d write-error box(es) and the "
+      "failure box; the run with room ended at 2.651" % write_errors)
 EOF
 
 step "-sysinfo"
