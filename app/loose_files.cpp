@@ -49,16 +49,32 @@ bool entryContent(KXFileSystem& archive, const ArchiveFile& record, BlockRef& co
   return content && static_cast<uint32_t>(content->length()) == record.entry_.uncompressedSize;
 }
 
-// Writes `content` whole to `target`; false when the file cannot be created. A short write is
-// logged: the file is then not what the archive holds.
-bool writeTarget(const RunContext& ctx, const std::string& target, const BlockRef& content) {
-  FILE* file = platform::openFile(target, "wb+");
-  if (!file) return false;
+enum class WriteResult { kWritten, kCannotOpen, kWriteFailed };
+
+// Writes `content` to target + "temp" and puts that in the target's place, so that the target
+// is never left cut short: a full disk keeps the old file, and the failure is reported and
+// makes a later run necessary. A target that cannot be replaced (a running game executable
+// on Windows) counts as one that cannot be opened.
+WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockRef& content) {
+  const std::string temporary = target + "temp";
+  FILE* file = platform::openFile(temporary, "wb+");
+  if (!file) return WriteResult::kCannotOpen;
   bool written = content->length() == 0 ||
                  std::fwrite(content->data(), static_cast<size_t>(content->length()), 1, file) == 1;
   if (std::fclose(file) != 0) written = false;
-  if (!written) logRun(ctx, std::string(packTitle) + "->write failed: " + target);
-  return true;
+  if (!written) {
+    platform::deleteFile(temporary);
+    logRun(ctx, std::string(packTitle) + "->write failed: " + target);
+    ctx.addFailure(target + "文件更新失败!");
+    ctx.fileLeftAtOldVersion = true;
+    printTitled("->更新" + escapePercent(target) + "失败, 请重新更新!\n");
+    return WriteResult::kWriteFailed;
+  }
+  if (!platform::replaceFile(temporary, target)) {
+    platform::deleteFile(temporary);
+    return WriteResult::kCannotOpen;
+  }
+  return WriteResult::kWritten;
 }
 
 void deleteTarget(const RunContext& ctx, const std::string& target) {
@@ -68,17 +84,17 @@ void deleteTarget(const RunContext& ctx, const std::string& target) {
 }
 
 // The rule for every entry but the game executable.
-void updateOrdinaryEntry(const RunContext& ctx, const std::string& target, const BlockRef& content) {
+void updateOrdinaryEntry(RunContext& ctx, const std::string& target, const BlockRef& content) {
   if (content->length() == 0) {
     platform::deleteFile(target);
     logRun(ctx, std::string(packTitle) + "->delete file: " + target);
     printTitled("->删除" + escapePercent(target) + "完成!\n");
     return;
   }
-  if (!writeTarget(ctx, target, content)) {
+  const WriteResult result = writeTarget(ctx, target, content);
+  if (result == WriteResult::kCannotOpen)
     logRun(ctx, std::string(packTitle) + "->can not open file: " + target + "\n");
-    return;
-  }
+  if (result != WriteResult::kWritten) return;
   logRun(ctx, std::string(packTitle) + "->update file: " + target);
   printTitled("->更新" + escapePercent(target) + "完成!\n");
 }
@@ -111,7 +127,9 @@ EntryResult updateGameExecutable(RunContext& ctx, const std::string& target,
   } else {
     logRun(ctx, std::string(packTitle) + "->check success: " + target);
   }
-  if (!writeTarget(ctx, target, content)) {
+  const WriteResult result = writeTarget(ctx, target, content);
+  if (result == WriteResult::kWriteFailed) return EntryResult::kDone;
+  if (result == WriteResult::kCannotOpen) {
     logRun(ctx, std::string(packTitle) + "->can not open file: " + target);
     const std::string caption = std::string(packTitle) + "->无法打开文件:" + target;
     showMessage(caption + ", 请检查目录或权限!", caption);

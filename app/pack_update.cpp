@@ -115,7 +115,7 @@ void swapInAndVerify(RunContext& ctx, const PackJob& job, const PackPaths& paths
   const std::string rewritten = paths.pack + "temp";
   if (!platform::replaceFile(rewritten, paths.pack)) {
     logRun(ctx, std::string(packTitle) + "->can not replace " + paths.pack + " with " + rewritten);
-    ctx.packLeftAtOldVersion = true;
+    ctx.fileLeftAtOldVersion = true;
   }
   if (job.secondGroup)
     logRun(ctx, std::string(packTitle) + "->create successful: " + pack + "!");
@@ -166,15 +166,15 @@ void updatePack(RunContext& ctx, const PackJob& job, const PackPaths& paths,
   logRun(ctx, std::string(packTitle) + "->update failed: " + pack + "!\n" + ctx.accountName);
   ctx.addFailure(paths.pack + "文件更新失败!");
   ctx.uploadNeeded = true;
-  ctx.packLeftAtOldVersion = true;
+  ctx.fileLeftAtOldVersion = true;
   printTitled("->更新" + pack + "失败, 请重新更新!\n");
 }
 
-// The player is told to run the installer again after a failed pack update. That later run
-// accepts the installation only while it still reads as the old version, so the archive the
-// version comes from waits until no pack before it was left behind.
+// The player is told to run the installer again after a failed update. That later run accepts
+// the installation only while it still reads as the old version, so the archive the version
+// comes from waits until no file before it was left behind.
 bool holdsBackVersion(const RunContext& ctx, const PackPaths& paths) {
-  return ctx.packLeftAtOldVersion && paths.pack == ctx.versionArchivePath;
+  return ctx.fileLeftAtOldVersion && paths.pack == ctx.versionArchivePath;
 }
 
 void keepAtOldVersion(RunContext& ctx, const PackJob& job) {

@@ -25,8 +25,9 @@ struct RunContext {
   std::vector<std::string> failureMessages;
   uint32_t failureBits = 0;
   bool uploadNeeded = false;
-  // A pack's update failed with the pack still at the old version: a later run can finish it.
-  bool packLeftAtOldVersion = false;
+  // A pack or loose file could not be written and is still at the old version: a later run
+  // can finish it.
+  bool fileLeftAtOldVersion = false;
 
   // Adds a user-facing failure text; the n-th text (from 0) sets bit n mod 32.
   void addFailure(const std::string& message);

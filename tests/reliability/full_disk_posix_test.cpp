@@ -64,3 +64,35 @@ TEST(FullDisk, FailedRewriteLeavesThePackAndALaterRunFinishes) {
 }
 
 }  // namespace
+
+// A loose file too large for the disk: the game executable must not be left cut short.
+TEST(FullDisk, FailedLooseFileWriteKeepsTheOldFileAndALaterRunFinishes) {
+  release::TestReleaseOptions options;
+  // Compresses well, so that only the written file crosses the limit, not its payload archive.
+  std::string executable;
+  while (executable.size() < 3 * 1024 * 1024) executable += "game executable 2.651, a large build\n";
+  options.binEntries = {{"mox.exe", executable}};
+  const std::string& releaseDir = releaseFor("full-disk-loose", options);
+  Installation installation(releaseDir);
+  const std::string target = installation.bin() + "/mox.exe";
+  const std::string before = readFile(target);
+  const std::string versionPack = readFile(installation.packPath(kCN));
+
+  const Outcome full = installation.run({kLimit});
+  ASSERT_TRUE(full.exited) << "signal " << full.signal;
+  EXPECT_EQ(full.err, box("更新失败!", target + "文件更新失败!"));
+  EXPECT_NE(installation.runLog().find("->write failed: " + target + "\n"), std::string::npos);
+  EXPECT_NE(full.out.find("->更新" + target + "失败, 请重新更新!\n"), std::string::npos);
+  EXPECT_TRUE(readFile(target) == before);
+  EXPECT_FALSE(fileExists(target + "temp"));
+  EXPECT_TRUE(readFile(installation.packPath(kCN)) == versionPack);
+
+  const Outcome roomy = installation.run();
+  ASSERT_TRUE(roomy.exited);
+  EXPECT_EQ(roomy.err, "");
+  EXPECT_TRUE(readFile(target) == executable);
+  for (int i = 0; i < 6; ++i)
+    EXPECT_TRUE(readFile(installation.packPath(i)) ==
+                readFile(releaseDir + "/2.651/" + release::kPackNames[i]))
+        << release::kPackNames[i];
+}
