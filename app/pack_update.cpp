@@ -115,6 +115,7 @@ void swapInAndVerify(RunContext& ctx, const PackJob& job, const PackPaths& paths
   const std::string rewritten = paths.pack + "temp";
   if (!platform::replaceFile(rewritten, paths.pack)) {
     logRun(ctx, std::string(packTitle) + "->can not replace " + paths.pack + " with " + rewritten);
+    platform::deleteFile(rewritten);
     ctx.fileLeftAtOldVersion = true;
   }
   if (job.secondGroup)
@@ -160,6 +161,9 @@ void updatePack(RunContext& ctx, const PackJob& job, const PackPaths& paths,
   printTitled("->更新" + pack + "...100%%\n");
 
   if (rewritten) {
+    // Gone before the swap: once the version pack is in place a later run stops at the
+    // version check and would never remove it.
+    platform::deleteFile(paths.patch);
     swapInAndVerify(ctx, job, paths, newStandard);
     return;
   }
