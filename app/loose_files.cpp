@@ -40,12 +40,14 @@ std::string targetPath(const std::string& folder, const std::string& name) {
 
 // The entry's content decompressed by its method. An entry that declares no bytes is empty
 // content (a deletion); one that cannot be read or inflated gives false, never empty content.
-bool entryContent(KXFileSystem& archive, const ArchiveFile& record, BlockRef& content) {
+// Read by position: a name such as "fonts" next to "fonts 2" would be taken for another record.
+bool entryContent(KXFileSystem& archive, size_t index, BlockRef& content) {
+  const ArchiveFile& record = archive.records()[index];
   if (record.entry_.uncompressedSize == 0) {
     content = BinaryBlock::fromString(std::string(), "BinaryBlock/ZipRead");
     return true;
   }
-  content = archive.readFileInternal(record.name);
+  content = archive.readContentAt(index);
   return content && static_cast<uint32_t>(content->length()) == record.entry_.uncompressedSize;
 }
 
@@ -145,7 +147,8 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
                   bool gameExecutableSpecial) {
   const std::string archivePath = joinPath(ctx.installDir, archiveName);
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(archivePath);
-  for (const ArchiveFile& record : archive->records()) {
+  for (size_t index = 0; index < archive->records().size(); ++index) {
+    const ArchiveFile& record = archive->records()[index];
     if (!staysInsideFolder(record.name)) {
       logRun(ctx, std::string(packTitle) + "->refused entry outside its folder: " + record.name);
       continue;
@@ -153,7 +156,7 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
     const std::string target = targetPath(folder, record.name);
     platform::setFileAttributesNormal(target);
     BlockRef content;
-    if (!entryContent(*archive, record, content)) {
+    if (!entryContent(*archive, index, content)) {
       logRun(ctx, std::string(packTitle) + "->can not read " + record.name + " from " +
                       archivePath + ", not updated: " + target);
       continue;

@@ -89,6 +89,11 @@ class KXFileSystem : public IFileSystem {
   // Reads an entry's bytes as stored (not decompressed), attaches them to its record and
   // returns them; failures go to "updater.log" and leave the record unchanged.
   BlockRef readStored(const std::string& name);
+  // The same for record `index` of records(), and its content decompressed. A read by name
+  // goes through version resolution, under which a record named "p" next to one named "p 1"
+  // (or "p anything") cannot be reached; tools that walk the records read by position.
+  BlockRef readStoredAt(size_t index);
+  BlockRef readContentAt(size_t index);
   // Attaches the stored bytes of every record without data, in order, silently; stops at the
   // first record it cannot load.
   void loadAllStored();

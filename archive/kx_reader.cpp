@@ -106,8 +106,15 @@ BlockRef KXFileSystem::readFile(const std::string& directory, int32_t index) {
 BlockRef KXFileSystem::readFileInternal(const std::string& path) {
   std::string resolved = path;
   resolveVersionName(resolved);
-  ArchiveFile* record = findRecord(resolved);
-  if (!record || record->entry_.localHeaderOffset < 0) return BlockRef();
+  auto found = fileMap_.find(resolved);
+  if (found == fileMap_.end() || found->second.index < 0) return BlockRef();
+  return readContentAt(static_cast<size_t>(found->second.index));
+}
+
+BlockRef KXFileSystem::readContentAt(size_t index) {
+  if (index >= files.size()) return BlockRef();
+  ArchiveFile* record = &files[index];
+  if (record->entry_.localHeaderOffset < 0) return BlockRef();
 
   if (record->data) {
     // Attached stored bytes of a deflated entry are not its content: hand out the content.
@@ -117,10 +124,13 @@ BlockRef KXFileSystem::readFileInternal(const std::string& path) {
     return record->data;
   }
 
-  if (!file_ && !openZip()) return BlockRef();
-  // openZip on a closed archive may have emptied the index; look again.
-  record = findRecord(resolved);
-  if (!record) return BlockRef();
+  if (!file_) {
+    // openZip on a closed archive rebuilds the index; the position must still name the same
+    // record.
+    const std::string name = record->name;
+    if (!openZip() || index >= files.size() || files[index].name != name) return BlockRef();
+    record = &files[index];
+  }
   const DirectoryEntry& e = record->entry_;
   int64_t dataEnd = 0;
   if (!seekToData(*record, &dataEnd)) return BlockRef();
@@ -142,11 +152,22 @@ BlockRef KXFileSystem::readStored(const std::string& name) {
   }
   std::string resolved = name;
   resolveVersionName(resolved);
-  ArchiveFile* record = findRecord(resolved);
-  if (!record) {
+  auto found = fileMap_.find(resolved);
+  if (found == fileMap_.end() || found->second.index < 0 ||
+      static_cast<size_t>(found->second.index) >= files.size()) {
     appendLogLine(kReaderLog, "error:file is missing in fileMap");
     return BlockRef();
   }
+  return readStoredAt(static_cast<size_t>(found->second.index));
+}
+
+BlockRef KXFileSystem::readStoredAt(size_t index) {
+  if (path_.empty()) {
+    appendLogLine(kReaderLog, "error:this->path_ is NULL");
+    return BlockRef();
+  }
+  if (index >= files.size()) return BlockRef();
+  ArchiveFile* record = &files[index];
   switch (loadStored(*record, record->header_.compressionMethod)) {
     case StoredStatus::Ok:
       return record->data;

@@ -50,10 +50,11 @@ std::vector<Entry> bulkEntries(int pack, uint64_t bytes) {
 bool growPack(const std::string& from, const std::string& to, int pack, uint64_t bytes) {
   std::vector<Entry> entries = bulkEntries(pack, bytes);
   KXFileSystemRef demo = makeRef<KXFileSystem>(from);
-  for (const ArchiveFile& record : demo->records()) {
+  for (size_t i = 0; i < demo->records().size(); ++i) {
+    const ArchiveFile& record = demo->records()[i];
     if (record.header_.fileNameLength != record.name.size())
       return complain(from + ": a folder entry, which this generator does not copy");
-    BlockRef stored = demo->readStored(record.name);
+    BlockRef stored = demo->readStoredAt(i);
     if (!stored) return complain(from + ": cannot read " + record.name);
     Entry e;
     e.name = record.name;

@@ -31,7 +31,11 @@ release::TestReleaseOptions looseOptions() {
                         {"../escape", "must never be written"}};
   options.cacheEntries = {{"shaders.bin", "new shaders"},
                           {"fonts.bin", ""},
-                          {"missing/sub.txt", "no folder for this one"}};
+                          {"missing/sub.txt", "no folder for this one"},
+                          // A name that is the part of another before its space: the archive
+                          // reader would take "atlas" for version 1 of "atlas".
+                          {"atlas", "atlas pages"},
+                          {"atlas 2x.png", "double-size atlas"}};
   return options;
 }
 
@@ -48,6 +52,8 @@ TEST(LooseFiles, BinAndCacheEntriesAreWrittenDeletedOrRefused) {
   EXPECT_EQ(readFile(scratch.game() + "/cache/shaders.bin"), "new shaders");
   EXPECT_FALSE(fileExists(scratch.game() + "/cache/fonts.bin"));
   EXPECT_FALSE(fileExists(scratch.game() + "/cache/missing"));
+  EXPECT_EQ(readFile(scratch.game() + "/cache/atlas"), "atlas pages");
+  EXPECT_EQ(readFile(scratch.game() + "/cache/atlas 2x.png"), "double-size atlas");
   EXPECT_FALSE(fileExists(scratch.game() + "/binTemp.kx"));
   EXPECT_FALSE(fileExists(scratch.game() + "/cacheTemp.kx"));
 

@@ -43,6 +43,20 @@ TEST(PatchArchive, HoldsChangedAndAddedEntriesRawAndMarksDeletedOnes) {
   EXPECT_EQ(patch->readFile("changed.txt")->asString(), "after, longer");
 }
 
+// By name the reader takes "p" for version 1 of "p" ("p 1"): the generator must compare and
+// read each entry as itself, or a changed "p" next to an unchanged "p 1" is left out.
+TEST(PatchArchive, EntriesShadowedByAVersionedNameAreComparedAsThemselves) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  ASSERT_TRUE(release::writeArchive(dir / "old.kx", {{"p", "before"}, {"p 1", "same"}}));
+  ASSERT_TRUE(release::writeArchive(dir / "new.kx", {{"p", "after"}, {"p 1", "same"}}));
+  ASSERT_TRUE(release::makePatchArchive(dir / "old.kx", dir / "new.kx", dir / "patch.kx"));
+  EXPECT_EQ(release::readArchive(dir / "patch.kx"),
+            (std::vector<release::NamedContent>{{"p", "after"}}));
+  EXPECT_EQ(release::readArchive(dir / "new.kx"),
+            (std::vector<release::NamedContent>{{"p", "after"}, {"p 1", "same"}}));
+}
+
 TEST(PatchArchive, EqualPacksGiveTheEmptyArchive) {
   TempDir dir;
   ScopedCwd cwd(dir.path());

@@ -19,8 +19,6 @@ long long fileLength(const char* path) {
   return size < 0 ? 0 : size;
 }
 
-std::string baseOf(const std::string& name) { return name.substr(0, name.find(' ')); }
-
 }  // namespace
 
 DiagnosticLog::DiagnosticLog() : start_(fileLength(kWorkingLog)) {}
@@ -57,38 +55,15 @@ RefPtr<KXFileSystem> openArchiveChecked(const std::string& path, std::string& er
   return archive;
 }
 
-EntryReader::EntryReader(KXFileSystem& archive) : archive_(archive) {
-  for (const ArchiveFile& record : archive.records())
-    if (record.name.find(' ') != std::string::npos) ++versionBases_[baseOf(record.name)];
-}
-
-bool EntryReader::ambiguous(const std::string& name) const {
-  return versionBases_.count(name) != 0;
-}
-
-BlockRef EntryReader::content(size_t index) {
-  if (index >= archive_.records().size()) return nullptr;
-  const ArchiveFile& record = archive_.records()[index];
-  if (record.entry_.uncompressedSize == 0 && record.entry_.compressedSize == 0)
+BlockRef entryContent(KXFileSystem& archive, size_t index) {
+  if (index >= archive.records().size()) return nullptr;
+  const DirectoryEntry& entry = archive.records()[index].entry_;
+  if (entry.uncompressedSize == 0 && entry.compressedSize == 0)
     return BinaryBlock::fromString(std::string(), kBlockLabel);
-  if (!ambiguous(record.name)) return archive_.readFileInternal(record.name);
-
-  // The reader would take this name for version 1 of another path: read the stored bytes by
-  // position from a second index that has all of them attached.
-  if (!whole_) {
-    whole_ = makeRef<KXFileSystem>(archive_.path());
-    whole_->loadAllStored();
-  }
-  if (index >= whole_->records().size()) return nullptr;
-  const ArchiveFile& loaded = whole_->records()[index];
-  if (!loaded.data || !loaded.storedLoaded) return nullptr;
-  if (loaded.entry_.compressionMethod == kMethodStored) {
-    if (static_cast<uint32_t>(loaded.data->length()) != loaded.entry_.uncompressedSize)
-      return nullptr;
-    return loaded.data;
-  }
-  if (loaded.entry_.compressionMethod != kMethodDeflated) return nullptr;
-  return whole_->inflateStored(loaded.data, loaded.entry_.uncompressedSize);
+  BlockRef content = archive.readContentAt(index);
+  if (!content || static_cast<uint32_t>(content->length()) != entry.uncompressedSize)
+    return nullptr;
+  return content;
 }
 
 bool isDeleteMarker(const ArchiveFile& record) {

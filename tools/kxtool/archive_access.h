@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <string>
 
 #include "archive/kx_file_system.h"
@@ -26,22 +25,10 @@ class DiagnosticLog {
 // an archive (an empty archive is fine).
 RefPtr<KXFileSystem> openArchiveChecked(const std::string& path, std::string& error);
 
-// Entry contents by position in the directory. The reader's own lookups resolve a path that
-// exists in several versions to version 1; here "a 1" and a plain "a" are each read as
-// themselves.
-class EntryReader {
- public:
-  explicit EntryReader(KXFileSystem& archive);
-  // The decompressed content of records()[index]; none when it cannot be read (unknown method,
-  // data outside the file, a damaged deflate stream).
-  BlockRef content(size_t index);
-
- private:
-  bool ambiguous(const std::string& name) const;
-  KXFileSystem& archive_;
-  std::map<std::string, int> versionBases_;
-  RefPtr<KXFileSystem> whole_;  // every stored block loaded; only for ambiguous names
-};
+// The decompressed content of records()[index], read by position, so that "a 1" and a plain "a"
+// are each read as themselves; none when it cannot be read (unknown method, data outside the
+// file, a damaged deflate stream, a size other than the recorded one).
+BlockRef entryContent(KXFileSystem& archive, size_t index);
 
 // True for a record that marks its path for deletion when merged.
 bool isDeleteMarker(const ArchiveFile& record);

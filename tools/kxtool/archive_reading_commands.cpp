@@ -137,8 +137,7 @@ int catCommand(const Invocation& call, ToolIo& io) {
   size_t index = 0;
   if (!findEntry(*archive, call.args[1], index))
     return failure(io, call, call.args[0] + ": no entry " + call.args[1]);
-  EntryReader reader(*archive);
-  BlockRef content = reader.content(index);
+  BlockRef content = entryContent(*archive, index);
   if (!content) return failure(io, call, call.args[1] + ": entry cannot be read (damaged data)");
   io.out.write(content->cdata(), content->length());
   io.out.flush();
@@ -167,7 +166,6 @@ int extractCommand(const Invocation& call, ToolIo& io) {
       parents.insert(record.name.substr(0, slash));
   }
 
-  EntryReader reader(*archive);
   for (size_t i = 0; i < records.size(); ++i) {
     const bool folder = parents.count(records[i].name) != 0;
     if (folder && records[i].entry_.uncompressedSize != 0)
@@ -176,7 +174,7 @@ int extractCommand(const Invocation& call, ToolIo& io) {
                            code);
     if (code) return failure(io, call, targets[i] + ": cannot make the folder");
     if (folder) continue;
-    BlockRef content = reader.content(i);
+    BlockRef content = entryContent(*archive, i);
     if (!content) return failure(io, call, records[i].name + ": entry cannot be read (damaged data)");
     if (!writeWhole(targets[i], *content)) return failure(io, call, targets[i] + ": cannot write");
   }

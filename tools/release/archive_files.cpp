@@ -81,10 +81,11 @@ bool writeArchive(const std::string& path, const std::vector<NamedContent>& entr
 std::vector<NamedContent> readArchive(const std::string& path) {
   std::vector<NamedContent> entries;
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(path);
-  for (const ArchiveFile& record : archive->records()) {
+  for (size_t i = 0; i < archive->records().size(); ++i) {
+    const ArchiveFile& record = archive->records()[i];
     BlockRef content = record.entry_.uncompressedSize == 0
                            ? BinaryBlock::fromString(std::string(), kBlockLabel)
-                           : archive->readFileInternal(record.name);
+                           : archive->readContentAt(i);
     entries.emplace_back(record.name, content ? content->asString() : std::string());
   }
   archive->closeArchive();
@@ -98,6 +99,7 @@ bool makePatchArchive(const std::string& oldPack, const std::string& newPack,
   if (!writeEmptyArchive(patchOut)) return false;
   RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(patchOut);
 
+  // Entries are read by position: by name, "p" next to "p 1" would be read as "p 1".
   std::map<std::string, size_t> oldIndex;
   for (size_t i = 0; i < oldArchive->records().size(); ++i)
     oldIndex[oldArchive->records()[i].name] = i;
@@ -106,12 +108,12 @@ bool makePatchArchive(const std::string& oldPack, const std::string& newPack,
   for (size_t i = 0; i < newArchive->records().size(); ++i) {
     const std::string name = newArchive->records()[i].name;
     inNew[name] = true;
-    BlockRef newBytes = newArchive->readStored(name);
+    BlockRef newBytes = newArchive->readStoredAt(i);
     if (!newBytes) return false;
     const ArchiveFile& fresh = newArchive->records()[i];
     auto old = oldIndex.find(name);
     if (old != oldIndex.end()) {
-      BlockRef oldBytes = oldArchive->readStored(name);
+      BlockRef oldBytes = oldArchive->readStoredAt(old->second);
       if (sameStoredEntry(oldArchive->records()[old->second], oldBytes, fresh, newBytes)) continue;
     }
     patch->mergeEntry(fresh);
