@@ -198,9 +198,22 @@ bool replaceFile(const std::string& from, const std::string& to) {
   if (target != INVALID_FILE_ATTRIBUTES && !(target & FILE_ATTRIBUTE_DIRECTORY) &&
       (target & FILE_ATTRIBUTE_READONLY))
     ::SetFileAttributesA(to.c_str(), target & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-  // WRITE_THROUGH returns only once the move is on the disk, folder entry included.
-  return ::MoveFileExA(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  // WRITE_THROUGH returns only once the move is on the disk, folder entry included. A virus
+  // scanner or the launcher may hold the pack open for a moment: such a refusal is waited out
+  // for about a second before the pack counts as not replaced.
+  constexpr int kAttempts = 10;
+  constexpr DWORD kPauseMs = 100;
+  for (int attempt = 1;; ++attempt) {
+    if (::MoveFileExA(from.c_str(), to.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    const DWORD error = ::GetLastError();
+    const bool folder = target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY);
+    const bool busy = !folder && (error == ERROR_SHARING_VIOLATION ||
+                                  error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION);
+    if (!busy || attempt == kAttempts) return false;
+    ::Sleep(kPauseMs);
+  }
 }
 
 bool flushToDisk(FILE* file) {

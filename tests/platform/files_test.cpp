@@ -2,8 +2,10 @@
 // file without ever losing the old one, and the special folders.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "platform/platform.h"
 #include "report/log.h"
@@ -108,6 +110,21 @@ TEST_F(FilesTest, ReplaceThatCannotMoveLeavesBothFilesWhole) {
 }
 
 #ifdef _WIN32
+TEST_F(FilesTest, ReplaceWaitsOutAFileHeldOpenForAMoment) {
+  writeFile(path("scanned.kx"), "old pack");
+  writeFile(path("new.kx"), "new pack");
+  FILE* holder = platform::openFile(path("scanned.kx"), "rb");
+  ASSERT_NE(holder, nullptr);
+  std::thread scanner([holder] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::fclose(holder);
+  });
+  EXPECT_TRUE(platform::replaceFile(path("new.kx"), path("scanned.kx")));
+  scanner.join();
+  EXPECT_EQ(readFile(path("scanned.kx")), "new pack");
+  EXPECT_FALSE(platform::pathExists(path("new.kx")));
+}
+
 TEST_F(FilesTest, ReplaceOfAFileAnotherProgramHasOpenFailsAndKeepsIt) {
   writeFile(path("busy.kx"), "old pack");
   writeFile(path("new.kx"), "new pack");
