@@ -77,6 +77,23 @@ TEST(Create, DoesNotPackTheArchiveItIsWriting) {
   EXPECT_EQ(entriesOf(dir / "self.kx"), (std::map<std::string, std::string>{{"a.txt", "a"}}));
 }
 
+TEST(Create, RefusesANameThatAnotherNameHidesFromReaders) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  makeDirs(dir / "in");
+  writeFile(dir / "in/fonts", "plain");
+  writeFile(dir / "in/fonts old.bin", "old");
+  ToolResult result = runTool({"create", "in", "-o", "out.kx"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_NE(result.err.find("fonts could not be read from the archive"), std::string::npos)
+      << result.err;
+  EXPECT_FALSE(testing_support::fileExists(dir / "out.kx"));
+  // A versioned name on its own is what the format is for.
+  fs::remove(dir / "in/fonts");
+  writeFile(dir / "in/fonts 1", "first");
+  EXPECT_EQ(runTool({"create", "in", "-o", "out.kx"}).code, 0);
+}
+
 TEST(Extract, RefusesNamesThatLeaveTheFolderAndWritesNothing) {
   TempDir dir;
   ScopedCwd cwd(dir.path());

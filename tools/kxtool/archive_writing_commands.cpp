@@ -46,6 +46,16 @@ std::string archiveLimitProblem(const std::vector<release::NamedContent>& files)
     total += kLocalHeaderSize + kDirectoryEntrySize + 2 * name.size() + file.second.size();
   }
   if (total >= kMaxArchiveBytes) return "the archive would reach 2 GiB, more than the format allows";
+  // Readers take a path for version 1 of itself when another name is that path, a space and
+  // more: the game could never read such a file by its name.
+  for (const auto& name : seen) {
+    const size_t space = name.first.find(' ');
+    if (space == std::string::npos) continue;
+    auto shadowed = seen.find(name.first.substr(0, space));
+    if (shadowed != seen.end())
+      return shadowed->second + " could not be read from the archive: with " + name.second +
+             " beside it readers look for \"" + shadowed->first + " 1\" instead";
+  }
   return std::string();
 }
 
