@@ -52,13 +52,15 @@ bool writeInBlocks(FILE* file, const Payload& payload) {
 }
 
 // Writes the whole payload to a new file; false when the file cannot be created or does not
-// take every byte (a full disk), which the caller reports like a folder it cannot write.
+// take every byte (a full disk), which the caller reports like a folder it cannot write. The
+// part written is removed: it is of no use, and it holds space the player has to free.
 bool writePayloadFile(const std::string& path, const Payload& payload, bool inBlocks) {
   FILE* file = platform::openFile(path, "wb+");
   if (!file) return false;
   bool written = inBlocks ? writeInBlocks(file, payload)
                           : writeAll(file, payload.bytes.data(), payload.size);
   if (std::fclose(file) != 0) written = false;
+  if (!written) platform::deleteFile(path);
   return written;
 }
 

@@ -4,6 +4,8 @@
 // run with room must finish the update.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
 #include "tests/reliability/installer_runs.h"
@@ -95,4 +97,34 @@ TEST(FullDisk, FailedLooseFileWriteKeepsTheOldFileAndALaterRunFinishes) {
     EXPECT_TRUE(readFile(installation.packPath(i)) ==
                 readFile(releaseDir + "/2.651/" + release::kPackNames[i]))
         << release::kPackNames[i];
+}
+
+// The payload itself does not fit: the run ends before it changes anything.
+TEST(FullDisk, PayloadThatDoesNotFitEndsTheRunBeforeAnythingChanges) {
+  release::TestReleaseOptions options;
+  std::mt19937 random(7);
+  std::string executable(3 * 1024 * 1024, '\0');
+  for (char& c : executable) c = static_cast<char>(random());  // stays as large in its archive
+  options.binEntries = {{"mox.exe", executable}};
+  const std::string& releaseDir = releaseFor("full-disk-payload", options);
+  Installation installation(releaseDir);
+  const Tree before = readTree(installation.game());
+
+  const Outcome full = installation.run({kLimit});
+  ASSERT_TRUE(full.exited) << "signal " << full.signal;
+  EXPECT_EQ(full.err, box("您没有写权限", "您在" + installation.game() + "没有写权限，程序无法运行!"));
+  EXPECT_NE(installation.runLog().find("->binTemp.kx can not write in!\n"), std::string::npos);
+  EXPECT_FALSE(fileExists(installation.game() + "/binTemp.kx"));
+  // Every file of the installation as it was; only the patch archives written before it stay.
+  Tree after = readTree(installation.game());
+  for (const char* patch : release::kPatchNames) after.erase(patch);
+  after.erase("bin/updater.log");
+  Tree expected = before;
+  expected.erase("bin/updater.log");
+  EXPECT_TRUE(after == expected);
+
+  const Outcome roomy = installation.run();
+  ASSERT_TRUE(roomy.exited);
+  EXPECT_EQ(roomy.err, "");
+  EXPECT_TRUE(readFile(installation.bin() + "/mox.exe") == executable);
 }
