@@ -25,15 +25,6 @@ class InternetHandle {
 
 }  // namespace
 
-FtpAccount defaultFtpAccount() {
-  FtpAccount account;
-  account.host = KXPATCH_UPLOAD_HOST;
-  account.port = KXPATCH_UPLOAD_PORT;
-  account.user = KXPATCH_UPLOAD_USER;
-  account.password = KXPATCH_UPLOAD_PASSWORD;
-  return account;
-}
-
 bool ftpPutFile(const FtpAccount& account, const std::string& agent,
                 const std::vector<std::string>& folders, const std::string& localPath,
                 const std::string& remoteName) {
