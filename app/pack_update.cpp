@@ -132,17 +132,17 @@ void swapInAndVerify(RunContext& ctx, const PackJob& job, const PackPaths& paths
   reportResultMismatch(ctx, job, paths, newStandard, result);
 }
 
-// Merges the patch into the pack and rewrites it. Returns without touching the pack when the
-// patch is empty.
-void updatePack(RunContext& ctx, const PackJob& job, const PackPaths& paths,
-                const std::string& newStandard) {
+// Merges the patch into the pack and writes the result to pack + "temp". True when that is
+// ready to be swapped in; false when the patch is empty or the rewrite failed (reported here),
+// and the pack is untouched.
+bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
   const std::string pack = job.packName;
   RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(paths.patch);
   if (patch->entryCount() == 0) {
     patch->closeArchive();
     printTitled("->不更新" + pack + "!\n");
     logRun(ctx, std::string(packTitle) + "->do not update: " + pack + "!");
-    return;
+    return false;
   }
   progressLabel = std::string(packTitle) + "->更新" + pack + "...";
   printTitled("->更新" + pack + "...1%%\r");
@@ -160,18 +160,13 @@ void updatePack(RunContext& ctx, const PackJob& job, const PackPaths& paths,
   patch->closeArchive();
   printTitled("->更新" + pack + "...100%%\n");
 
-  if (rewritten) {
-    // Gone before the swap: once the version pack is in place a later run stops at the
-    // version check and would never remove it.
-    platform::deleteFile(paths.patch);
-    swapInAndVerify(ctx, job, paths, newStandard);
-    return;
-  }
+  if (rewritten) return true;
   logRun(ctx, std::string(packTitle) + "->update failed: " + pack + "!\n" + ctx.accountName);
   ctx.addFailure(paths.pack + "文件更新失败!");
   ctx.uploadNeeded = true;
   ctx.fileLeftAtOldVersion = true;
   printTitled("->更新" + pack + "失败, 请重新更新!\n");
+  return false;
 }
 
 // The player is told to run the installer again after a failed update. That later run accepts
@@ -196,6 +191,8 @@ void processJob(RunContext& ctx, const PackJob& job) {
   platform::setFileAttributesNormal(paths.pack);
 
   std::string local;
+  std::string newStandard;
+  bool swapPending = false;
   if (job.secondGroup) {
     logRun(ctx, std::string(packTitle) + "->size of " + pack + " before update: " +
                     getFileSizeValue(paths.pack));
@@ -211,18 +208,20 @@ void processJob(RunContext& ctx, const PackJob& job) {
     const std::string key = "Halvoreen\\" + pack;
     const std::string oldStandard =
         getCheckValue(ctx.checkTable, std::string("mox") + oldVersion, key);
-    const std::string newStandard =
-        getCheckValue(ctx.checkTable, std::string("mox") + newVersion, key);
+    newStandard = getCheckValue(ctx.checkTable, std::string("mox") + newVersion, key);
     if (!lenient && local != oldStandard && local != newStandard) {
       reportDamaged(ctx, job, paths, local, oldStandard);
     } else if (local == oldStandard || (lenient && local != newStandard)) {
       if (holdsBackVersion(ctx, paths))
         keepAtOldVersion(ctx, job);
       else
-        updatePack(ctx, job, paths, newStandard);
+        swapPending = rewritePack(ctx, job, paths);
     }
   }
+  // Before the swap: once the version pack is in place a later run stops at the version check
+  // and would never remove its patch archive.
   platform::deleteFile(paths.patch);
+  if (swapPending) swapInAndVerify(ctx, job, paths, newStandard);
 
   float total = 20.0f;
   for (int i = 0; i <= currentPackIndex; ++i) total += packWeights[i];
