@@ -48,7 +48,7 @@ bool entryContent(KXFileSystem& archive, size_t index, BlockRef& content) {
     return true;
   }
   content = archive.readContentAt(index);
-  return content && static_cast<uint32_t>(content->length()) == record.entry_.uncompressedSize;
+  return static_cast<bool>(content);
 }
 
 enum class WriteResult { kWritten, kCannotOpen, kWriteFailed };

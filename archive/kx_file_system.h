@@ -89,9 +89,12 @@ class KXFileSystem : public IFileSystem {
   // Reads an entry's bytes as stored (not decompressed), attaches them to its record and
   // returns them; failures go to "updater.log" and leave the record unchanged.
   BlockRef readStored(const std::string& name);
-  // The same for record `index` of records(), and its content decompressed. A read by name
-  // goes through version resolution, under which a record named "p" next to one named "p 1"
-  // (or "p anything") cannot be reached; tools that walk the records read by position.
+  // Record `index` of records() read by position. A read by name goes through version
+  // resolution, under which a record named "p" next to one named "p 1" (or "p anything")
+  // cannot be reached; whatever walks the records reads by position.
+  // readStoredAt: as readStored. readContentAt: the content decompressed, exactly as many
+  // bytes as the record declares (a record declaring none stored and none decompressed is an
+  // empty block); none when it cannot be read or comes out another size.
   BlockRef readStoredAt(size_t index);
   BlockRef readContentAt(size_t index);
   // Attaches the stored bytes of every record without data, in order, silently; stops at the
@@ -134,6 +137,9 @@ class KXFileSystem : public IFileSystem {
   static BlockRef compressEntry(const BlockRef& block);
 
  private:
+  // The content of record `index` as readFileInternal hands it out: a stored record's bytes
+  // as they are, a deflated one inflated to its declared size.
+  BlockRef loadContent(size_t index);
   void closeHandle();
   // Opens path_ for reading when no handle is open; false when that fails.
   [[nodiscard]] bool ensureHandle();

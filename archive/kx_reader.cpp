@@ -108,10 +108,21 @@ BlockRef KXFileSystem::readFileInternal(const std::string& path) {
   resolveVersionName(resolved);
   auto found = fileMap_.find(resolved);
   if (found == fileMap_.end() || found->second.index < 0) return BlockRef();
-  return readContentAt(static_cast<size_t>(found->second.index));
+  return loadContent(static_cast<size_t>(found->second.index));
 }
 
 BlockRef KXFileSystem::readContentAt(size_t index) {
+  if (index >= files.size()) return BlockRef();
+  const DirectoryEntry& entry = files[index].entry_;
+  if (entry.uncompressedSize == 0 && entry.compressedSize == 0)
+    return BinaryBlock::fromString(std::string(), kReadLabel);
+  const uint32_t declared = entry.uncompressedSize;
+  BlockRef content = loadContent(index);
+  if (!content || static_cast<uint32_t>(content->length()) != declared) return BlockRef();
+  return content;
+}
+
+BlockRef KXFileSystem::loadContent(size_t index) {
   if (index >= files.size()) return BlockRef();
   ArchiveFile* record = &files[index];
   if (record->entry_.localHeaderOffset < 0) return BlockRef();

@@ -239,11 +239,13 @@ TEST(ArchiveReads, RecordsReadByPositionWhateverTheirNames) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   const std::string path = dir / "shadowed.kx";
+  RawEntry misdeclared = stored("misdeclared", "abc");
+  misdeclared.uncompressedSize = 5;
   writeFile(path, buildArchive({stored("fonts", "plain"), deflated("fonts 1", pattern(3000)),
-                                stored("fonts old.bin", "old")})
+                                stored("fonts old.bin", "old"), misdeclared, stored("empty", "")})
                       .bytes);
   KXFileSystemRef fs = makeRef<KXFileSystem>(path);
-  ASSERT_EQ(fs->entryCount(), 3);
+  ASSERT_EQ(fs->entryCount(), 5);
   BlockRef byName = fs->readFileInternal("fonts");
   ASSERT_TRUE(byName);
   EXPECT_EQ(byName->asString(), pattern(3000));
@@ -263,8 +265,14 @@ TEST(ArchiveReads, RecordsReadByPositionWhateverTheirNames) {
   EXPECT_EQ(storedDeflated->asString(), rawDeflate(pattern(3000)));
   // Content again, not the stored bytes now attached.
   EXPECT_EQ(fs->readContentAt(1)->asString(), pattern(3000));
+  // By position the content must have the declared size; by name the stored bytes are handed
+  // out as they are.
   EXPECT_FALSE(fs->readContentAt(3));
-  EXPECT_FALSE(fs->readStoredAt(3));
+  EXPECT_EQ(fs->readFileInternal("misdeclared")->asString(), "abc");
+  ASSERT_TRUE(fs->readContentAt(4));
+  EXPECT_EQ(fs->readContentAt(4)->length(), 0);
+  EXPECT_FALSE(fs->readContentAt(5));
+  EXPECT_FALSE(fs->readStoredAt(5));
 }
 
 TEST_F(GoldenArchive, ReadStoredLogsWhyItFailed) {

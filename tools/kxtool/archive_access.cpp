@@ -9,7 +9,6 @@ namespace kxtool {
 namespace {
 
 constexpr const char* kWorkingLog = "updater.log";
-constexpr const char* kBlockLabel = "BinaryBlock/Tool";
 
 long long fileLength(const char* path) {
   FILE* file = platform::openFileNarrow(path, "rb");
@@ -53,17 +52,6 @@ RefPtr<KXFileSystem> openArchiveChecked(const std::string& path, std::string& er
     return nullptr;
   }
   return archive;
-}
-
-BlockRef entryContent(KXFileSystem& archive, size_t index) {
-  if (index >= archive.records().size()) return nullptr;
-  const DirectoryEntry& entry = archive.records()[index].entry_;
-  if (entry.uncompressedSize == 0 && entry.compressedSize == 0)
-    return BinaryBlock::fromString(std::string(), kBlockLabel);
-  BlockRef content = archive.readContentAt(index);
-  if (!content || static_cast<uint32_t>(content->length()) != entry.uncompressedSize)
-    return nullptr;
-  return content;
 }
 
 bool isDeleteMarker(const ArchiveFile& record) {

@@ -1,8 +1,7 @@
 // Reading archives for the tools: opening with a one-line reason when the file is missing or not
-// an archive, and reading any entry's content exactly by its place in the directory.
+// an archive, and how a record is shown.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 #include "archive/kx_file_system.h"
@@ -24,11 +23,6 @@ class DiagnosticLog {
 // The archive at `path`, indexed; none with `error` set when it is missing or cannot be read as
 // an archive (an empty archive is fine).
 RefPtr<KXFileSystem> openArchiveChecked(const std::string& path, std::string& error);
-
-// The decompressed content of records()[index], read by position, so that "a 1" and a plain "a"
-// are each read as themselves; none when it cannot be read (unknown method, data outside the
-// file, a damaged deflate stream, a size other than the recorded one).
-BlockRef entryContent(KXFileSystem& archive, size_t index);
 
 // True for a record that marks its path for deletion when merged.
 bool isDeleteMarker(const ArchiveFile& record);

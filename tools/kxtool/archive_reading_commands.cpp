@@ -137,7 +137,7 @@ int catCommand(const Invocation& call, ToolIo& io) {
   size_t index = 0;
   if (!findEntry(*archive, call.args[1], index))
     return failure(io, call, call.args[0] + ": no entry " + call.args[1]);
-  BlockRef content = entryContent(*archive, index);
+  BlockRef content = archive->readContentAt(index);
   if (!content) return failure(io, call, call.args[1] + ": entry cannot be read (damaged data)");
   io.out.write(content->cdata(), content->length());
   io.out.flush();
@@ -174,7 +174,7 @@ int extractCommand(const Invocation& call, ToolIo& io) {
                            code);
     if (code) return failure(io, call, targets[i] + ": cannot make the folder");
     if (folder) continue;
-    BlockRef content = entryContent(*archive, i);
+    BlockRef content = archive->readContentAt(i);
     if (!content) return failure(io, call, records[i].name + ": entry cannot be read (damaged data)");
     if (!writeWhole(targets[i], *content)) return failure(io, call, targets[i] + ": cannot write");
   }

@@ -82,11 +82,8 @@ std::vector<NamedContent> readArchive(const std::string& path) {
   std::vector<NamedContent> entries;
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(path);
   for (size_t i = 0; i < archive->records().size(); ++i) {
-    const ArchiveFile& record = archive->records()[i];
-    BlockRef content = record.entry_.uncompressedSize == 0
-                           ? BinaryBlock::fromString(std::string(), kBlockLabel)
-                           : archive->readContentAt(i);
-    entries.emplace_back(record.name, content ? content->asString() : std::string());
+    BlockRef content = archive->readContentAt(i);
+    entries.emplace_back(archive->records()[i].name, content ? content->asString() : std::string());
   }
   archive->closeArchive();
   return entries;
