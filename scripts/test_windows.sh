@@ -135,6 +135,8 @@ if ! wait "$prefix_pid"; then
   exit 1
 fi
 prefix_pid=""
+# The end-to-end checks share their helpers (scripts/wine_records.py).
+export PYTHONPATH="$src/scripts${PYTHONPATH:+:$PYTHONPATH}"
 # From here on everything runs in the private locale (bash itself cannot load it: it reads
 # LOCPATH only at its start; its complaint is silenced).
 export "${wine_env[@]}" 2>/dev/null
@@ -242,16 +244,9 @@ touch "$work/wine/intact/stop"
 timeout 120 wineserver -w 2>/dev/null || true
 
 python3 - "$work" <<'EOF' || fail "intact installation: Windows and Linux runs differ"
-import filecmp, os, sys
+import sys
+from wine_records import tree
 work = sys.argv[1]
-def tree(root):
-    files = {}
-    for folder, _, names in os.walk(root):
-        for name in names:
-            rel = os.path.relpath(os.path.join(folder, name), root)
-            if not rel.endswith(".log"):  # logs carry each platform's paths
-                files[rel] = open(os.path.join(folder, name), "rb").read()
-    return files
 wine, linux = tree(work + "/wine/intact/game"), tree(work + "/linux/intact/game")
 expected = tree(work + "/release/2.651")
 ok = True
@@ -288,15 +283,10 @@ timeout 120 wineserver -w 2>/dev/null || true
 
 python3 - "$work" <<'EOF' || fail "damaged pack: Windows message box or console differs"
 import sys
+from wine_records import responder_records
 work = sys.argv[1]
 caption = "更新失败!".encode("gbk")
-boxes, close = [], []
-for line in open(work + "/wine/damaged/boxes"):
-    parts = line.strip().split(":")
-    if parts[0] == "box":
-        boxes.append((bytes.fromhex(parts[1]), bytes.fromhex(parts[2])))
-    elif parts[0] == "close":
-        close.append(parts[1])
+boxes, close = responder_records(work + "/wine/damaged/boxes")
 linux_err = open(work + "/linux/damaged/err", "rb").read()
 prefix = b"[" + caption + b"] "
 linux_boxes = [l[len(prefix):] for l in linux_err.split(b"\n") if l.startswith(prefix)]
@@ -348,6 +338,7 @@ timeout 120 wineserver -w 2>/dev/null || true
 
 python3 - "$work" "$limit_kib" <<'EOF' || fail "full disk: the Windows installer did not keep or finish the update"
 import os, sys
+from wine_records import responder_records, tree
 work, limit = sys.argv[1], int(sys.argv[2]) * 1024
 full, old, new = work + "/wine/full/", work + "/release/2.650/", work + "/release/2.651/"
 after = full + "after-full/"
@@ -355,22 +346,7 @@ def read(path):
     with open(path, "rb") as f:
         return f.read()
 def boxes(path):
-    found = []
-    if os.path.exists(path):
-        for line in open(path):
-            parts = line.strip().split(":")
-            if parts[0] == "box":
-                found.append((bytes.fromhex(parts[1]).decode("gbk"),
-                              bytes.fromhex(parts[2]).decode("gbk")))
-    return found
-def tree(root):
-    files = {}
-    for folder, _, names in os.walk(root):
-        for name in names:
-            rel = os.path.relpath(os.path.join(folder, name), root)
-            if not rel.endswith(".log"):
-                files[rel] = read(os.path.join(folder, name))
-    return files
+    return [(c.decode("gbk"), t.decode("gbk")) for c, t in responder_records(path)[0]]
 problems = []
 def check(condition, text):
     if not condition:
