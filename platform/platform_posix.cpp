@@ -190,7 +190,18 @@ Resource findResource(const char* type, int id) {
 
 // ---- User interface --------------------------------------------------------------------
 
+// The console and the boxes are pipes when a launcher or a script runs the installer. A reader
+// that has gone must not end the run between two stages (a Windows console write that fails is
+// only lost): the writes then fail quietly.
+namespace {
+void ignoreGoneReaders() {
+  static const bool ignored = ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+  (void)ignored;
+}
+}  // namespace
+
 void messageBox(const std::string& text, const std::string& caption) {
+  ignoreGoneReaders();
   std::fflush(stdout);
   std::string line = gbkToTerminal("[" + caption + "] " + text) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
@@ -228,6 +239,7 @@ void setConsoleTitle(const std::string& title) {
 void disableConsoleClose(const std::string&) { ::signal(SIGHUP, SIG_IGN); }
 
 void consoleWrite(const std::string& gbkBytes) {
+  ignoreGoneReaders();
   std::string text = gbkToTerminal(gbkBytes);
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);

@@ -89,6 +89,22 @@ TEST(UpdateRun, IntactInstallationEndsAtTheNewVersion) {
     EXPECT_NE(result.out.find(line), std::string::npos) << line;
 }
 
+// A launcher or script that reads the console and goes away early must not end the run
+// half-way: the console's pipe is closed for reading before the installer starts.
+TEST(UpdateRun, ConsoleReaderThatHasGoneDoesNotStopTheRun) {
+  Scratch scratch(defaultRelease());
+  const char* closedPipe =
+      "import os, subprocess, sys\n"
+      "r, w = os.pipe(); os.close(r)\n"
+      "code = subprocess.run(sys.argv[1:], stdout=w, stderr=w).returncode\n"
+      "sys.exit(code if code >= 0 else 128 - code)\n";
+  auto result = testing_support::runProcess({"/usr/bin/env", "python3", "-c", closedPipe, KXPATCH_INSTALLER},
+                                            scratch.bin(), scratch.environment());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(lines(scratch.runLog()).back(), kSuccessLine);
+  EXPECT_EQ(versionIn(scratch.packPath(5)), "2.651");
+}
+
 TEST(UpdateRun, SecondRunStopsAtTheVersionCheckAndTouchesNothing) {
   Scratch scratch(defaultRelease());
   ASSERT_EQ(scratch.run().exitCode, 0);
