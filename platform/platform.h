@@ -81,6 +81,9 @@ void consoleWrite(const std::string& gbkBytes);
 
 // Opens `path` (ANSI/GBK bytes) through its wide form where the platform has one.
 [[nodiscard]] FILE* openFile(const std::string& path, const char* mode);
+// The length of `path` as the system's path limit counts it: characters of its wide form on
+// Windows (a Chinese character is two GBK bytes but one character), bytes elsewhere.
+size_t pathLength(const std::string& path);
 // Opens `path` with the narrow C runtime open, bytes as they are.
 [[nodiscard]] FILE* openFileNarrow(const std::string& path, const char* mode);
 // Clears the read-only state of a file; the result may be ignored (the file may not exist).

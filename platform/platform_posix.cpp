@@ -253,6 +253,8 @@ FILE* openFileNarrow(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
 
+size_t pathLength(const std::string& path) { return path.size(); }
+
 bool setFileAttributesNormal(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return false;

@@ -170,6 +170,8 @@ FILE* openFileNarrow(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
 
+size_t pathLength(const std::string& path) { return widen(path).size(); }
+
 bool setFileAttributesNormal(const std::string& path) {
   return ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
 }

@@ -57,7 +57,8 @@ FILE* openFileChecked(const std::string& path, const char* mode, bool* notOpened
   platform::setFileAttributesNormal(path);
   // A longer path is beyond what the installer supports. Cut short it would name another file,
   // which "ab+" and "wb+" would then create, so it is not opened at all.
-  FILE* file = path.size() > kMaxPathChars ? nullptr : platform::openFile(path, mode);
+  FILE* file =
+      platform::pathLength(path) > kMaxPathChars ? nullptr : platform::openFile(path, mode);
   if (file) return file;
   if (notOpened) *notOpened = true;
   if (!platform::pathExists(path))
@@ -74,8 +75,9 @@ std::string preferencesPath() {
 }
 
 std::string getAccountName() {
-  std::string path = preferencesPath();
-  if (path.size() > kMaxPathChars) path.resize(kMaxPathChars);
+  // A longer path cut short would name another file; that file is as good as missing.
+  const std::string path = preferencesPath();
+  if (platform::pathLength(path) > kMaxPathChars) return std::string();
   FILE* file = platform::openFile(path, "rb");
   if (!file) return std::string();
   std::string content;

@@ -7,6 +7,12 @@
 #include <filesystem>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
 #include "platform/platform.h"
 #include "report/log.h"
 #include "tests/platform/platform_test_support.h"
@@ -163,6 +169,43 @@ TEST_F(FilesTest, CheckedOpenOfAReadOnlyFileClearsTheFlagAndSucceeds) {
   }
   appendLogLine(path("MD5.txt"), "line");
   EXPECT_EQ(readFile(path("MD5.txt")), "tableline\n");
+}
+
+// A folder under a GBK name, made by the narrow call each side takes names in.
+bool makeFolder(const std::string& path) {
+#ifdef _WIN32
+  return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+#else
+  return ::mkdir(path.c_str(), 0700) == 0;
+#endif
+}
+
+// The path limit counts what the system counts. On Windows a Chinese character is one
+// character of the wide path but two GBK bytes, so a path of 259 characters holding many
+// of them opens there although it is far longer in bytes; one character more is refused.
+TEST_F(FilesTest, CheckedOpenCountsAPathAsTheSystemDoes) {
+  const std::string name = "安装路径更新日志安装路径更新日志安装路径";  // 20 characters
+  std::string folder = dir.path();
+  while (platform::pathLength(folder) < 200) {
+    folder += platform::kPathSeparatorText + name;
+    ASSERT_TRUE(makeFolder(folder)) << folder;
+  }
+  ScopedCwd cwd(dir.path());
+  for (size_t length : {259u, 260u}) {
+    SCOPED_TRACE(length);
+    std::string file = folder + platform::kPathSeparatorText;
+    file += std::string(length - platform::pathLength(file), 'n');
+    ASSERT_EQ(platform::pathLength(file), length);
+#ifdef _WIN32
+    EXPECT_GT(file.size(), 300u) << "the path's GBK bytes";
+#endif
+    bool notOpened = false;
+    FILE* opened = openFileChecked(file, "ab+", &notOpened);
+    EXPECT_EQ(opened != nullptr, length == 259);
+    EXPECT_EQ(notOpened, length == 260);
+    if (opened) std::fclose(opened);
+    EXPECT_EQ(platform::pathExists(file), length == 259);
+  }
 }
 
 TEST_F(FilesTest, CheckedOpenFailuresAreLoggedByKind) {
