@@ -62,7 +62,10 @@ bool ftpPutFile(const FtpAccount& account, const std::string& agent,
   curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
   curl_easy_setopt(curl, CURLOPT_PROXY, "");  // direct: never a proxy from the environment
   curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");  // active mode, on the control address
-  curl_easy_setopt(curl, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR));
+  // With _RETRY a folder another client made between our failed entry and our creation is
+  // entered all the same.
+  curl_easy_setopt(curl, CURLOPT_FTP_CREATE_MISSING_DIRS,
+                   static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
   curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
   curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
   curl_easy_setopt(curl, CURLOPT_READDATA, local);

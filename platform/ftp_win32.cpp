@@ -38,10 +38,11 @@ bool ftpPutFile(const FtpAccount& account, const std::string& agent,
       account.user.c_str(), account.password.c_str(), INTERNET_SERVICE_FTP, 0, 0));
   if (!connection) return false;
   for (const std::string& folder : folders) {
-    // Creating a folder that exists fails harmlessly; entering it is what counts, and a
-    // failure there shows up in the put.
+    // Creating a folder that exists fails harmlessly; entering it is what counts. A put after
+    // a failed entry would file the log in whatever folder the session is in, where nobody
+    // looks for it, and the local log would be deleted as if it had arrived.
     ::FtpCreateDirectoryA(connection.get(), folder.c_str());
-    ::FtpSetCurrentDirectoryA(connection.get(), folder.c_str());
+    if (!::FtpSetCurrentDirectoryA(connection.get(), folder.c_str())) return false;
   }
   return ::FtpPutFileA(connection.get(), localPath.c_str(), remoteName.c_str(),
                        FTP_TRANSFER_TYPE_BINARY, 0) != FALSE;

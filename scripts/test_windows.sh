@@ -21,14 +21,14 @@ if [ -z "$host" ]; then
   else host=$build/win-host; fi
 fi
 
-scripts/deps.sh cmake ninja-build g++ zlib1g-dev libgtest-dev python3 locales \
+scripts/deps.sh cmake ninja-build g++ zlib1g-dev libgtest-dev python3 python3-pyftpdlib locales \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxwin-XXXXXX")
-xvfb_pid="" prefix_pid="" win32_pid=""
+xvfb_pid="" prefix_pid="" win32_pid="" ftp_pid=""
 failures=()
 cleanup() {
-  for pid in $win32_pid $prefix_pid; do kill "$pid" 2>/dev/null || true; done
+  for pid in $win32_pid $prefix_pid $ftp_pid; do kill "$pid" 2>/dev/null || true; done
   if [ -n "${WINEPREFIX:-}" ] && [ -d "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   if [ "${KXPATCH_KEEP_WORK:-0}" = 1 ]; then echo "scratch kept: $work"; else rm -rf "$work"; fi
@@ -153,6 +153,20 @@ export PYTHONPATH="$src/scripts${PYTHONPATH:+:$PYTHONPATH}"
 # LOCPATH only at its start; its complaint is silenced).
 export "${wine_env[@]}" 2>/dev/null
 
+# The upload tests talk WinINet to a real FTP server on 127.0.0.1, a Linux program the Windows
+# tests cannot start themselves: one serves the whole run (tests/support/ftp_server.h).
+mkdir -p "$work/ftp/root"
+/usr/bin/python3 "$src/tests/support/ftp_server.py" "$work/ftp/root" "$work/ftp/port" \
+  "$work/ftp/commands" mxuser secret123 2>"$work/ftp/errors" &
+ftp_pid=$!
+for _ in $(seq 100); do [ -s "$work/ftp/port" ] && break; sleep 0.1; done
+[ -s "$work/ftp/port" ] || { cat "$work/ftp/errors" >&2; echo "FAIL: the FTP server" >&2; exit 1; }
+touch "$work/ftp/commands"
+KXPATCH_TEST_FTP_PORT=$(cat "$work/ftp/port")
+KXPATCH_TEST_FTP_ROOT=$(winepath -w "$work/ftp/root" 2>/dev/null)
+KXPATCH_TEST_FTP_COMMANDS=$(winepath -w "$work/ftp/commands" 2>/dev/null)
+export KXPATCH_TEST_FTP_PORT KXPATCH_TEST_FTP_ROOT KXPATCH_TEST_FTP_COMMANDS
+
 step "unit tests under Wine: $(echo $unit_tests)"
 run_unit_test() {  # folder name
   local start=$SECONDS
@@ -185,6 +199,10 @@ if [ ${#others[@]} -gt 0 ] &&
     "$build/win64/tests" {}; then
   fail "unit tests under Wine (see above)"
 fi
+# The upload tests skip themselves when they find no server; this one must have been used.
+grep -q '^STOR ' "$work/ftp/commands" || fail "the upload tests under Wine never stored a file"
+kill "$ftp_pid" 2>/dev/null || true
+ftp_pid=""
 
 # ---- End-to-end: the same installation through both builds ----------------------------
 

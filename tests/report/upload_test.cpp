@@ -46,14 +46,15 @@ TEST(LogTimeName, RemoteNames) {
   EXPECT_EQ(std::count(name.begin(), name.end(), '_'), 5);
 }
 
-#ifndef _WIN32
-
 using testing_support::FtpServer;
 using testing_support::unusedPort;
 
 class Upload : public ::testing::Test {
  protected:
   void SetUp() override {
+#ifdef _WIN32
+    if (!server_.running()) GTEST_SKIP() << server_.startupErrors();
+#endif
     ASSERT_TRUE(server_.running()) << "the FTP server did not start (python3-pyftpdlib "
                                       "missing?): "
                                    << server_.startupErrors();
@@ -130,6 +131,15 @@ TEST_F(Upload, FailureKeepsTheLocalLogAndSaysNothing) {
       << "no local log";
 }
 
-#endif  // !_WIN32
+// A log filed in some other folder is a log nobody finds; it must stay on the player's disk.
+TEST_F(Upload, AFolderThatCanNeitherBeEnteredNorMadeFailsTheUploadAndKeepsTheLog) {
+  writeFile(log_, content_);
+  writeFile(server_.root() + "/mox_updater", "a file where the folder should be");
+  EXPECT_FALSE(quietUpload(account(), "updaterLog_2.651", log_, "PC.log"));
+  EXPECT_EQ(readFile(log_), content_);
+  EXPECT_EQ(readFile(server_.root() + "/mox_updater"), "a file where the folder should be");
+  EXPECT_FALSE(fileExists(server_.root() + "/PC.log"));
+  EXPECT_FALSE(fileExists(server_.root() + "/updaterLog_2.651"));
+}
 
 }  // namespace

@@ -1,11 +1,15 @@
 // A throw-away FTP server on 127.0.0.1 (tests/support/ftp_server.py, Python with pyftpdlib)
-// for the upload tests, started with POSIX calls: there is none on Windows.
+// for the upload tests. On POSIX each test starts its own. The Windows tests run under Wine,
+// beside a Linux Python they cannot start: scripts/test_windows.sh starts one server for the
+// whole run and names its port, root and command log in KXPATCH_TEST_FTP_PORT, _ROOT and
+// _COMMANDS (Windows paths); each test then finds it emptied and sees only its own commands.
 #pragma once
 
 #ifndef _WIN32
-
 #include <sys/types.h>
+#endif
 
+#include <cstddef>
 #include <string>
 
 namespace testing_support {
@@ -23,7 +27,7 @@ class FtpServer {
   FtpServer& operator=(const FtpServer&) = delete;
 
   bool running() const { return port_ > 0; }
-  // What the server wrote to standard error (why it did not start).
+  // Why the server is not there: what it wrote to standard error, or what is missing.
   std::string startupErrors() const;
   int port() const { return port_; }
   const std::string& root() const { return root_; }
@@ -32,10 +36,11 @@ class FtpServer {
 
  private:
   std::string root_, portFile_, commandLog_, errors_;
+#ifndef _WIN32
   pid_t pid_ = 0;
+#endif
+  size_t commandsBefore_ = 0;
   int port_ = 0;
 };
 
 }  // namespace testing_support
-
-#endif  // !_WIN32

@@ -1,4 +1,3 @@
-#ifndef _WIN32
 #include "tests/support/ftp_server.h"
 
 #include <fcntl.h>
@@ -74,8 +73,6 @@ FtpServer::~FtpServer() {
 
 std::string FtpServer::startupErrors() const { return readFile(errors_); }
 
-std::string FtpServer::commands() const { return readFile(commandLog_); }
+std::string FtpServer::commands() const { return readFile(commandLog_).substr(commandsBefore_); }
 
 }  // namespace testing_support
-
-#endif  // !_WIN32
