@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 #include <windows.h>
+#include <mmsystem.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -278,7 +279,14 @@ SystemTime utcNow() {
 
 void sleepMs(unsigned milliseconds) { ::Sleep(milliseconds); }
 
-uint32_t tickMs() { return ::GetTickCount(); }
+// The multimedia timer at its finest period: the report's processor speed divides by the
+// milliseconds of a 200 ms pass, which the 15.6 ms steps of GetTickCount would make up to 8%
+// short.
+uint32_t tickMs() {
+  static const bool fine = ::timeBeginPeriod(1) == TIMERR_NOERROR;
+  (void)fine;
+  return ::timeGetTime();
+}
 
 // ---- Identity --------------------------------------------------------------------------
 

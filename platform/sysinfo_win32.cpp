@@ -13,7 +13,8 @@
 namespace platform {
 namespace {
 
-// The adapter list buffer the report was always given; adapters beyond it are not shown.
+// The adapter list buffer the report starts with (16 adapters); a longer list gets the size
+// the system asks for.
 constexpr ULONG kAdapterBufferBytes = 10368;
 
 // A text field of a fixed-size Windows structure, never read past its end.
@@ -165,8 +166,14 @@ std::vector<NetworkAdapter> networkAdapters() {
   std::vector<NetworkAdapter> out;
   std::vector<unsigned char> buffer(kAdapterBufferBytes);
   ULONG size = kAdapterBufferBytes;
+  DWORD result = ::GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
+  // A machine with many adapters (VPNs, virtual machines) would otherwise report none.
+  if (result == ERROR_BUFFER_OVERFLOW && size > buffer.size()) {
+    buffer.resize(size);
+    result = ::GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
+  }
+  if (result != ERROR_SUCCESS) return out;
   auto* first = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
-  if (::GetAdaptersInfo(first, &size) != ERROR_SUCCESS) return out;
   for (const IP_ADAPTER_INFO* a = first; a; a = a->Next) {
     NetworkAdapter adapter;
     adapter.name = field(a->AdapterName);
