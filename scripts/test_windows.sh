@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows part of the tests. Cross-builds the shipped i686 installer and the x86_64 build,
 # checks that the i686 executable needs no DLL beside the system's, runs every x86_64 unit-test
-# program under Wine (all must pass) and compares end-to-end runs of the Windows installer with
+# program under Wine (all must pass; the upload tests against a real FTP server) and compares end-to-end runs of the Windows installer with
 # the Linux one on the same generated installation: resulting files, launcher messages, the
 # failure message box, the console window and -sysinfo; and runs the Windows installer on a
 # full disk (a file-size limit) and again with room.
