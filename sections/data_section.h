@@ -47,6 +47,12 @@ class ChildIterator {
   int index_;
 };
 
+// The most levels of a tree (the root is the first) the XML parser builds and the writers
+// write: each level is a stack frame of the recursive walks, and no configuration comes
+// anywhere near it.
+// The packed and binary forms cost a few bytes a level, so their readers meet deeper trees.
+constexpr int kMaxSectionDepth = 256;
+
 class DataSection : public SafeReferenceCount {
  public:
   DataSection() = default;

@@ -1,6 +1,7 @@
 #include "sections/packed_writer.h"
 
 #include <map>
+#include <utility>
 
 #include "sections/packed_section.h"
 
@@ -42,8 +43,9 @@ class NameTable {
 
 // The bytes a node occupies in its parent (a records block when it has children, else its
 // value) and the type its parent's record gives it.
-bool encodeNode(const PackedNode& node, bool asRecords, NameTable& names, EncodedChild& out) {
-  if (node.value.type > kMaxType) return false;
+bool encodeNode(const PackedNode& node, bool asRecords, int depth, NameTable& names,
+                EncodedChild& out) {
+  if (node.value.type > kMaxType || depth >= kMaxSectionDepth) return false;
   // A childless node whose value claims type 0 can only be told apart as an empty records block.
   if (!asRecords && node.children.empty() && node.value.type != kPackedRecords) {
     out.type = node.value.type;
@@ -54,7 +56,7 @@ bool encodeNode(const PackedNode& node, bool asRecords, NameTable& names, Encode
   for (size_t i = 0; i < node.children.size(); ++i) {
     const PackedNode& child = node.children[i];
     if (!names.indexOf(child.name, children[i].nameIndex)) return false;
-    if (!encodeNode(child, false, names, children[i])) return false;
+    if (!encodeNode(child, false, depth + 1, names, children[i])) return false;
   }
   out.type = kPackedRecords;
   out.bytes.clear();
@@ -104,7 +106,7 @@ PackedNode& PackedNode::add(const std::string& childName, PackedValue childValue
 bool writePackedFile(const PackedNode& root, std::string& out) {
   NameTable names;
   EncodedChild body;
-  if (!encodeNode(root, true, names, body)) return false;
+  if (!encodeNode(root, true, 0, names, body)) return false;
   std::string file;
   encodePackedHeader(names.names(), file);
   file += body.bytes;
@@ -112,31 +114,46 @@ bool writePackedFile(const PackedNode& root, std::string& out) {
   return true;
 }
 
-PackedNode packedNodeFromSection(const SectionRef& section) {
-  PackedNode node;
-  if (!section) return node;
+namespace {
+
+bool nodeFromSection(const SectionRef& section, int depth, PackedNode& node) {
+  if (depth >= kMaxSectionDepth) return false;
   node.name = section->name();
   if (RefPtr<PackedSection> packed = refCast<PackedSection>(section)) {
     node.value.type = packed->valueType();
     node.value.bytes = packed->valueBytes();
     // Rows of a matrix value are views of the value itself, not children of their own.
-    if (!packed->hasRecords()) return node;
+    if (!packed->hasRecords()) return true;
   } else if (!section->isStructured()) {
     BlockRef block = section->getBlock();
     node.value = PackedValue::blob(block ? block->asString() : std::string());
-    return node;
+    return true;
   } else {
     node.value = PackedValue::text(section->getText(std::string()));
   }
   const int count = section->childCount();
-  for (int i = 0; i < count; ++i)
-    if (SectionRef child = section->childAt(i))
-      node.children.push_back(packedNodeFromSection(child));
-  return node;
+  for (int i = 0; i < count; ++i) {
+    if (SectionRef child = section->childAt(i)) {
+      node.children.emplace_back();
+      if (!nodeFromSection(child, depth + 1, node.children.back())) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool packedNodeFromSection(const SectionRef& section, PackedNode& out) {
+  PackedNode node;
+  if (section && !nodeFromSection(section, 0, node)) return false;
+  out = std::move(node);
+  return true;
 }
 
 std::string packSectionTree(const SectionRef& root) {
+  PackedNode node;
   std::string out;
-  if (!root || !writePackedFile(packedNodeFromSection(root), out)) return std::string();
+  if (!root || !packedNodeFromSection(root, node) || !writePackedFile(node, out))
+    return std::string();
   return out;
 }

@@ -66,11 +66,13 @@ struct PackedNode {
 
 // The whole file for a tree rooted at root. False, with out unchanged, when the tree breaks a
 // limit of the format: more than 32767 children of one node or distinct names, a name holding a
-// zero byte, a node larger than 256 MiB, or a value type above 15.
+// zero byte, a node larger than 256 MiB, or a value type above 15; or has more than
+// kMaxSectionDepth levels.
 [[nodiscard]] bool writePackedFile(const PackedNode& root, std::string& out);
 
-// The typed tree of a section tree (see above for how each form's values are taken).
-PackedNode packedNodeFromSection(const SectionRef& section);
+// The typed tree of a section tree (see above for how each form's values are taken); an empty
+// node for none. False, with out unchanged, when the tree has more than kMaxSectionDepth levels.
+[[nodiscard]] bool packedNodeFromSection(const SectionRef& section, PackedNode& out);
 
 // writePackedFile(packedNodeFromSection(root)); empty when root is none or cannot be written
 // (a packed file is never empty).

@@ -10,8 +10,8 @@
 namespace {
 
 // Deeper documents are refused: a tree that deep would overflow the stack when it is freed or
-// written, and no configuration text comes anywhere near it.
-constexpr size_t kMaxDepth = 256;
+// written.
+constexpr size_t kMaxDepth = kMaxSectionDepth;
 constexpr size_t kMinEntityLength = 3;  // "&x;" counted from '&' to ';'
 constexpr size_t kMaxEntityLength = 30;
 

@@ -24,7 +24,9 @@ void appendEscaped(std::string& out, const std::string& text) {
   }
 }
 
-void writeElement(std::string& out, DataSection& section, int depth) {
+// False when the tree has more than kMaxSectionDepth levels.
+bool writeElement(std::string& out, DataSection& section, int depth) {
+  if (depth >= kMaxSectionDepth) return false;
   std::string tag = section.name();
   if (depth == 0 && !section.hasValidName()) tag = "root";
   const std::string indent(static_cast<size_t>(depth), '\t');
@@ -37,19 +39,22 @@ void writeElement(std::string& out, DataSection& section, int depth) {
   const int count = section.childCount();
   if (count > 0) {
     out += '\n';
-    for (int i = 0; i < count; ++i)
-      if (SectionRef child = section.childAt(i)) writeElement(out, *child, depth + 1);
+    for (int i = 0; i < count; ++i) {
+      SectionRef child = section.childAt(i);
+      if (child && !writeElement(out, *child, depth + 1)) return false;
+    }
     out += indent;
   } else {
     out += '\t';
   }
   out += "</" + tag + ">\n";
+  return true;
 }
 
 }  // namespace
 
 std::string writeXmlText(DataSection& section) {
   std::string out;
-  writeElement(out, section, 0);
+  if (!writeElement(out, section, 0)) return std::string();
   return out;
 }

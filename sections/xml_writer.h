@@ -7,5 +7,6 @@
 #include "sections/data_section.h"
 
 // The text of section and its subtree, the section at depth 0. A root whose name is not a valid
-// element name is written as "root".
+// element name is written as "root". Empty (a tree always writes something) when the subtree
+// has more than kMaxSectionDepth levels.
 std::string writeXmlText(DataSection& section);

@@ -8,6 +8,7 @@
 #include "sections/packed_section.h"
 #include "sections/packed_writer.h"
 #include "sections/section_factory.h"
+#include "sections/xml_writer.h"
 
 namespace {
 
@@ -133,7 +134,8 @@ TEST(PackedWriter, XmlTextBecomesAPackedConfiguration) {
 TEST(PackedWriter, BinarySectionsBecomeBlobs) {
   SectionRef bin = sectionFromBlock("b", BinaryBlock::fromString("\x01\x02raw", "test"), false);
   ASSERT_TRUE(refCast<BinSection>(bin));
-  PackedNode node = packedNodeFromSection(bin);
+  PackedNode node;
+  ASSERT_TRUE(packedNodeFromSection(bin, node));
   EXPECT_EQ(node.value.type, kPackedBlob);
   EXPECT_EQ(node.value.bytes, "\x01\x02raw");
 }
@@ -182,6 +184,41 @@ TEST(PackedWriter, RefusesTreesTheFormatCannotHold) {
   most.children.resize(kPackedMaxChildren);
   ASSERT_TRUE(writePackedFile(most, out));
   EXPECT_EQ(readPacked(out)->childCount(), kPackedMaxChildren);
+}
+
+// Packed files and binary containers cost a few bytes a level, so a small file can hold a tree
+// deep enough to overflow the stack of every recursive walk; the writers stop at the limit
+// the XML parser keeps.
+TEST(Writers, TreesWithMoreLevelsThanTheLimitAreRefused) {
+  for (int levels : {kMaxSectionDepth, kMaxSectionDepth + 1, 4 * kMaxSectionDepth}) {
+    SCOPED_TRACE(levels);
+    const bool fits = levels <= kMaxSectionDepth;
+    // Containers nested down to a plain value: one level each.
+    std::string bytes = "leaf";
+    for (int i = 1; i < levels; ++i) {
+      std::string outer;
+      const BinChild child{"c", reinterpret_cast<const unsigned char*>(bytes.data()),
+                           bytes.size()};
+      ASSERT_TRUE(encodeBinContainer({child}, outer));
+      bytes = std::move(outer);
+    }
+    SectionRef nested = sectionFromBlock("t", BinaryBlock::fromString(bytes, "test"), true);
+    ASSERT_TRUE(nested);
+    EXPECT_EQ(writeXmlText(*nested).empty(), !fits);
+    // A tree made by editing, as deep.
+    SectionRef edited = sectionFromBlock("t", BinaryBlock::fromString("<t></t>", "test"), true);
+    ASSERT_TRUE(edited);
+    SectionRef below = edited;
+    for (int i = 1; i < levels; ++i) below = below->addChild("c");
+    EXPECT_EQ(writeXmlText(*edited).empty(), !fits);
+    EXPECT_EQ(packSectionTree(edited).empty(), !fits);
+
+    PackedNode root;
+    PackedNode* deepest = &root;
+    for (int i = 1; i < levels; ++i) deepest = &deepest->add("c", PackedValue::text("v"));
+    std::string file;
+    EXPECT_EQ(writePackedFile(root, file), fits);
+  }
 }
 
 }  // namespace

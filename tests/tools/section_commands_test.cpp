@@ -1,6 +1,7 @@
 // section pack then section dump keeps the tree; every source form and bad input.
 #include <gtest/gtest.h>
 
+#include "sections/bin_section.h"
 #include "sections/packed_writer.h"
 #include "tests/tools/tool_fixture.h"
 
@@ -52,6 +53,15 @@ TEST(Section, RefusesWhatIsNotASection) {
   ScopedCwd cwd(dir.path());
   writeFile(dir / "plain.txt", "just words");
   writeFile(dir / "broken.xml", "<a><b>1</b");
+  // Binary containers nested 300 deep: a few KiB whose dump would recurse once a level.
+  std::string deep = "leaf";
+  for (int i = 0; i < 300; ++i) {
+    std::string outer;
+    const BinChild child{"c", reinterpret_cast<const unsigned char*>(deep.data()), deep.size()};
+    ASSERT_TRUE(encodeBinContainer({child}, outer));
+    deep = std::move(outer);
+  }
+  writeFile(dir / "deep.bin", deep);
   struct Case {
     std::vector<std::string> words;
     const char* error;
@@ -62,6 +72,7 @@ TEST(Section, RefusesWhatIsNotASection) {
       {{"section", "pack", "broken.xml", "-o", "x"}, "does not parse"},
       {{"section", "pack", "plain.txt", "-o", "x"}, "not XML text"},
       {{"section", "dump", "missing.xml"}, "no such file"},
+      {{"section", "dump", "deep.bin"}, "deeper than 256 levels"},
   };
   for (const Case& c : cases) {
     ToolResult result = runTool(c.words);

@@ -93,7 +93,11 @@ int sectionDumpCommand(const Invocation& call, ToolIo& io) {
   if (!section || (dynamic_cast<BinSection*>(section.get()) && section->childCount() == 0))
     return failure(io, call, call.args[0] + ": not a data section (XML text, packed file or "
                                             "binary container)");
-  io.out << writeXmlText(*section);
+  const std::string text = writeXmlText(*section);
+  if (text.empty())
+    return failure(io, call, call.args[0] + ": the tree is deeper than " +
+                                 std::to_string(kMaxSectionDepth) + " levels");
+  io.out << text;
   return kExitOk;
 }
 
