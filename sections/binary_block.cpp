@@ -1,5 +1,6 @@
 #include "sections/binary_block.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -56,6 +57,7 @@ BlockRef BinaryBlock::view(const BlockRef& parent, int32_t offset, int32_t lengt
 }
 
 BlockRef BinaryBlock::fromString(const std::string& bytes, const char* label) {
+  if (bytes.size() > static_cast<size_t>(INT32_MAX)) return BlockRef();
   return BlockRef(new BinaryBlock(bytes.data(), static_cast<int32_t>(bytes.size()), label));
 }
 

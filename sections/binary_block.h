@@ -37,6 +37,8 @@ class BinaryBlock : public SafeReferenceCount {
   // A new block viewing [offset, offset + length) of `parent`, or none when the range does not
   // fit inside the parent.
   static BlockRef view(const BlockRef& parent, int32_t offset, int32_t length, const char* label);
+  // A new block holding a copy of `bytes`; none for 2 GiB or more, which a block's length
+  // cannot hold.
   static BlockRef fromString(const std::string& bytes, const char* label);
 
   // Serial number the next allocating block will take (tests).

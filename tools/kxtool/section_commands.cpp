@@ -1,4 +1,5 @@
 // Data sections: dump any form as XML text, pack XML text into the packed form.
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
@@ -41,9 +42,15 @@ bool readSource(const ToolIo& io, const std::string& source, std::string& bytes,
                 std::string& error) {
   const std::string direct = userPath(io, source);
   if (isFile(direct)) {
-    if (readWholeFile(direct, bytes)) return true;
-    error = source + ": cannot be read";
-    return false;
+    if (!readWholeFile(direct, bytes)) {
+      error = source + ": cannot be read";
+      return false;
+    }
+    if (bytes.size() > static_cast<size_t>(INT32_MAX)) {
+      error = source + ": too large for a data section (2 GiB or more)";
+      return false;
+    }
+    return true;
   }
   for (size_t colon = source.rfind(':'); colon != std::string::npos && colon > 0;
        colon = source.rfind(':', colon - 1)) {

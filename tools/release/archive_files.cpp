@@ -70,6 +70,7 @@ bool writeArchive(const std::string& path, const std::vector<NamedContent>& entr
     ArchiveFile record;
     record.name = normalisePath(entry.first);
     record.data = BinaryBlock::fromString(entry.second, kBlockLabel);
+    if (!record.data) return false;  // 2 GiB or more: no archive holds it
     record.entry_.localHeaderOffset = -1;
     archive->prepareHeader(record, true);
     record.entry_.fileNameLength = record.header_.fileNameLength;
