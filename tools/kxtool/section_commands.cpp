@@ -100,7 +100,9 @@ int sectionDumpCommand(const Invocation& call, ToolIo& io) {
   if (!section || (dynamic_cast<BinSection*>(section.get()) && section->childCount() == 0))
     return failure(io, call, call.args[0] + ": not a data section (XML text, packed file or "
                                             "binary container)");
-  const std::string text = writeXmlText(*section);
+  // Blanks at the ends of a value survive the packed form; written plainly, a pack of the
+  // dump would lose them.
+  const std::string text = writeXmlText(*section, true);
   if (text.empty())
     return failure(io, call, call.args[0] + ": the tree is deeper than " +
                                  std::to_string(kMaxSectionDepth) + " levels");
