@@ -44,6 +44,28 @@ TEST(Fingerprint, TakesTheInstallersKindByNameUnlessOneIsChosen) {
   EXPECT_EQ(missing.out, getCRC32Value(vemo) + "  " + vemo + "\n");
 }
 
+// A sampled value that fell back to the size alone because a window could not be read would
+// make every run refuse the intact pack; the tools take it for the read failure it is.
+TEST(Fingerprint, ASampledValueWithoutItsCrcIsAReadFailure) {
+  const int64_t large = kSampledCrcMinBytes;
+  const std::string largeText = std::to_string(large);
+  struct Case {
+    std::string value;
+    int64_t size;
+    bool whole;
+  } cases[] = {
+      {largeText + "0123abcd", large, true},
+      {largeText + "01234567", large, true},  // digits only, yet size and CRC
+      {largeText, large, false},
+      {"3145727", large - 1, true},  // below the sampled size the size alone is the value
+      {kFileNotExist, large, true},
+      {kReadDataFailed, large, true},
+      {kFileTooLarge, large, true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(release::sizeCrcValueIsWhole(c.value, c.size), c.whole) << c.value;
+}
+
 TEST(Checktable, MakesTheBlockTheDemoTableCarries) {
   TempDir dir;
   ScopedCwd cwd(dir.path());

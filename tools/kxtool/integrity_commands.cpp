@@ -24,7 +24,7 @@ enum class Kind { WholeCrc, Size, SizeCrc };
 std::string fingerprint(Kind kind, const std::string& path) {
   switch (kind) {
     case Kind::Size: return getFileSizeValue(path);
-    case Kind::SizeCrc: return getSizeCRC32Value(path);
+    case Kind::SizeCrc: return release::sizeCrcValueForTable(path);
     case Kind::WholeCrc: break;
   }
   return getCRC32Value(path);

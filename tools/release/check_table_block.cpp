@@ -1,5 +1,6 @@
 // The check-table block of one installation, and the packed configuration entry that carries
 // the game's version.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -23,6 +24,22 @@ std::string tableLine(const std::string& key, const std::string& value) {
 
 }  // namespace
 
+bool sizeCrcValueIsWhole(const std::string& value, int64_t size) {
+  if (size < kSampledCrcMinBytes || value == kFileNotExist || value == kReadDataFailed ||
+      value == kFileTooLarge)
+    return true;
+  return value.size() == std::to_string(size).size() + 8;
+}
+
+std::string sizeCrcValueForTable(const std::string& path) {
+  const std::string value = getSizeCRC32Value(path);
+  FILE* file = platform::openFileNarrow(path, "rb");
+  if (!file) return value;
+  const int64_t size = platform::fileSize(file);
+  std::fclose(file);
+  return sizeCrcValueIsWhole(value, size) ? value : kReadDataFailed;
+}
+
 std::string makeCheckTableBlock(const std::string& installDir, const std::string& version) {
   // The table lists the packs in this order, and the game executable last.
   static const int kTableOrder[] = {1, 0, 2, 3, 4, 5};
@@ -35,7 +52,7 @@ std::string makeCheckTableBlock(const std::string& installDir, const std::string
     if (index >= kFirstWholeCrcPack)
       value = getCRC32Value(path);
     else
-      value = sizePlusCrc ? getSizeCRC32Value(path) : getFileSizeValue(path);
+      value = sizePlusCrc ? sizeCrcValueForTable(path) : getFileSizeValue(path);
     block += tableLine(kPackNames[index], value);
   }
   block += tableLine("bin\\mox.exe", getCRC32Value(join(join(installDir, "bin"), "mox.exe")));

@@ -6,6 +6,7 @@
 // the format. Paths use the platform's separator.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +38,14 @@ inline constexpr int kFirstWholeCrcPack = 4;
 // entry of `oldPack` that `newPack` lacks. Two equal packs give the 22-byte empty archive.
 [[nodiscard]] bool makePatchArchive(const std::string& oldPack, const std::string& newPack,
                                     const std::string& patchOut);
+
+// getSizeCRC32Value made fit for a table: when a window of a file of kSampledCrcMinBytes or
+// more cannot be read, the installer's function gives the size alone, which no run would ever
+// match for the intact file; a tool must refuse that with kReadDataFailed instead of writing it.
+[[nodiscard]] std::string sizeCrcValueForTable(const std::string& path);
+// Whether `value`, getSizeCRC32Value of a file of `size` bytes, is a whole value (the CRC after
+// the size for files of kSampledCrcMinBytes or more). Failure texts are whole values here.
+[[nodiscard]] bool sizeCrcValueIsWhole(const std::string& value, int64_t size);
 
 // The check-table block "<mox" + version + ">" ... "</mox" + version + ">" (LF line ends, TAB
 // indentation) with the fingerprints of the six packs and bin/mox.exe of `installDir`, in the
