@@ -60,7 +60,15 @@ struct PackPaths {
   std::string patch;
 };
 
+// A pack that has changes but cannot be updated in this run stays at the old version. When it
+// is missing or damaged, a later run can still finish once the player has restored it, as long
+// as the installation reads as the old version.
+void markLeftBehind(RunContext& ctx) {
+  if (ctx.patchPresent[currentPackIndex]) ctx.fileLeftAtOldVersion = true;
+}
+
 void reportMissing(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
+  markLeftBehind(ctx);
   logRun(ctx, paths.pack + (job.secondGroup ? "not exist before update!"
                                             : " not exist before update!"));
   ctx.addFailure(paths.pack + "文件缺失，无法更新!");
@@ -69,6 +77,7 @@ void reportMissing(RunContext& ctx, const PackJob& job, const PackPaths& paths) 
 
 void reportDamaged(RunContext& ctx, const PackJob& job, const PackPaths& paths,
                    const std::string& local, const std::string& oldStandard) {
+  markLeftBehind(ctx);
   logRun(ctx, paths.pack + " damaged before update!");
   if (job.secondGroup) {
     logRun(ctx, "localCRC32 : " + local);
@@ -132,14 +141,33 @@ void swapInAndVerify(RunContext& ctx, const PackJob& job, const PackPaths& paths
   reportResultMismatch(ctx, job, paths, newStandard, result);
 }
 
+// The pack's patch could not be applied; the old pack stays and the player is told to run the
+// installer again.
+void reportUpdateFailed(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
+  const std::string pack = job.packName;
+  logRun(ctx, std::string(packTitle) + "->update failed: " + pack + "!\n" + ctx.accountName);
+  ctx.addFailure(paths.pack + "文件更新失败!");
+  ctx.uploadNeeded = true;
+  ctx.fileLeftAtOldVersion = true;
+  printTitled("->更新" + pack + "失败, 请重新更新!\n");
+}
+
 // Merges the patch into the pack and writes the result to pack + "temp". True when that is
 // ready to be swapped in; false when the patch is empty or the rewrite failed (reported here),
 // and the pack is untouched.
-bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
+bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths, bool lenient) {
   const std::string pack = job.packName;
   RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(paths.patch);
   if (patch->entryCount() == 0) {
     patch->closeArchive();
+    // The payload had changes for this pack, but its archive no longer reads (damaged, or
+    // taken by a scanner since it was written): that is a failed update, not one with nothing
+    // to do.
+    if (ctx.patchPresent[currentPackIndex]) {
+      logRun(ctx, std::string(packTitle) + "->can not read " + paths.patch);
+      reportUpdateFailed(ctx, job, paths);
+      return false;
+    }
     printTitled("->不更新" + pack + "!\n");
     logRun(ctx, std::string(packTitle) + "->do not update: " + pack + "!");
     return false;
@@ -150,6 +178,15 @@ bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
   logRun(ctx, std::string(packTitle) + "->update " + pack + " ......");
 
   RefPtr<KXFileSystem> installed = makeRef<KXFileSystem>(paths.pack);
+  // A pack that passed its check but cannot be indexed now (damage outside the sampled windows
+  // of its fingerprint, or a lock taken since) would be rewritten as the patch alone.
+  if (!lenient && !installed->isOpen()) {
+    patch->closeArchive();
+    printTitled("->更新" + pack + "...100%%\n");
+    logRun(ctx, std::string(packTitle) + "->can not read " + paths.pack);
+    reportUpdateFailed(ctx, job, paths);
+    return false;
+  }
   printTitled("->更新" + pack + "...16%%\r");
   reportProgress("%.1f", currentWeight() * 0.05);
   installed->mergePatch(*patch);
@@ -161,19 +198,18 @@ bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
   printTitled("->更新" + pack + "...100%%\n");
 
   if (rewritten) return true;
-  logRun(ctx, std::string(packTitle) + "->update failed: " + pack + "!\n" + ctx.accountName);
-  ctx.addFailure(paths.pack + "文件更新失败!");
-  ctx.uploadNeeded = true;
-  ctx.fileLeftAtOldVersion = true;
-  printTitled("->更新" + pack + "失败, 请重新更新!\n");
+  reportUpdateFailed(ctx, job, paths);
   return false;
 }
 
 // The player is told to run the installer again after a failed update. That later run accepts
 // the installation only while it still reads as the old version, so the archive the version
-// comes from waits until no file before it was left behind.
-bool holdsBackVersion(const RunContext& ctx, const PackPaths& paths) {
-  return ctx.fileLeftAtOldVersion && paths.pack == ctx.versionArchivePath;
+// comes from waits until no file before it was left behind. So does CN_packed.kx, which the
+// version is read from first: its patch brings the version entry even when this run found the
+// version in vemo_packed.kx.
+bool holdsBackVersion(const RunContext& ctx, const PackJob& job, const PackPaths& paths) {
+  return ctx.fileLeftAtOldVersion &&
+         (job.packName == std::string(kVersionPacks[0]) || paths.pack == ctx.versionArchivePath);
 }
 
 void keepAtOldVersion(RunContext& ctx, const PackJob& job) {
@@ -212,10 +248,10 @@ void processJob(RunContext& ctx, const PackJob& job) {
     if (!lenient && local != oldStandard && local != newStandard) {
       reportDamaged(ctx, job, paths, local, oldStandard);
     } else if (local == oldStandard || (lenient && local != newStandard)) {
-      if (holdsBackVersion(ctx, paths))
+      if (holdsBackVersion(ctx, job, paths))
         keepAtOldVersion(ctx, job);
       else
-        swapPending = rewritePack(ctx, job, paths);
+        swapPending = rewritePack(ctx, job, paths, lenient);
     }
   }
   // Before the swap: once the version pack is in place a later run stops at the version check

@@ -8,6 +8,9 @@
 
 #include "report/run_state.h"
 
+// The archives the installed version is read from, in the order they are tried.
+inline constexpr const char* kVersionPacks[] = {"CN_packed.kx", "vemo_packed.kx"};
+
 // What the stages of one run share. Each stage reads and writes only the fields it needs.
 struct RunContext {
   std::string computerName;

@@ -29,8 +29,8 @@ void failInitialisation(const RunContext& ctx, const std::string& logAfterBox) {
 
 bool checkVersion(RunContext& ctx) {
   std::vector<RefPtr<KXFileSystem>> archives;
-  archives.push_back(makeRef<KXFileSystem>(joinPath(ctx.installDir, "CN_packed.kx")));
-  archives.push_back(makeRef<KXFileSystem>(joinPath(ctx.installDir, "vemo_packed.kx")));
+  for (const char* pack : kVersionPacks)
+    archives.push_back(makeRef<KXFileSystem>(joinPath(ctx.installDir, pack)));
 
   BlockRef entry;
   std::string holder;

@@ -84,6 +84,9 @@ class KXFileSystem : public IFileSystem {
   // Opens the file and builds the index; true on success. On an archive already indexed it
   // only reopens the handle. Failures are logged to "updater.log" in the current directory.
   bool openZip();
+  // Whether the archive's file is open; right after construction or openZip, whether the file
+  // was found and indexed (false for a path that is missing or not an archive).
+  bool isOpen() const { return file_ != nullptr; }
   // Closes the handle and forgets the whole index, releasing every attached block.
   void closeArchive();
   // Reads an entry's bytes as stored (not decompressed), attaches them to its record and

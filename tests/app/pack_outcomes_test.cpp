@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/kx_file_system.h"
 #include "integrity/fingerprint.h"
 #include "tests/app/installer_harness.h"
 
@@ -62,7 +63,16 @@ TEST(PackOutcomes, DamagedOrMissingPackIsReportedAndTheOthersGoOn) {
     EXPECT_EQ(log.find("MD5 check failed"), std::string::npos);
     EXPECT_EQ(log.find("->update failed"), std::string::npos);
     EXPECT_EQ(log.find("Computer Name: "), std::string::npos);
-    EXPECT_TRUE(isNew(scratch, kCN));
+    // A pack with changes that could not be updated keeps the version pack at the old version,
+    // so that once the player has restored the pack a later run finishes the update.
+    const bool hadChanges = c.pack == kVemo;
+    EXPECT_EQ(isNew(scratch, kCN), !hadChanges);
+    if (hadChanges) {
+      writeFile(pack, readFile(scratch.releaseDir() + "/2.650/" + release::kPackNames[c.pack]));
+      auto later = scratch.run();
+      EXPECT_EQ(later.err, "");
+      for (int other = 0; other < 6; ++other) EXPECT_TRUE(isNew(scratch, other)) << other;
+    }
   }
 }
 
@@ -192,6 +202,88 @@ TEST(PackOutcomes, FailedRewriteHoldsBackTheVersionPackUntilALaterRunFinishes) {
   EXPECT_NE(scratch.runLog().find(kTitle + "->keep CN_packed.kx at 2.650 until every pack is "
                                            "updated!\n"),
             std::string::npos);
+  EXPECT_NE(failed.out.find(kTitle + "->暂不更新CN_packed.kx, 请重新更新!\n"), std::string::npos);
+
+  fs::remove(vemo + "temp");
+  auto later = scratch.run();
+  EXPECT_EQ(later.err, "");
+  for (int pack = 0; pack < 6; ++pack) EXPECT_TRUE(isNew(scratch, pack)) << pack;
+}
+
+// A pack that passes its check but no longer opens as an archive (damage the sampled
+// fingerprint does not cover) must not be rewritten: merged into nothing, the patch alone would
+// take the pack's place.
+TEST(PackOutcomes, PackThatPassesItsCheckButDoesNotOpenIsKept) {
+  release::TestReleaseOptions options;
+  options.changedPacks = {kQdres, kVemo, kCN};
+  Scratch scratch(releaseFor("qdres changed", options));
+  const std::string pack = scratch.packPath(kQdres);
+  std::string bytes = readFile(pack);
+  bytes[bytes.size() - 22] ^= 0x5A;  // the directory's end record no longer reads
+  writeFile(pack, bytes);
+  scratch.setTableValue("2.650", "qdres_packed.kx", getSizeCRC32Value(pack));
+
+  auto result = scratch.run();
+  EXPECT_EQ(result.err, box("更新失败!", pack + "文件更新失败!"));
+  EXPECT_EQ(readFile(pack), bytes);
+  EXPECT_FALSE(fileExists(pack + "temp"));
+  EXPECT_NE(scratch.runLog().find(kTitle + "->can not read " + pack + "\n"), std::string::npos);
+  EXPECT_NE(scratch.runLog().find(kTitle + "->update failed: qdres_packed.kx!\n"),
+            std::string::npos);
+  EXPECT_TRUE(isNew(scratch, kVemo));
+  EXPECT_FALSE(isNew(scratch, kCN));
+}
+
+// The payload carried changes for a pack whose patch archive no longer reads when its turn
+// comes: a failed update, never "nothing to do" followed by a successful end.
+TEST(PackOutcomes, UnreadablePatchIsAFailedUpdate) {
+  Scratch scratch(defaultRelease());
+  scratch.usePrivatePayload();
+  const std::string patchInPayload = scratch.payload() + "/" + release::kPatchNames[kVemo];
+  const std::string intactPatch = readFile(patchInPayload);
+  std::string broken = intactPatch;
+  broken[broken.size() - 22] ^= 0x5A;
+  writeFile(patchInPayload, broken);
+  const std::string vemo = scratch.packPath(kVemo);
+  const std::string vemoBefore = readFile(vemo);
+
+  auto failed = scratch.run();
+  EXPECT_EQ(failed.err, box("更新失败!", vemo + "文件更新失败!"));
+  EXPECT_EQ(readFile(vemo), vemoBefore);
+  EXPECT_NE(scratch.runLog().find(kTitle + "->can not read " + scratch.game() + "/" +
+                                  release::kPatchNames[kVemo] + "\n"),
+            std::string::npos);
+  EXPECT_NE(lines(scratch.runLog()).back(), kSuccessLine);
+  EXPECT_FALSE(isNew(scratch, kCN));
+  EXPECT_FALSE(fileExists(scratch.game() + "/" + release::kPatchNames[kVemo]));
+
+  writeFile(patchInPayload, intactPatch);
+  auto later = scratch.run();
+  EXPECT_EQ(later.err, "");
+  for (int pack = 0; pack < 6; ++pack) EXPECT_TRUE(isNew(scratch, pack)) << pack;
+}
+
+// Without the version entry in CN_packed.kx the version is read from vemo_packed.kx; CN's patch
+// brings the entry all the same, so CN waits as well when vemo could not be updated.
+TEST(PackOutcomes, VersionFromVemoHoldsBackCNToo) {
+  Scratch scratch(defaultRelease());
+  const std::string cn = scratch.packPath(kCN);
+  {
+    RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(cn);
+    ASSERT_TRUE(archive->eraseFileOrDirectory("scripts_config.xml"));
+    ASSERT_TRUE(archive->createNewZip(cn, scratch.root() + "/edit.log", nullptr));
+    archive->closeArchive();
+  }
+  fs::rename(cn + "temp", cn);
+  scratch.setTableValue("2.650", "CN_packed.kx", getCRC32Value(cn));
+  const std::string vemo = scratch.packPath(kVemo);
+  const std::string cnBefore = readFile(cn);
+  fs::create_directory(vemo + "temp");
+
+  auto failed = scratch.run();
+  EXPECT_EQ(failed.err, box("更新失败!", vemo + "文件更新失败!"));
+  EXPECT_NE(scratch.runLog().find("read version success:" + vemo), std::string::npos);
+  EXPECT_EQ(readFile(cn), cnBefore);
   EXPECT_NE(failed.out.find(kTitle + "->暂不更新CN_packed.kx, 请重新更新!\n"), std::string::npos);
 
   fs::remove(vemo + "temp");
