@@ -53,6 +53,14 @@ bool entryContent(KXFileSystem& archive, size_t index, BlockRef& content) {
 
 enum class WriteResult { kWritten, kCannotOpen, kWriteFailed };
 
+// A file the payload changes stays as it was: the run must not end as a success, and the
+// version pack waits so that a later run can finish it.
+void reportLeftBehind(RunContext& ctx, const std::string& target) {
+  ctx.addFailure(target + "文件更新失败!");
+  ctx.fileLeftAtOldVersion = true;
+  printTitled("->更新" + escapePercent(target) + "失败, 请重新更新!\n");
+}
+
 // Writes `content` to target + "temp" and puts that in the target's place, so that the target
 // is never left cut short: a full disk keeps the old file, and the failure is reported and
 // makes a later run necessary. A target that cannot be replaced (a running game executable
@@ -67,9 +75,7 @@ WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockR
   if (!written) {
     platform::deleteFile(temporary);
     logRun(ctx, std::string(packTitle) + "->write failed: " + target);
-    ctx.addFailure(target + "文件更新失败!");
-    ctx.fileLeftAtOldVersion = true;
-    printTitled("->更新" + escapePercent(target) + "失败, 请重新更新!\n");
+    reportLeftBehind(ctx, target);
     return WriteResult::kWriteFailed;
   }
   if (!platform::replaceFile(temporary, target)) {
@@ -147,6 +153,14 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
                   bool gameExecutableSpecial) {
   const std::string archivePath = joinPath(ctx.installDir, archiveName);
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(archivePath);
+  if (!archive->isOpen()) {
+    // The payload wrote it moments ago (the empty archive when nothing changes); one that no
+    // longer reads was damaged or taken since, and its changes are missing.
+    logRun(ctx, std::string(packTitle) + "->can not read " + archivePath);
+    reportLeftBehind(ctx, archivePath);
+    platform::deleteFile(archivePath);
+    return true;
+  }
   for (size_t index = 0; index < archive->records().size(); ++index) {
     const ArchiveFile& record = archive->records()[index];
     if (!staysInsideFolder(record.name)) {
@@ -159,6 +173,7 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
     if (!entryContent(*archive, index, content)) {
       logRun(ctx, std::string(packTitle) + "->can not read " + record.name + " from " +
                       archivePath + ", not updated: " + target);
+      reportLeftBehind(ctx, target);
       continue;
     }
     if (gameExecutableSpecial && record.name == kGameExe) {

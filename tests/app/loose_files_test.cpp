@@ -103,7 +103,7 @@ TEST(LooseFiles, EmptyGameEntryDeletesTheExecutable) {
   EXPECT_EQ(log.find("check success"), std::string::npos);
 }
 
-TEST(LooseFiles, UnreadableEntryIsSkippedNotTurnedIntoADeletion) {
+TEST(LooseFiles, UnreadableEntryIsAFailureNeverADeletion) {
   release::TestReleaseOptions options;
   options.binEntries = {{"mox.exe", kNewGame}, {"zz_config.txt", std::string(4000, 'z')}};
   Scratch scratch(releaseFor("damaged bin entry", options));
@@ -122,6 +122,26 @@ TEST(LooseFiles, UnreadableEntryIsSkippedNotTurnedIntoADeletion) {
   EXPECT_NE(scratch.runLog().find("zz_config.txt"), std::string::npos);
   EXPECT_EQ(scratch.runLog().find("->delete file: " + scratch.bin() + "/zz_config.txt"),
             std::string::npos);
+  // The file is left behind: not a success, and the version pack waits for a later run.
+  EXPECT_EQ(result.err, box("更新失败!", scratch.bin() + "/zz_config.txt文件更新失败!"));
+  EXPECT_NE(lines(scratch.runLog()).back(), kSuccessLine);
+  EXPECT_EQ(readFile(scratch.packPath(5)), readFile(scratch.releaseDir() + "/2.650/CN_packed.kx"));
+}
+
+TEST(LooseFiles, PayloadArchiveThatNoLongerReadsIsAFailure) {
+  Scratch scratch(looseRelease());
+  scratch.usePrivatePayload();
+  const std::string archive = scratch.payload() + "/cacheTemp.kx";
+  std::string bytes = readFile(archive);
+  bytes[bytes.size() - 22] ^= 0x5A;
+  writeFile(archive, bytes);
+  auto result = scratch.run();
+  const std::string extracted = scratch.game() + "/cacheTemp.kx";
+  EXPECT_EQ(result.err, box("更新失败!", extracted + "文件更新失败!"));
+  EXPECT_NE(scratch.runLog().find(kTitle + "->can not read " + extracted + "\n"),
+            std::string::npos);
+  EXPECT_FALSE(fileExists(extracted));
+  EXPECT_EQ(readFile(scratch.packPath(5)), readFile(scratch.releaseDir() + "/2.650/CN_packed.kx"));
 }
 
 TEST(LooseFiles, GameExecutableThatCannotBeWrittenEndsTheRun) {
