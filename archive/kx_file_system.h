@@ -122,10 +122,14 @@ class KXFileSystem : public IFileSystem {
   bool mergePatch(KXFileSystem& patch);
   void mergeEntry(const ArchiveFile& patchRecord);
   // Writes this archive to archivePath + "temp", logging progress to logPath. `patch` (may be
-  // null) is the archive merged before. True only when a complete file was written.
+  // null) is the archive merged before. True only when a complete file was written; a patch
+  // entry whose bytes cannot be read fails it (an unreadable entry of this archive is written
+  // empty, as it was already lost).
   bool createNewZip(const std::string& archivePath, const std::string& logPath,
                     KXFileSystem* patch);
-  void takePatchData(ArchiveFile& record, KXFileSystem* patch);
+  // Gives the record its bytes for writing: from `patch` when it comes from there. False when
+  // the patch announces bytes it cannot deliver.
+  [[nodiscard]] bool takePatchData(ArchiveFile& record, KXFileSystem* patch);
   void writeLocalEntry(ArchiveFile& record, WriteHandler& out, uint32_t& runningOffset);
   void writeDirectoryEntry(ArchiveFile& record, WriteHandler& out, uint32_t& runningOffset);
   // Appends the failure line and one line of per-entry CRC-32 values of the stored bytes.

@@ -133,8 +133,8 @@ void KXFileSystem::mergeEntry(const ArchiveFile& patchRecord) {
     record.entry_ = patchRecord.entry_;
     record.data = sizedCopy(patchRecord.data, patchRecord.header_.compressedSize);
   } else {
-    // No readable patch bytes: the entry becomes empty. takePatchData tries the patch once
-    // more and the writer reports what could not be had.
+    // No readable patch bytes yet: takePatchData tries the patch once more when the archive is
+    // written, and fails the write when they still cannot be had.
     record.header_.compressedSize = record.header_.uncompressedSize = 0;
     record.entry_.compressedSize = record.entry_.uncompressedSize = 0;
     record.data = BlockRef();
@@ -174,7 +174,7 @@ bool KXFileSystem::copyStored(const ArchiveFile& record, WriteHandler& out) {
   return !out.failed();
 }
 
-void KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
+bool KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
   if ((!record.data || !record.storedLoaded) && record.entry_.localHeaderOffset >= 0) {
     // An entry that can be read is copied from the file when it is written; one that cannot
     // goes through readStored, which logs why.
@@ -182,26 +182,27 @@ void KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
     int64_t start = 0;
     if (!storedRange(record, &start)) (void)readStored(record.name);
   }
-  if (!patch) return;
+  if (!patch) return true;
 
   std::string key = record.name;
   patch->resolveVersionName(key);
   const ArchiveFile* source = patch->findRecord(key);
-  if (!source) return;
+  if (!source) return true;
   record.headerInFile = false;
   if (!source->data || !source->storedLoaded) {
     (void)patch->readStored(record.name);
     source = patch->findRecord(key);
-    if (!source) return;
+    if (!source) return true;
   }
   if (source->data) {
     record.data = sizedCopy(source->data, source->header_.compressedSize);
-  } else {
-    // The patch announces bytes it cannot deliver: the record keeps the announcement so that
-    // the writer reports it, and is written empty.
-    record.data = BlockRef();
-    record.header_.compressedSize = source->header_.compressedSize;
+    return true;
   }
+  // The patch announces bytes it cannot deliver. Written empty, the entry would replace the
+  // pack's own, good one with nothing, in a file that then takes the pack's place.
+  packLog("this->header_.compressedSize err:%s %d", record.name.c_str(),
+          static_cast<int>(source->header_.compressedSize));
+  return false;
 }
 
 void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
@@ -332,7 +333,7 @@ bool KXFileSystem::createNewZip(const std::string& archivePath, const std::strin
 
   uint32_t runningOffset = 0;
   for (ArchiveFile& record : files) {
-    takePatchData(record, patch);
+    if (!takePatchData(record, patch)) return abandon();
     writeLocalEntry(record, out, runningOffset);
     if (out.failed() || out.total() > kMaxArchiveBytes) return abandon();
   }

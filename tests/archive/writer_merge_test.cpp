@@ -97,6 +97,8 @@ TEST_F(MergeTest, ArchivesOfThisWriterAreReproducedExactly) {
 
 // Damaged records still give an archive whose offsets agree with its bytes; what could not be
 // copied is reported in "pack.log" and comes out empty.
+// A record of the installed pack whose bytes are already lost is written empty, with sizes that
+// agree with the bytes written, so that every later offset stays right.
 TEST_F(MergeTest, DamagedRecordsAreWrittenConsistently) {
   RawEntry extra = stored("e", "EE");
   extra.extra = "XYZW";
@@ -107,23 +109,35 @@ TEST_F(MergeTest, DamagedRecordsAreWrittenConsistently) {
       kxtest::buildArchive({stored("a", "A"), extra, stored("lost", "LOST")});
   kxtest::patch32(installedBytes, shape.recordOffsets[2] + kxtest::kRecordCompressedSize, 5000);
   testing_support::writeFile(dir_ / "pack.kx", installedBytes);
+  const std::string patch = put("patch.kx", {stored("a", "NEW")});
 
+  bool written = false;
+  const std::string bytes = rewrite(dir_ / "pack.kx", patch, &written);
+  EXPECT_TRUE(written);
+  EXPECT_EQ(hex(bytes),
+            hex(kxtest::buildArchive({stored("a", "NEW"), stored("e", "EE"), stored("lost", "")})
+                    .bytes));
+  const std::string log = packLog();
+  EXPECT_NE(log.find("header_.extraFieldLength err:e 4\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("this->header_.compressedSize err:lost 4\r\n"), std::string::npos) << log;
+  EXPECT_EQ(testing_support::readFile(logPath()).find("offset:"), std::string::npos);
+}
+
+// A patch entry whose bytes cannot be had would replace the pack's good entry with nothing: the
+// rewrite fails and leaves no file, so that the pack is kept.
+TEST_F(MergeTest, PatchEntryThatCannotBeReadFailsTheRewrite) {
+  const std::string installed = put("pack.kx", {stored("a", "A"), stored("b", "B")});
   std::string patchBytes = kxtest::buildArchive({stored("a", "NEW")}).bytes;
   kxtest::patch32(patchBytes, kxtest::buildArchive({stored("a", "NEW")}).recordOffsets[0] +
                                   kxtest::kRecordCompressedSize, 7000);
   testing_support::writeFile(dir_ / "patch.kx", patchBytes);
 
-  bool written = false;
-  const std::string bytes = rewrite(dir_ / "pack.kx", dir_ / "patch.kx", &written);
-  EXPECT_TRUE(written);
-  EXPECT_EQ(hex(bytes),
-            hex(kxtest::buildArchive({stored("a", ""), stored("e", "EE"), stored("lost", "")})
-                    .bytes));
-  const std::string log = packLog();
-  EXPECT_NE(log.find("this->header_.compressedSize err:a 3\r\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("header_.extraFieldLength err:e 4\r\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("this->header_.compressedSize err:lost 4\r\n"), std::string::npos) << log;
-  EXPECT_EQ(testing_support::readFile(logPath()).find("offset:"), std::string::npos);
+  bool written = true;
+  rewrite(installed, dir_ / "patch.kx", &written);
+  EXPECT_FALSE(written);
+  EXPECT_FALSE(testing_support::fileExists(installed + "temp"));
+  EXPECT_NE(packLog().find("this->header_.compressedSize err:a "), std::string::npos)
+      << packLog();
 }
 
 TEST_F(MergeTest, ProgressAndLogFollowTheWritingSteps) {
