@@ -189,6 +189,71 @@ TEST(Apply, LeavesThePackAloneWhenThePatchIsNotAnArchive) {
   EXPECT_FALSE(testing_support::fileExists(dir / "pack.kxtemp"));
 }
 
+// "p 1" in OLD and "p" in NEW: the patch ships "p", which the merge takes for a new version of
+// "p 1" and stores as "p 2". Checked against NEW before it is written, such a patch is refused.
+TEST(Diff, RefusesAPatchThatWouldNotTurnOldIntoNew) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  ASSERT_TRUE(release::writeArchive(dir / "old.kx", {{"p 1", "versioned"}, {"k", "kept"}}));
+  ASSERT_TRUE(release::writeArchive(dir / "new.kx", {{"p", "plain"}, {"k", "kept"}}));
+  ToolResult result = runTool({"diff", "old.kx", "new.kx", "-o", "patch.kx"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_NE(result.err.find("the patch would not turn OLD into NEW"), std::string::npos)
+      << result.err;
+  EXPECT_FALSE(testing_support::fileExists(dir / "patch.kx"));
+  EXPECT_FALSE(testing_support::fileExists(dir / "patch.kx.partial"));
+}
+
+// Outputs that would destroy an input, or become part of the next run's input, are refused
+// before anything is written.
+TEST(ArchiveOutputs, NeverReplaceOrJoinTheirInputs) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  ASSERT_TRUE(release::writeArchive(dir / "old.kx", {{"a", "1"}}));
+  ASSERT_TRUE(release::writeArchive(dir / "new.kx", {{"a", "2"}}));
+  ASSERT_TRUE(release::writeArchive(dir / "outtemp", {{"a", "1"}}));
+  makeDirs(dir / "from");
+  makeDirs(dir / "to");
+  writeFile(dir / "to/x", "x");
+  makeDirs(dir / "full");
+  writeFile(dir / "full/here", "something");
+  const std::string oldBytes = readFile(dir / "old.kx");
+  const std::string tempBytes = readFile(dir / "outtemp");
+  const std::vector<std::string> cases[] = {
+      {"diff", "old.kx", "new.kx", "-o", "old.kx"},
+      {"diff", "old.kx", "new.kx", "-o", "./new.kx"},
+      {"diff", "from", "to", "-o", "to/patch.kx"},
+      {"apply", "outtemp", "new.kx", "-o", "out"},
+      {"apply", "old.kx", "outtemp", "-o", "out"},
+      {"demo", "full"},
+  };
+  for (const auto& words : cases) {
+    SCOPED_TRACE(words[0] + " " + words[1] + " " + words[2]);
+    EXPECT_EQ(runTool(words).code, 1);
+  }
+  EXPECT_EQ(readFile(dir / "old.kx"), oldBytes);
+  EXPECT_EQ(readFile(dir / "outtemp"), tempBytes);
+  EXPECT_FALSE(testing_support::fileExists(dir / "to/patch.kx"));
+  EXPECT_FALSE(testing_support::fileExists(dir / "out"));
+  EXPECT_FALSE(testing_support::fileExists(dir / "full/2.650"));
+}
+
+TEST(Extract, ADamagedEntryLeavesNothingOfTheArchiveBehind) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  ASSERT_TRUE(release::writeArchive(dir / "a.kx", {{"aaa.txt", "first"},
+                                                   {"zzz.txt", std::string(4000, 'z')}}));
+  std::string bytes = readFile(dir / "a.kx");
+  // The deflated data of the last entry, behind its local header and name.
+  const size_t data = bytes.find("zzz.txt") + 7;
+  for (size_t i = data; i < data + 8; ++i) bytes[i] = static_cast<char>(0xFF);
+  writeFile(dir / "a.kx", bytes);
+  ToolResult result = runTool({"extract", "a.kx", "out"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_NE(result.err.find("zzz.txt: entry cannot be read"), std::string::npos) << result.err;
+  EXPECT_FALSE(testing_support::fileExists(dir / "out/aaa.txt"));
+}
+
 TEST(DiffOfFolders, ShipsChangedFilesAndDeletesRemovedOnes) {
   TempDir dir;
   ScopedCwd cwd(dir.path());

@@ -165,18 +165,28 @@ int extractCommand(const Invocation& call, ToolIo& io) {
          slash = record.name.find('/', slash + 1))
       parents.insert(record.name.substr(0, slash));
   }
+  for (const ArchiveFile& record : records) {
+    if (parents.count(record.name) != 0 && record.entry_.uncompressedSize != 0)
+      return failure(io, call, record.name + ": both a file and a folder in the archive");
+  }
 
+  // Damaged data is found only when it is read: what was written before it goes again, so
+  // that a failed extraction leaves no part of the archive behind as if it were whole.
+  std::vector<std::string> written;
+  auto fail = [&](const std::string& problem) {
+    for (const std::string& path : written) fs::remove(path, code);
+    return failure(io, call, problem);
+  };
   for (size_t i = 0; i < records.size(); ++i) {
     const bool folder = parents.count(records[i].name) != 0;
-    if (folder && records[i].entry_.uncompressedSize != 0)
-      return failure(io, call, records[i].name + ": both a file and a folder in the archive");
     fs::create_directories(folder ? fs::path(targets[i]) : fs::path(targets[i]).parent_path(),
                            code);
-    if (code) return failure(io, call, targets[i] + ": cannot make the folder");
+    if (code) return fail(targets[i] + ": cannot make the folder");
     if (folder) continue;
     BlockRef content = archive->readContentAt(i);
-    if (!content) return failure(io, call, records[i].name + ": entry cannot be read (damaged data)");
-    if (!writeWhole(targets[i], *content)) return failure(io, call, targets[i] + ": cannot write");
+    if (!content) return fail(records[i].name + ": entry cannot be read (damaged data)");
+    if (!writeWhole(targets[i], *content)) return fail(targets[i] + ": cannot write");
+    written.push_back(targets[i]);
   }
   return kExitOk;
 }

@@ -1,10 +1,12 @@
 // Making archives: create (from a folder), diff (a patch between two versions), apply (the
 // installer's own merge and rewrite).
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <ostream>
 #include <system_error>
+#include <vector>
 
 #include "archive/kx_format.h"
 #include "platform/platform.h"
@@ -81,6 +83,67 @@ int diffFoldersCommand(const Invocation& call, ToolIo& io, const std::string& ol
   return kExitOk;
 }
 
+// Whether two paths name the same file, or would once `to` exists.
+bool samePlace(const std::string& a, const std::string& b) {
+  std::error_code code;
+  return a == b || fs::equivalent(a, b, code);
+}
+
+// Whether `path` lies inside the folder `dir`.
+bool inside(const std::string& path, const std::string& dir) {
+  std::error_code code;
+  const fs::path folder = fs::weakly_canonical(dir, code);
+  const fs::path file = fs::weakly_canonical(path, code);
+  if (code) return false;
+  auto f = file.begin();
+  for (auto d = folder.begin(); d != folder.end(); ++d, ++f)
+    if (f == file.end() || *f != *d) return false;
+  return true;
+}
+
+// Positions of an archive's records in name order.
+std::vector<size_t> byName(const KXFileSystem& archive) {
+  std::vector<size_t> order(archive.records().size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return archive.records()[a].name < archive.records()[b].name;
+  });
+  return order;
+}
+
+// Whether the patch, merged into OLD and written as the installer does it, gives NEW entry for
+// entry. The format's name resolution ("p" beside "p 1") and duplicate names can make a patch
+// that does something else; nothing else would tell until a player's pack failed its check.
+bool patchReproduces(const std::string& oldPath, const std::string& patchPath,
+                     const std::string& newPath) {
+  const std::string result = patchPath + ".check";
+  bool same = false;
+  {
+    RefPtr<KXFileSystem> merged = makeRef<KXFileSystem>(oldPath);
+    RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(patchPath);
+    merged->mergePatch(*patch);
+    const bool written = merged->createNewZip(result, result + ".log", patch.get());
+    merged->closeArchive();
+    patch->closeArchive();
+    if (written) {
+      RefPtr<KXFileSystem> got = makeRef<KXFileSystem>(result + "temp");
+      RefPtr<KXFileSystem> wanted = makeRef<KXFileSystem>(newPath);
+      const std::vector<size_t> a = byName(*got), b = byName(*wanted);
+      same = got->isOpen() && a.size() == b.size();
+      for (size_t i = 0; same && i < a.size(); ++i) {
+        BlockRef x = got->readContentAt(a[i]), y = wanted->readContentAt(b[i]);
+        same = got->records()[a[i]].name == wanted->records()[b[i]].name && x && y &&
+               x->asString() == y->asString();
+      }
+      got->closeArchive();
+      wanted->closeArchive();
+    }
+  }
+  platform::deleteFile(result + "temp");
+  platform::deleteFile(result + ".log");
+  return same;
+}
+
 // A progress label is used as the start of a printf format by the archive writer.
 std::string formatSafe(const std::string& text) {
   std::string safe;
@@ -131,6 +194,12 @@ int diffCommand(const Invocation& call, ToolIo& io) {
   const std::string oldPath = userPath(io, call.args[0]);
   const std::string newPath = userPath(io, call.args[1]);
   const std::string out = userPath(io, call.value("-o"));
+  for (const std::string& input : {oldPath, newPath}) {
+    // Written over an input it would destroy it; inside an input folder a later diff would
+    // ship it.
+    if (samePlace(out, input) || (isFolder(input) && inside(out, input)))
+      return failure(io, call, out + ": the patch would be written over or inside OLD or NEW");
+  }
   if (isFolder(oldPath) && isFolder(newPath))
     return diffFoldersCommand(call, io, oldPath, newPath, out);
   if (isFolder(oldPath) || isFolder(newPath))
@@ -142,7 +211,15 @@ int diffCommand(const Invocation& call, ToolIo& io) {
   const std::string partial = partialName(out);
   if (!release::makePatchArchive(oldPath, newPath, partial)) {
     platform::deleteFile(partial);
-    return failure(io, call, "cannot make the patch (an entry of OLD or NEW cannot be read)");
+    return failure(io, call,
+                   "cannot make the patch (an entry of OLD or NEW cannot be read, or the patch "
+                   "breaks a limit of the format)");
+  }
+  if (!patchReproduces(oldPath, partial, newPath)) {
+    platform::deleteFile(partial);
+    return failure(io, call,
+                   "the patch would not turn OLD into NEW (duplicate names, or a name such as "
+                   "\"p\" next to \"p 1\" that readers resolve to another entry)");
   }
   if (!commitFile(partial, out)) return failure(io, call, out + ": cannot write");
   return kExitOk;
@@ -152,6 +229,12 @@ int applyCommand(const Invocation& call, ToolIo& io) {
   const std::string packPath = userPath(io, call.args[0]);
   const std::string patchPath = userPath(io, call.args[1]);
   const std::string out = call.value("-o").empty() ? packPath : userPath(io, call.value("-o"));
+  // The writer creates OUT + "temp" and renames it to OUT: an input of that name would be
+  // overwritten, then moved away or deleted.
+  for (const std::string& input : {packPath, patchPath}) {
+    if (samePlace(out + "temp", input))
+      return failure(io, call, input + ": an input may not be named OUT + \"temp\"");
+  }
   std::string error;
   RefPtr<KXFileSystem> pack = openArchiveChecked(packPath, error);
   if (!pack) return failure(io, call, error);

@@ -1,5 +1,7 @@
 // The subcommand table and the dispatch from a command line to its handler.
+#include <filesystem>
 #include <ostream>
+#include <system_error>
 
 #include "tools/kxtool/commands.h"
 #include "tools/release/demo_release.h"
@@ -37,7 +39,13 @@ int usage(ToolIo& io, const std::string& command, const std::string& problem) {
 
 int demoCommand(const Invocation& call, ToolIo& io) {
   std::string error;
-  if (!release::makeDemoRelease(userPath(io, call.args[0]), error))
+  // The release is made from what the folder holds: anything already there would join it.
+  std::error_code code;
+  const std::string dir = userPath(io, call.args[0]);
+  if (std::filesystem::exists(dir, code) && !std::filesystem::is_empty(dir, code))
+    return failure(io, call, call.args[0] + ": not empty; the demo release goes into a new or "
+                                            "empty folder");
+  if (!release::makeDemoRelease(dir, error))
     return failure(io, call, error);
   return kExitOk;
 }
