@@ -228,7 +228,9 @@ TEST(ArchiveOutputs, NeverReplaceOrJoinTheirInputs) {
       {"demo", "full"},
   };
   for (const auto& words : cases) {
-    SCOPED_TRACE(words[0] + " " + words[1] + " " + words[2]);
+    std::string line;
+    for (const std::string& word : words) line += word + " ";
+    SCOPED_TRACE(line);
     EXPECT_EQ(runTool(words).code, 1);
   }
   EXPECT_EQ(readFile(dir / "old.kx"), oldBytes);
