@@ -20,6 +20,11 @@ inline constexpr const char* kReadDataFailed = "read data failed!";
 // values were made with, so no fingerprint of it could match; refusing it says so plainly.
 inline constexpr const char* kFileTooLarge = "file too large!";
 
+// Whether a fingerprint function's answer is one of the failure texts above.
+inline bool isFingerprintFailure(const std::string& value) {
+  return value == kFileNotExist || value == kReadDataFailed || value == kFileTooLarge;
+}
+
 // Files of this many bytes or more are refused with kFileTooLarge.
 inline constexpr int64_t kMaxFingerprintFileBytes = int64_t{1} << 31;
 // The whole-file CRC covers at most 50 pieces of 20 MiB; the rest of a longer file is ignored.

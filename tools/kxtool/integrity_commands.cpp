@@ -30,10 +30,6 @@ std::string fingerprint(Kind kind, const std::string& path) {
   return getCRC32Value(path);
 }
 
-bool isFailureText(const std::string& value) {
-  return value == kFileNotExist || value == kReadDataFailed || value == kFileTooLarge;
-}
-
 bool isLargePack(const std::string& fileName) {
   for (int i = 0; i < release::kFirstWholeCrcPack; ++i)
     if (fileName == release::kPackNames[i]) return true;
@@ -105,7 +101,7 @@ int fingerprintCommand(const Invocation& call, ToolIo& io) {
     const Kind kind =
         kinds ? chosen : installerKind(fs::path(path).filename().string(), newVersion);
     const std::string value = fingerprint(kind, path);
-    if (isFailureText(value)) {
+    if (isFingerprintFailure(value)) {
       result = failure(io, call, given + ": " + value);
       continue;
     }
@@ -132,7 +128,7 @@ int checktableCommand(const Invocation& call, ToolIo& io) {
     const size_t open = line.find('>'), close = line.rfind("</");
     if (open == std::string::npos || close == std::string::npos || close <= open) continue;
     const std::string value = line.substr(open + 1, close - open - 1);
-    if (isFailureText(value))
+    if (isFingerprintFailure(value))
       return failure(io, call, "cannot fingerprint " + line.substr(close + 2, line.size() - close - 3) + ": " + value);
   }
   const std::string out = call.value("-o");

@@ -25,9 +25,7 @@ std::string tableLine(const std::string& key, const std::string& value) {
 }  // namespace
 
 bool sizeCrcValueIsWhole(const std::string& value, int64_t size) {
-  if (size < kSampledCrcMinBytes || value == kFileNotExist || value == kReadDataFailed ||
-      value == kFileTooLarge)
-    return true;
+  if (size < kSampledCrcMinBytes || isFingerprintFailure(value)) return true;
   return value.size() == std::to_string(size).size() + 8;
 }
 
