@@ -141,10 +141,12 @@ void swapInAndVerify(RunContext& ctx, const PackJob& job, const PackPaths& paths
   reportResultMismatch(ctx, job, paths, newStandard, result);
 }
 
-// The pack's patch could not be applied; the old pack stays and the player is told to run the
-// installer again.
-void reportUpdateFailed(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
+// The pack's patch could not be applied (`unreadable`, when given, is the archive that did not
+// read); the old pack stays and the player is told to run the installer again.
+void reportUpdateFailed(RunContext& ctx, const PackJob& job, const PackPaths& paths,
+                        const std::string& unreadable = std::string()) {
   const std::string pack = job.packName;
+  if (!unreadable.empty()) logRun(ctx, std::string(packTitle) + "->can not read " + unreadable);
   logRun(ctx, std::string(packTitle) + "->update failed: " + pack + "!\n" + ctx.accountName);
   ctx.addFailure(paths.pack + "文件更新失败!");
   ctx.uploadNeeded = true;
@@ -164,8 +166,7 @@ bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths, bo
     // taken by a scanner since it was written): that is a failed update, not one with nothing
     // to do.
     if (ctx.patchPresent[currentPackIndex]) {
-      logRun(ctx, std::string(packTitle) + "->can not read " + paths.patch);
-      reportUpdateFailed(ctx, job, paths);
+      reportUpdateFailed(ctx, job, paths, paths.patch);
       return false;
     }
     printTitled("->不更新" + pack + "!\n");
@@ -183,8 +184,7 @@ bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths, bo
   if (!lenient && !installed->isOpen()) {
     patch->closeArchive();
     printTitled("->更新" + pack + "...100%%\n");
-    logRun(ctx, std::string(packTitle) + "->can not read " + paths.pack);
-    reportUpdateFailed(ctx, job, paths);
+    reportUpdateFailed(ctx, job, paths, paths.pack);
     return false;
   }
   printTitled("->更新" + pack + "...16%%\r");
