@@ -93,8 +93,10 @@ void KXFileSystem::updateFile(const std::string& path, BlockRef data) {
       updateFile(dir, BlockRef());
       // A data-less record made for a directory is written with the format's trailing "/".
       ArchiveFile* record = findRecord(dir);
-      if (record && !record->data)
+      if (record && !record->data) {
+        record->isFolder = true;
         record->header_.fileNameLength = static_cast<uint16_t>(record->name.size() + 1);
+      }
     }
   } else {
     fileMap_[name].position = static_cast<int32_t>(listing->second.names.size());

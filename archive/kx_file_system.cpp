@@ -183,16 +183,25 @@ bool KXFileSystem::readIndex() {
     const bool headerInFile =
         available == kLocalHeaderSize + entry.fileNameLength && normalised == name &&
         header.fileNameLength == entry.fileNameLength && header.extraFieldLength == 0 &&
-        entry.extraFieldLength == 0 &&
+        entry.extraFieldLength == 0 && header.compressedSize == entry.compressedSize &&
+        header.uncompressedSize == entry.uncompressedSize &&
+        header.compressionMethod == entry.compressionMethod &&
         std::memcmp(local + kLocalHeaderSize, name.data(), name.size()) == 0;
+    // Readers take an entry's sizes and method from the directory; so does everything that
+    // copies the record on.
+    header.compressedSize = entry.compressedSize;
+    header.uncompressedSize = entry.uncompressedSize;
+    header.compressionMethod = entry.compressionMethod;
+    const bool isFolder = !name.empty() && name.back() == '/';
 
-    indexRecord(entry, header, std::move(normalised), headerInFile, lastFolder);
+    indexRecord(entry, header, std::move(normalised), isFolder, headerInFile, lastFolder);
   }
   return true;
 }
 
 void KXFileSystem::indexRecord(const DirectoryEntry& entry, const LocalHeader& header,
-                               std::string name, bool headerInFile, LastFolder& last) {
+                               std::string name, bool isFolder, bool headerInFile,
+                               LastFolder& last) {
   const size_t space = name.find(' ');
   if (space != std::string::npos) ++versionCounts[name.substr(0, space)];
 
@@ -221,6 +230,7 @@ void KXFileSystem::indexRecord(const DirectoryEntry& entry, const LocalHeader& h
   record.name = std::move(name);
   record.header_ = header;
   record.entry_ = entry;
+  record.isFolder = isFolder;
   record.headerInFile = headerInFile;
   files.push_back(std::move(record));
 }

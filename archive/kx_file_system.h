@@ -25,10 +25,15 @@ class WriteHandler;
 struct ArchiveFile {
   std::string name;            // normalised path, no trailing "/"; empty once erased
   BlockRef data;               // content attached in memory, or none
-  LocalHeader header_;         // copy of the local header as read from the file
+  // Copy of the local header as read from the file, except that its sizes and method are the
+  // directory record's: readers go by the directory, so the writer must too, or one damaged
+  // local field (outside every fingerprint window) would be carried into the new directory.
+  LocalHeader header_;
   DirectoryEntry entry_;       // copy of the directory record (localHeaderOffset -1: not in file)
   uint32_t newHeaderOffset = 0;  // used only while writing
   bool storedLoaded = false;     // data holds the entry's bytes exactly as stored
+  // The name the archive stored ended in "/": written back with it, and only then.
+  bool isFolder = false;
   // Set at open when the file holds, at entry_.localHeaderOffset, exactly header_ and name
   // followed by the stored bytes; cleared by anything that changes header_ or name. The writer
   // then copies the whole entry from the file instead of writing header and name itself.
@@ -99,6 +104,8 @@ class KXFileSystem : public IFileSystem {
   // bytes as the record declares (a record declaring none stored and none decompressed is an
   // empty block); none when it cannot be read or comes out another size.
   BlockRef readStoredAt(size_t index);
+  // As readStoredAt, for an entry of any method: for copying bytes that are never decompressed.
+  BlockRef readStoredAsIs(size_t index);
   BlockRef readContentAt(size_t index);
   // Attaches the stored bytes of every record without data, in order, silently; stops at the
   // first record it cannot load.
@@ -122,15 +129,16 @@ class KXFileSystem : public IFileSystem {
   bool mergePatch(KXFileSystem& patch);
   void mergeEntry(const ArchiveFile& patchRecord);
   // Writes this archive to archivePath + "temp", logging progress to logPath. `patch` (may be
-  // null) is the archive merged before. True only when a complete file was written; a patch
-  // entry whose bytes cannot be read fails it (an unreadable entry of this archive is written
-  // empty, as it was already lost).
+  // null) is the archive merged before. True only when a complete file was written; an entry
+  // whose bytes cannot be read, on either side, fails it and removes the file.
   bool createNewZip(const std::string& archivePath, const std::string& logPath,
                     KXFileSystem* patch);
-  // Gives the record its bytes for writing: from `patch` when it comes from there. False when
-  // the patch announces bytes it cannot deliver.
+  // Gives the record its bytes for writing: from `patch` when the patch holds a record of the
+  // same name. False when either archive announces bytes it cannot deliver.
   [[nodiscard]] bool takePatchData(ArchiveFile& record, KXFileSystem* patch);
-  void writeLocalEntry(ArchiveFile& record, WriteHandler& out, uint32_t& runningOffset);
+  // False, writing nothing of the entry, when its bytes cannot be had whole.
+  [[nodiscard]] bool writeLocalEntry(ArchiveFile& record, WriteHandler& out,
+                                     uint32_t& runningOffset);
   void writeDirectoryEntry(ArchiveFile& record, WriteHandler& out, uint32_t& runningOffset);
   // Appends the failure line and one line of per-entry CRC-32 values of the stored bytes.
   void logEntryChecksums(const std::string& logPath);
@@ -158,13 +166,15 @@ class KXFileSystem : public IFileSystem {
     DirectoryListing* listing = nullptr;
   };
   void indexRecord(const DirectoryEntry& entry, const LocalHeader& header, std::string name,
-                   bool headerInFile, LastFolder& last);
+                   bool isFolder, bool headerInFile, LastFolder& last);
   // Why a record's stored bytes could not be loaded; each maps to one "updater.log" line.
   enum class StoredStatus { Ok, NotInFile, OpenFailed, SeekFailed, BadMethod, AllocFailed,
                             ReadFailed };
   // Loads the record's stored bytes through the handle (opening it when closed), checking
   // `method` as the caller's rule requires, and attaches them. Writes no log line.
   StoredStatus loadStored(ArchiveFile& record, uint16_t method);
+  // readStoredAt with `method` in place of the record's own for loadStored's check.
+  BlockRef readStoredAs(size_t index, uint16_t method);
   // Seeks to the record's data; false when it would start outside the archive or the seek
   // fails. Sets *dataEnd to where the stored bytes end (may lie past the archive's end).
   [[nodiscard]] bool seekToData(const ArchiveFile& record, int64_t* dataEnd);

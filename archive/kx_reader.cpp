@@ -173,13 +173,23 @@ BlockRef KXFileSystem::readStored(const std::string& name) {
 }
 
 BlockRef KXFileSystem::readStoredAt(size_t index) {
+  if (index >= files.size()) return readStoredAs(index, 0);
+  return readStoredAs(index, files[index].header_.compressionMethod);
+}
+
+BlockRef KXFileSystem::readStoredAsIs(size_t index) {
+  // Checked as a stored entry: every method passes.
+  return readStoredAs(index, kMethodStored);
+}
+
+BlockRef KXFileSystem::readStoredAs(size_t index, uint16_t method) {
   if (path_.empty()) {
     appendLogLine(kReaderLog, "error:this->path_ is NULL");
     return BlockRef();
   }
   if (index >= files.size()) return BlockRef();
   ArchiveFile* record = &files[index];
-  switch (loadStored(*record, record->header_.compressionMethod)) {
+  switch (loadStored(*record, method)) {
     case StoredStatus::Ok:
       return record->data;
     case StoredStatus::NotInFile:

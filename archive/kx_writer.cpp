@@ -29,14 +29,10 @@ bool carriesDeleteMarker(const ArchiveFile& record) {
   return record.header_.flag == kDeleteMarker || record.entry_.flag == kDeleteMarker;
 }
 
-// A directory entry is written with its trailing "/", which the in-memory name has lost; the
-// header's name length, one longer than the name, is what remembers it.
-bool namedAsDirectory(const ArchiveFile& record) {
-  return record.header_.fileNameLength == record.name.size() + 1;
-}
-
+// A folder is written with the trailing "/" its stored name had; the index keeps names without
+// it. Any other name is written back normalised ("c//b.txt" as "c/b.txt"), never as a folder.
 std::string writtenName(const ArchiveFile& record) {
-  return namedAsDirectory(record) ? record.name + "/" : record.name;
+  return record.isFolder ? record.name + "/" : record.name;
 }
 
 // A copy of the source's bytes, cut to `length` when it holds more. It is never padded: a local
@@ -69,7 +65,7 @@ void writeItem(WriteHandler& out, const std::string& bytes, uint32_t& runningOff
 
 void writeName(WriteHandler& out, const ArchiveFile& record, uint32_t& runningOffset) {
   writeItem(out, record.name, runningOffset);
-  if (namedAsDirectory(record)) writeItem(out, "/", runningOffset);
+  if (record.isFolder) writeItem(out, "/", runningOffset);
 }
 
 }  // namespace
@@ -80,8 +76,9 @@ bool KXFileSystem::mergePatch(KXFileSystem& patch) {
   printProgress("36%%\r");
   for (size_t i = 0; i < patch.files.size(); ++i) {
     if (patch.files[i].name.empty()) continue;  // erased in memory: nothing to merge
-    if (!patch.files[i].data || !patch.files[i].storedLoaded)
-      (void)patch.readStored(patch.files[i].name);
+    // By position, whatever the method: the bytes are copied, never decompressed, and a read
+    // by name would take "p 1" for a record named "p".
+    if (!patch.files[i].data || !patch.files[i].storedLoaded) (void)patch.readStoredAsIs(i);
     mergeEntry(patch.files[i]);
   }
   return true;
@@ -101,10 +98,9 @@ void KXFileSystem::mergeEntry(const ArchiveFile& patchRecord) {
       // under the name the index knows it by.
       versions->second += 1;
       key += " " + std::to_string(versions->second);
-      added.header_.fileNameLength =
-          static_cast<uint16_t>(key.size() + (namedAsDirectory(patchRecord) ? 1 : 0));
     }
     added.name = key;
+    added.isFolder = patchRecord.isFolder;
     added.data = patchRecord.data;
     added.storedLoaded = true;
     // The offset belongs to the patch file; in this archive the record has no bytes to read.
@@ -151,17 +147,15 @@ bool KXFileSystem::storedRange(const ArchiveFile& record, int64_t* start) {
   // field lengths of the directory record.
   *start = static_cast<int64_t>(e.localHeaderOffset) + static_cast<int64_t>(kLocalHeaderSize) +
            e.fileNameLength + e.extraFieldLength;
-  const uint16_t method = record.header_.compressionMethod;
-  return (method == kMethodStored || method == kMethodDeflated) &&
-         *start + static_cast<int64_t>(e.compressedSize) <= archiveSize;
+  // Any method: the writer copies stored bytes as they are and never needs to understand them.
+  return *start + static_cast<int64_t>(e.compressedSize) <= archiveSize;
 }
 
 bool KXFileSystem::copiesAsInFile(const ArchiveFile& record, const LocalHeader& asRead,
                                   const std::string& headerBytes, int64_t dataStart) const {
   // Untouched since open (no bytes attached, header and name as read), written under the name
   // the file holds, with the data right behind the name, and no field cleaned on the way.
-  return record.headerInFile && !record.data && !record.storedLoaded &&
-         !namedAsDirectory(record) &&
+  return record.headerInFile && !record.data && !record.storedLoaded && !record.isFolder &&
          dataStart == static_cast<int64_t>(record.entry_.localHeaderOffset) +
                           static_cast<int64_t>(kLocalHeaderSize + record.name.size()) &&
          encodeLocalHeader(asRead) == headerBytes;
@@ -177,26 +171,33 @@ bool KXFileSystem::copyStored(const ArchiveFile& record, WriteHandler& out) {
 bool KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
   if ((!record.data || !record.storedLoaded) && record.entry_.localHeaderOffset >= 0) {
     // An entry that can be read is copied from the file when it is written; one that cannot
-    // goes through readStored, which logs why.
+    // goes through the reader, which logs why, and fails the write below.
     record.data = BlockRef();
     int64_t start = 0;
-    if (!storedRange(record, &start)) (void)readStored(record.name);
+    if (!storedRange(record, &start)) {
+      const size_t index = static_cast<size_t>(&record - files.data());
+      (void)readStoredAsIs(index);
+      if (!record.data) return false;
+    }
   }
   if (!patch) return true;
 
-  std::string key = record.name;
-  patch->resolveVersionName(key);
-  const ArchiveFile* source = patch->findRecord(key);
+  // Paired by the exact name both archives stored: version resolution is for reading a path,
+  // and would hand "p" the bytes of "p 1".
+  const ArchiveFile* source = patch->findRecord(record.name);
   if (!source) return true;
   record.headerInFile = false;
   if (!source->data || !source->storedLoaded) {
-    (void)patch->readStored(record.name);
-    source = patch->findRecord(key);
+    (void)patch->readStoredAsIs(static_cast<size_t>(source - patch->files.data()));
+    source = patch->findRecord(record.name);
     if (!source) return true;
   }
   if (source->data) {
+    // The record takes the patch's description with its bytes (a merge that found no bytes at
+    // first had set its sizes to 0), so that the two always agree.
+    record.header_ = source->header_;
     record.data = sizedCopy(source->data, source->header_.compressedSize);
-    return true;
+    return static_cast<bool>(record.data);
   }
   // The patch announces bytes it cannot deliver. Written empty, the entry would replace the
   // pack's own, good one with nothing, in a file that then takes the pack's place.
@@ -205,7 +206,7 @@ bool KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
   return false;
 }
 
-void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
+bool KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
                                    uint32_t& runningOffset) {
   record.newHeaderOffset = runningOffset;
   const LocalHeader asRead = record.header_;
@@ -224,24 +225,20 @@ void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
     header.extraFieldLength = 0;  // the extra bytes are never copied
   }
 
-  // The sizes written must describe exactly the bytes that follow, or every later offset in the
-  // directory would point into the wrong place.
+  // An entry is written whole or not at all: bytes that cannot be had, or fewer than the record
+  // describes, would put a broken entry into a file that then takes the pack's place.
   int64_t start = 0;
   const bool copied = !record.data && storedRange(record, &start);
   const uint32_t dataLength = record.data ? static_cast<uint32_t>(record.data->length())
                                           : copied ? record.entry_.compressedSize : 0;
-  if (!record.data && !copied) {
-    if (header.compressedSize != 0)
-      packLog("this->header_.compressedSize err:%s %d", record.name.c_str(),
-              static_cast<int>(header.compressedSize));
-    header.compressedSize = 0;
-    header.uncompressedSize = 0;
-    header.compressionMethod = kMethodStored;
-  } else if (header.compressedSize != dataLength) {
+  if (header.compressedSize != dataLength) {
     packLog("this->header_.compressedSize err:%s %d", record.name.c_str(),
             static_cast<int>(header.compressedSize));
-    header.compressedSize = dataLength;
-    if (header.compressionMethod == kMethodStored) header.uncompressedSize = header.compressedSize;
+    return false;
+  }
+  if (!record.data && !copied) {
+    header.uncompressedSize = 0;
+    header.compressionMethod = kMethodStored;
   }
 
   const std::string headerBytes = encodeLocalHeader(header);
@@ -256,7 +253,7 @@ void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
       out.copyRange(file_, item.first, item.second);
       runningOffset += static_cast<uint32_t>(item.second);
     }
-    return;
+    return true;
   }
 
   writeItem(out, headerBytes, runningOffset);
@@ -271,6 +268,7 @@ void KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
     (void)copyStored(record, out);  // a short read fails the handler, and so the whole file
     runningOffset += dataLength;
   }
+  return true;
 }
 
 void KXFileSystem::writeDirectoryEntry(ArchiveFile& record, WriteHandler& out,
@@ -333,8 +331,8 @@ bool KXFileSystem::createNewZip(const std::string& archivePath, const std::strin
 
   uint32_t runningOffset = 0;
   for (ArchiveFile& record : files) {
-    if (!takePatchData(record, patch)) return abandon();
-    writeLocalEntry(record, out, runningOffset);
+    if (!takePatchData(record, patch) || !writeLocalEntry(record, out, runningOffset))
+      return abandon();
     if (out.failed() || out.total() > kMaxArchiveBytes) return abandon();
   }
 
@@ -386,9 +384,11 @@ std::string KXFileSystem::checksumText(const void* bytes, size_t length) {
 void KXFileSystem::logEntryChecksums(const std::string& logPath) {
   appendLogLine(logPath, "文件MD5值错误，更新文件失败...");
   std::string text;
-  for (ArchiveFile& record : files) {
+  for (size_t index = 0; index < files.size(); ++index) {
+    ArchiveFile& record = files[index];
     if (record.name.empty()) continue;
-    const BlockRef stored = readStored(record.name);
+    // By position: a read by name would give "p" the checksum of "p 1".
+    const BlockRef stored = readStoredAt(index);
     text += record.name;
     text += ' ';
     text += stored ? checksumText(stored->data(), static_cast<size_t>(stored->length()))

@@ -13,6 +13,14 @@ using testing_support::hex;
 namespace kxwrite {
 namespace {
 
+// An entry of a method the reader cannot decompress; the writer must still carry it.
+RawEntry method(const std::string& name, const std::string& bytes, uint16_t code) {
+  RawEntry e = stored(name, bytes);
+  e.method = code;
+  e.uncompressedSize = 100;
+  return e;
+}
+
 RawEntry marked(const std::string& name) {
   RawEntry e = stored(name, "");
   e.flag = kDeleteMarker;
@@ -57,6 +65,18 @@ std::vector<MergeCase> mergeCases() {
        {deflated("p", text), stored("q", "Q")},
        {},
        {deflated("p", text), stored("q", "Q")}},
+      {"records pair by their exact names, not by version resolution",
+       {stored("s/p", "plain"), stored("s/p 1", "v1")},
+       {stored("s/p 1", "new v1")},
+       {stored("s/p", "plain"), stored("s/p 1", "new v1")}},
+      {"stored bytes of any method are copied as they are",
+       {method("a", "\x01\x02\x03", 12), stored("b", "B")},
+       {method("b", "\x09\x08", 14)},
+       {method("a", "\x01\x02\x03", 12), method("b", "\x09\x08", 14)}},
+      {"a name normalising shortens is written back normalised, never as a folder",
+       {stored("c//b.txt", "CB"), stored("/lead.txt", "L"), stored("d//", "")},
+       {},
+       {stored("c/b.txt", "CB"), stored("d/", ""), stored("lead.txt", "L")}},
   };
 }
 
@@ -71,6 +91,27 @@ TEST_F(MergeTest, WritesWhatTheMergeDescribes) {
     const std::string bytes = rewrite(installed, patch, &written);
     EXPECT_TRUE(written);
     EXPECT_EQ(hex(bytes), hex(kxtest::buildArchive(c.expected).bytes));
+  }
+}
+
+// Readers take sizes and method from the directory. One damaged copy of them in a local header
+// (outside the sampled windows of a large pack's fingerprint) must not reach the new directory.
+TEST_F(MergeTest, LocalHeaderCopiesOfTheDirectoryFieldsAreNeverTheSource) {
+  const std::string text(300, 'x');
+  const std::vector<RawEntry> entries = {deflated("a", text), stored("b", "B")};
+  const kxtest::BuiltArchive intact = kxtest::buildArchive(entries);
+  const struct {
+    const char* field;
+    size_t offset;  // in the local header
+  } fields[] = {{"method", 20}, {"uncompressed size", 10}, {"compressed size", 6}};
+  for (const auto& f : fields) {
+    SCOPED_TRACE(f.field);
+    std::string damaged = intact.bytes;
+    damaged[intact.headerOffsets[0] + f.offset] ^= 0x04;
+    testing_support::writeFile(dir_ / "pack.kx", damaged);
+    bool written = false;
+    EXPECT_EQ(hex(rewrite(dir_ / "pack.kx", std::string(), &written)), hex(intact.bytes));
+    EXPECT_TRUE(written);
   }
 }
 
@@ -99,28 +140,31 @@ TEST_F(MergeTest, ArchivesOfThisWriterAreReproducedExactly) {
 // copied is reported in "pack.log" and comes out empty.
 // A record of the installed pack whose bytes are already lost is written empty, with sizes that
 // agree with the bytes written, so that every later offset stays right.
-TEST_F(MergeTest, DamagedRecordsAreWrittenConsistently) {
+TEST_F(MergeTest, DamagedRecordsAreWrittenConsistentlyOrNotAtAll) {
+  // An extra field is dropped, and the header written says so.
   RawEntry extra = stored("e", "EE");
   extra.extra = "XYZW";
-  std::string installedBytes =
-      kxtest::buildArchive({stored("a", "A"), extra, stored("lost", "LOST")}).bytes;
-  // The last directory record announces more bytes than the file holds.
-  const kxtest::BuiltArchive shape =
-      kxtest::buildArchive({stored("a", "A"), extra, stored("lost", "LOST")});
-  kxtest::patch32(installedBytes, shape.recordOffsets[2] + kxtest::kRecordCompressedSize, 5000);
-  testing_support::writeFile(dir_ / "pack.kx", installedBytes);
+  const std::string withExtra = put("extra.kx", {stored("a", "A"), extra});
   const std::string patch = put("patch.kx", {stored("a", "NEW")});
-
   bool written = false;
-  const std::string bytes = rewrite(dir_ / "pack.kx", patch, &written);
+  EXPECT_EQ(hex(rewrite(withExtra, patch, &written)),
+            hex(kxtest::buildArchive({stored("a", "NEW"), stored("e", "EE")}).bytes));
   EXPECT_TRUE(written);
-  EXPECT_EQ(hex(bytes),
-            hex(kxtest::buildArchive({stored("a", "NEW"), stored("e", "EE"), stored("lost", "")})
-                    .bytes));
-  const std::string log = packLog();
-  EXPECT_NE(log.find("header_.extraFieldLength err:e 4\r\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("this->header_.compressedSize err:lost 4\r\n"), std::string::npos) << log;
+  EXPECT_NE(packLog().find("header_.extraFieldLength err:e 4\r\n"), std::string::npos)
+      << packLog();
   EXPECT_EQ(testing_support::readFile(logPath()).find("offset:"), std::string::npos);
+
+  // An entry of the pack whose bytes lie past the file's end cannot be copied whole: written
+  // empty, the new pack would lose it, so the rewrite fails and leaves no file.
+  std::string lostBytes = kxtest::buildArchive({stored("a", "A"), stored("lost", "LOST")}).bytes;
+  const kxtest::BuiltArchive shape =
+      kxtest::buildArchive({stored("a", "A"), stored("lost", "LOST")});
+  kxtest::patch32(lostBytes, shape.recordOffsets[1] + kxtest::kRecordCompressedSize, 5000);
+  testing_support::writeFile(dir_ / "lost.kx", lostBytes);
+  written = true;
+  rewrite(dir_ / "lost.kx", patch, &written);
+  EXPECT_FALSE(written);
+  EXPECT_FALSE(testing_support::fileExists(dir_ / "lost.kxtemp"));
 }
 
 // A patch entry whose bytes cannot be had would replace the pack's good entry with nothing: the
