@@ -9,6 +9,7 @@
 #include "archive/kx_file_system.h"
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
+#include "platform/file_copy.h"
 
 namespace {
 
@@ -58,6 +59,21 @@ float currentWeight() { return packWeights[currentPackIndex]; }
 struct PackPaths {
   std::string pack;
   std::string patch;
+  std::string rewritten() const { return pack + "temp"; }
+};
+
+// When the version is read from vemo_packed.kx, CN_packed.kx (whose patch brings the version
+// entry) and vemo are the two files the installed version depends on. Vemo's verified rewrite
+// waits here for CN, so that the installation never reads as the new version while one of them
+// is still old.
+struct PendingSwap {
+  const PackJob* job = nullptr;
+  PackPaths paths;
+};
+
+// The stage's own state across the six jobs.
+struct PackStage {
+  PendingSwap versionPack;
 };
 
 // A pack that has changes but cannot be updated in this run stays at the old version. When it
@@ -92,17 +108,19 @@ void reportDamaged(RunContext& ctx, const PackJob& job, const PackPaths& paths,
   }
 }
 
-// The rewritten pack did not come out as the new version.
+// The rewritten pack did not come out as the new version. It is described (sizes, per-entry
+// checksums) as it lies at pack + "temp"; the caller removes it afterwards.
 void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& paths,
                           const std::string& newStandard, const std::string& result) {
   const std::string pack = job.packName;
+  const std::string rewrittenPath = paths.rewritten();
   if (job.secondGroup) {
-    logRun(ctx, getFileSizeValue(paths.pack));
+    logRun(ctx, getFileSizeValue(rewrittenPath));
     logRun(ctx, "standardMD5:" + newStandard + "\nfileMD5    :" + result + "\nfileSize: " +
-                    getFileSizeValue(paths.pack));
+                    getFileSizeValue(rewrittenPath));
     logRun(ctx, "MD5 check failed ......\n" + std::string(packTitle) + "->update failed : " +
                     pack + "!\n" + ctx.accountName);
-    RefPtr<KXFileSystem> rewritten = makeRef<KXFileSystem>(paths.pack);
+    RefPtr<KXFileSystem> rewritten = makeRef<KXFileSystem>(rewrittenPath);
     rewritten->logEntryChecksums(ctx.runLogPath);
     rewritten->closeArchive();
     uploadFolderKind = 2;
@@ -116,31 +134,6 @@ void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& 
   printTitled("->更新" + pack + "失败!\n");
 }
 
-// Puts the rewritten archive in the pack's place and checks it. The new file is flushed and
-// renamed over the old one in one step, so a failure at any point leaves a whole pack behind.
-void swapInAndVerify(RunContext& ctx, const PackJob& job, const PackPaths& paths,
-                     const std::string& newStandard) {
-  const std::string pack = job.packName;
-  const std::string rewritten = paths.pack + "temp";
-  if (!platform::replaceFile(rewritten, paths.pack)) {
-    logRun(ctx, std::string(packTitle) + "->can not replace " + paths.pack + " with " + rewritten);
-    platform::deleteFile(rewritten);
-    ctx.fileLeftAtOldVersion = true;
-  }
-  if (job.secondGroup)
-    logRun(ctx, std::string(packTitle) + "->create successful: " + pack + "!");
-  else
-    logRun(ctx, std::string(packTitle) + "->create file: " + pack);
-  const std::string result = job.secondGroup ? getCRC32Value(paths.pack)
-                                             : firstGroupFingerprint(paths.pack, newVersion);
-  if (result == newStandard) {
-    printTitled("->更新" + pack + "完成!\n");
-    logRun(ctx, std::string(packTitle) + "->update successful: " + pack + "!");
-    return;
-  }
-  reportResultMismatch(ctx, job, paths, newStandard, result);
-}
-
 // The pack's patch could not be applied (`unreadable`, when given, is the archive that did not
 // read); the old pack stays and the player is told to run the installer again.
 void reportUpdateFailed(RunContext& ctx, const PackJob& job, const PackPaths& paths,
@@ -152,6 +145,97 @@ void reportUpdateFailed(RunContext& ctx, const PackJob& job, const PackPaths& pa
   ctx.uploadNeeded = true;
   ctx.fileLeftAtOldVersion = true;
   printTitled("->更新" + pack + "失败, 请重新更新!\n");
+}
+
+void logCreated(RunContext& ctx, const PackJob& job) {
+  const std::string pack = job.packName;
+  if (job.secondGroup)
+    logRun(ctx, std::string(packTitle) + "->create successful: " + pack + "!");
+  else
+    logRun(ctx, std::string(packTitle) + "->create file: " + pack);
+}
+
+void reportUpdated(RunContext& ctx, const PackJob& job) {
+  const std::string pack = job.packName;
+  printTitled("->更新" + pack + "完成!\n");
+  logRun(ctx, std::string(packTitle) + "->update successful: " + pack + "!");
+}
+
+void keepAtOldVersion(RunContext& ctx, const PackJob& job) {
+  const std::string pack = job.packName;
+  logRun(ctx, std::string(packTitle) + "->keep " + pack + " at " + oldVersion +
+                  " until every pack is updated!");
+  printTitled("->暂不更新" + pack + ", 请重新更新!\n");
+}
+
+// Checks the rewritten archive before it may take the pack's place, with the fingerprint the
+// table holds for the new version. A result that does not match is reported as a failed check
+// and removed; the old pack stays. True when it matches.
+bool verifyRewritten(RunContext& ctx, const PackJob& job, const PackPaths& paths,
+                     const std::string& newStandard) {
+  const std::string rewritten = paths.rewritten();
+  const std::string result = job.secondGroup ? getCRC32Value(rewritten)
+                                             : firstGroupFingerprint(rewritten, newVersion);
+  if (result == newStandard) return true;
+  logCreated(ctx, job);
+  reportResultMismatch(ctx, job, paths, newStandard, result);
+  platform::deleteFile(rewritten);
+  ctx.fileLeftAtOldVersion = true;
+  return false;
+}
+
+// Puts the verified rewrite in the pack's place in one step (flushed, renamed over the old
+// file); a failure leaves the old pack whole and is a failed update.
+bool swapIn(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
+  const std::string rewritten = paths.rewritten();
+  if (platform::replaceFile(rewritten, paths.pack)) return true;
+  logRun(ctx, std::string(packTitle) + "->can not replace " + paths.pack + " with " + rewritten);
+  platform::deleteFile(rewritten);
+  reportUpdateFailed(ctx, job, paths);
+  return false;
+}
+
+// A copy of `from` at `to`, on the disk before this returns; false (nothing left at `to`) when
+// it cannot be made.
+bool keepCopy(const std::string& from, const std::string& to) {
+  FILE* source = platform::openFileNarrow(from, "rb");
+  if (!source) return false;
+  FILE* copy = platform::openFileNarrow(to, "wb+");
+  bool copied = copy && std::fseek(source, 0, SEEK_END) == 0;
+  const long size = copied ? std::ftell(source) : -1;
+  copied = copied && size >= 0 &&
+           platform::appendFileRange(source, 0, copy, static_cast<uint64_t>(size)) &&
+           platform::flushToDisk(copy);
+  std::fclose(source);
+  if (copy && std::fclose(copy) != 0) copied = false;
+  if (!copied) platform::deleteFile(to);
+  return copied;
+}
+
+// CN_packed.kx's verified rewrite goes in first, then vemo's, which waited for it. Should
+// vemo's swap fail, CN is put back from the copy kept of it: the installation must not read
+// as the new version with vemo still old.
+void swapInWithWaitingVersionPack(RunContext& ctx, const PackJob& job, const PackPaths& paths,
+                                  PendingSwap& waiting) {
+  const std::string keptCopy = paths.pack + "old";
+  if (!keepCopy(paths.pack, keptCopy)) {
+    logRun(ctx, std::string(packTitle) + "->can not copy " + paths.pack + " to " + keptCopy);
+    platform::deleteFile(paths.rewritten());
+    reportUpdateFailed(ctx, job, paths);
+  } else if (swapIn(ctx, job, paths)) {
+    if (swapIn(ctx, *waiting.job, waiting.paths)) {
+      logCreated(ctx, job);
+      reportUpdated(ctx, job);
+      logCreated(ctx, *waiting.job);
+      reportUpdated(ctx, *waiting.job);
+    } else if (platform::replaceFile(keptCopy, paths.pack)) {
+      keepAtOldVersion(ctx, job);
+    } else {
+      logRun(ctx, std::string(packTitle) + "->can not put back " + paths.pack);
+    }
+    waiting.job = nullptr;
+  }
+  platform::deleteFile(keptCopy);
 }
 
 // Merges the patch into the pack and writes the result to pack + "temp". True when that is
@@ -180,8 +264,9 @@ bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths, bo
 
   RefPtr<KXFileSystem> installed = makeRef<KXFileSystem>(paths.pack);
   // A pack that passed its check but cannot be indexed now (damage outside the sampled windows
-  // of its fingerprint, or a lock taken since) would be rewritten as the patch alone.
-  if (!lenient && !installed->isOpen()) {
+  // of its fingerprint, or a lock taken since) would be rewritten as the patch alone. Only an
+  // absent kxres_packed.kx is made from its patch alone.
+  if (!installed->isOpen() && (!lenient || platform::pathExists(paths.pack))) {
     patch->closeArchive();
     printTitled("->更新" + pack + "...100%%\n");
     reportUpdateFailed(ctx, job, paths, paths.pack);
@@ -202,24 +287,58 @@ bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths, bo
   return false;
 }
 
+bool isVersionPack(const RunContext& ctx, const PackPaths& paths) {
+  return paths.pack == ctx.versionArchivePath;
+}
+
+bool isCN(const PackJob& job) { return job.packName == std::string(kVersionPacks[0]); }
+
 // The player is told to run the installer again after a failed update. That later run accepts
 // the installation only while it still reads as the old version, so the archive the version
 // comes from waits until no file before it was left behind. So does CN_packed.kx, which the
 // version is read from first: its patch brings the version entry even when this run found the
 // version in vemo_packed.kx.
 bool holdsBackVersion(const RunContext& ctx, const PackJob& job, const PackPaths& paths) {
-  return ctx.fileLeftAtOldVersion &&
-         (job.packName == std::string(kVersionPacks[0]) || paths.pack == ctx.versionArchivePath);
+  return ctx.fileLeftAtOldVersion && (isCN(job) || isVersionPack(ctx, paths));
 }
 
-void keepAtOldVersion(RunContext& ctx, const PackJob& job) {
-  const std::string pack = job.packName;
-  logRun(ctx, std::string(packTitle) + "->keep " + pack + " at " + oldVersion +
-                  " until every pack is updated!");
-  printTitled("->暂不更新" + pack + ", 请重新更新!\n");
+// A rewritten pack that passed its check takes the pack's place, or waits for CN_packed.kx
+// when it is the version pack read from vemo_packed.kx.
+void finishRewrite(RunContext& ctx, PackStage& stage, const PackJob& job, const PackPaths& paths,
+                   const std::string& newStandard) {
+  if (!verifyRewritten(ctx, job, paths, newStandard)) return;
+  if (isVersionPack(ctx, paths) && !isCN(job)) {
+    stage.versionPack = PendingSwap{&job, paths};
+    return;
+  }
+  if (isCN(job) && stage.versionPack.job) {
+    swapInWithWaitingVersionPack(ctx, job, paths, stage.versionPack);
+    return;
+  }
+  if (!swapIn(ctx, job, paths)) return;
+  logCreated(ctx, job);
+  reportUpdated(ctx, job);
 }
 
-void processJob(RunContext& ctx, const PackJob& job) {
+// After CN_packed.kx's turn, a version pack still waiting goes in when CN had nothing to
+// change; it stays old when CN did not make it to the new version (held back, missing,
+// damaged, failed).
+void settleWaitingVersionPack(RunContext& ctx, PackStage& stage) {
+  PendingSwap& waiting = stage.versionPack;
+  if (!waiting.job) return;
+  const PackJob& job = *waiting.job;
+  waiting.job = nullptr;
+  if (!ctx.fileLeftAtOldVersion) {
+    if (!swapIn(ctx, job, waiting.paths)) return;
+    logCreated(ctx, job);
+    reportUpdated(ctx, job);
+    return;
+  }
+  platform::deleteFile(waiting.paths.rewritten());
+  keepAtOldVersion(ctx, job);
+}
+
+void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
   ++currentPackIndex;
   const std::string pack = job.packName;
   const PackPaths paths{joinPath(ctx.installDir, pack), joinPath(ctx.installDir, job.patchName)};
@@ -257,7 +376,8 @@ void processJob(RunContext& ctx, const PackJob& job) {
   // Before the swap: once the version pack is in place a later run stops at the version check
   // and would never remove its patch archive.
   platform::deleteFile(paths.patch);
-  if (swapPending) swapInAndVerify(ctx, job, paths, newStandard);
+  if (swapPending) finishRewrite(ctx, stage, job, paths, newStandard);
+  if (isCN(job)) settleWaitingVersionPack(ctx, stage);
 
   float total = 20.0f;
   for (int i = 0; i <= currentPackIndex; ++i) total += packWeights[i];
@@ -271,5 +391,6 @@ void patchPacks(RunContext& ctx) {
   reportProgress("5.0");
   if (autoRun) computePackWeights(ctx);
   ctx.uploadNeeded = false;
-  for (const PackJob& job : kPackJobs) processJob(ctx, job);
+  PackStage stage;
+  for (const PackJob& job : kPackJobs) processJob(ctx, stage, job);
 }
