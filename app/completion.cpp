@@ -28,6 +28,10 @@ bool completeRun(RunContext& ctx) {
     showMessage(ctx.failureMessages.front(), "更新失败!");
     return false;
   }
+  // Under AutoRun no box is shown, but a run that left files at the old version has not
+  // succeeded: its log must not say so (the launcher learns it from the version, which makes
+  // it offer the update again).
+  if (ctx.fileLeftAtOldVersion) return false;
   logRun(ctx, std::string("--------update successful，new version: v") + newVersion +
                   "--------");
   return true;

@@ -100,8 +100,10 @@ void updateOrdinaryEntry(RunContext& ctx, const std::string& target, const Block
     return;
   }
   const WriteResult result = writeTarget(ctx, target, content);
-  if (result == WriteResult::kCannotOpen)
+  if (result == WriteResult::kCannotOpen) {
     logRun(ctx, std::string(packTitle) + "->can not open file: " + target + "\n");
+    reportLeftBehind(ctx, target);
+  }
   if (result != WriteResult::kWritten) return;
   logRun(ctx, std::string(packTitle) + "->update file: " + target);
   printTitled("->更新" + escapePercent(target) + "完成!\n");
