@@ -61,9 +61,12 @@ InstallLocation locateInstallation() {
   where.binDir = join(where.installDir, "bin");
   if (platform::pathExists(join(where.binDir, kBinMarker))) return where;
 
-  std::string pathFile = installPathFile();
-  if (pathFile.size() > 259) pathFile.resize(259);
-  if (FILE* file = platform::openFile(pathFile, "rb")) {
+  // Past the system's path limit the file counts as missing: cut short, its path would name
+  // another file.
+  const std::string pathFile = installPathFile();
+  FILE* file =
+      platform::pathLength(pathFile) > platform::kMaxPathChars ? nullptr : platform::openFile(pathFile, "rb");
+  if (file) {
     std::string content;
     char buffer[4096];
     size_t n;

@@ -81,6 +81,8 @@ void consoleWrite(const std::string& gbkBytes);
 
 // Opens `path` (ANSI/GBK bytes) through its wide form where the platform has one.
 [[nodiscard]] FILE* openFile(const std::string& path, const char* mode);
+// The longest path the installer opens, in pathLength's units.
+inline constexpr size_t kMaxPathChars = 259;
 // The length of `path` as the system's path limit counts it: characters of its wide form on
 // Windows (a Chinese character is two GBK bytes but one character), bytes elsewhere.
 size_t pathLength(const std::string& path);

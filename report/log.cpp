@@ -7,9 +7,7 @@
 
 namespace {
 
-// Paths longer than this do not fit the wide-character buffer of the original open; they are
-// cut there, as the original cut them.
-constexpr size_t kMaxPathChars = 259;
+using platform::kMaxPathChars;
 constexpr size_t kPackLogLineBytes = 100;
 
 void writeLine(FILE* file, const std::string& text) {
