@@ -95,7 +95,11 @@ void Scratch::usePrivatePayload() {
 void Scratch::setTableValue(const std::string& version, const std::string& key,
                             const std::string& value) {
   usePrivatePayload();
-  const std::string path = payload_ + "/MD5.txt";
+  installer_test::setTableValue(payload_ + "/MD5.txt", version, key, value);
+}
+
+void setTableValue(const std::string& path, const std::string& version, const std::string& key,
+                   const std::string& value) {
   std::string table = readFile(path);
   const size_t block = table.find("<mox" + version + ">");
   const std::string open = "<Halvoreen\\" + key + ">";

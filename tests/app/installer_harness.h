@@ -75,6 +75,10 @@ class Scratch {
   std::string payload_;
 };
 
+// Replaces the value of `key` in the `version` block of the check table at `path`.
+void setTableValue(const std::string& path, const std::string& version, const std::string& key,
+                   const std::string& value);
+
 // The message-box line the POSIX installer writes to standard error.
 std::string box(const std::string& caption, const std::string& text);
 // Occurrences of `needle` in `haystack`.

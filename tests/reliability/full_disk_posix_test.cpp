@@ -37,7 +37,7 @@ TEST(FullDisk, FailedRewriteLeavesThePackAndALaterRunFinishes) {
   const std::string table = readFile(installation.payload() + "/MD5.txt");
   const std::string key = std::string("Halvoreen\\") + release::kPackNames[kQdres];
 
-  const Outcome full = installation.run({kLimit});
+  const Outcome full = installation.run(limitedTo(kLimit));
   ASSERT_TRUE(full.exited) << "signal " << full.signal;
   EXPECT_EQ(full.code, 0);
   // Reported: the log line, the console line and the failure box.
@@ -80,7 +80,7 @@ TEST(FullDisk, FailedLooseFileWriteKeepsTheOldFileAndALaterRunFinishes) {
   const std::string before = readFile(target);
   const std::string versionPack = readFile(installation.packPath(kCN));
 
-  const Outcome full = installation.run({kLimit});
+  const Outcome full = installation.run(limitedTo(kLimit));
   ASSERT_TRUE(full.exited) << "signal " << full.signal;
   EXPECT_EQ(full.err, box("更新失败!", target + "文件更新失败!"));
   EXPECT_NE(installation.runLog().find("->write failed: " + target + "\n"), std::string::npos);
@@ -110,7 +110,7 @@ TEST(FullDisk, PayloadThatDoesNotFitEndsTheRunBeforeAnythingChanges) {
   Installation installation(releaseDir);
   const Tree before = readTree(installation.game());
 
-  const Outcome full = installation.run({kLimit});
+  const Outcome full = installation.run(limitedTo(kLimit));
   ASSERT_TRUE(full.exited) << "signal " << full.signal;
   EXPECT_EQ(full.err, box("您没有写权限", "您在" + installation.game() + "没有写权限，程序无法运行!"));
   EXPECT_NE(installation.runLog().find("->binTemp.kx can not write in!\n"), std::string::npos);

@@ -35,7 +35,18 @@ struct RunOptions {
   // RLIMIT_FSIZE for the installer in bytes (0: none). SIGXFSZ is ignored, so a write past
   // the limit fails with EFBIG the way a write to a full disk fails.
   uint64_t fileSizeLimit = 0;
+  // Faults of single files, made by a library preloaded into the installer: creating the file
+  // `failCreate` fails as on a full disk, renaming a file onto `failReplace` fails as onto a
+  // file another program holds.
+  std::string failCreate;
+  std::string failReplace;
 };
+
+inline RunOptions limitedTo(uint64_t fileSizeLimit) {
+  RunOptions options;
+  options.fileSizeLimit = fileSizeLimit;
+  return options;
+}
 
 // A scratch root holding the installation ("game", copied from the release's old version), the
 // per-user folders and a runtime folder for the mutex, with the release's payload.

@@ -55,11 +55,20 @@ void Installation::writePreferences(const std::string& content) {
 
 pid_t Installation::start(const RunOptions& options) {
   // Everything the child needs is made before the fork: after it only system calls are made.
-  const std::map<std::string, std::string> overrides = {
+  std::map<std::string, std::string> overrides = {
       {"XDG_RUNTIME_DIR", dir_ / "run"},  {"XDG_CONFIG_HOME", dir_ / "config"},
       {"HOME", dir_ / "home"},            {"TMPDIR", dir_ / "tmp"},
       {"LC_ALL", "C"},                    {"LANG", "C"},
       {"KXPATCH_TEST_PAYLOAD_DIR", payload_}};
+  if (!options.failCreate.empty() || !options.failReplace.empty()) {
+    overrides["LD_PRELOAD"] = KXPATCH_FAULT_SHIM;
+    overrides["KXPATCH_FAULT_CREATE"] = options.failCreate;
+    overrides["KXPATCH_FAULT_REPLACE"] = options.failReplace;
+    // A sanitized installer wants its runtime first; the preloaded library only passes calls on.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    overrides["ASAN_OPTIONS"] =
+        std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0";
+  }
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;

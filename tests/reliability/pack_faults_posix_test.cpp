@@ -1,0 +1,186 @@
+// Every pack, every way its update can fail, with the installed version read from CN_packed.kx
+// or from vemo_packed.kx. After the failed run every pack is byte for byte its old or its new
+// version; once the fault is gone, the run the player is asked for brings every file to the new
+// version.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "archive/kx_file_system.h"
+#include "integrity/fingerprint.h"
+#include "tests/reliability/installer_runs.h"
+
+using namespace reliability;
+using installer_test::setTableValue;
+using testing_support::fileExists;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kVemo = 4;
+constexpr int kCN = 5;
+
+enum class Fault { Missing, Damaged, UnreadablePatch, UnreadablePack, WriteFails, SwapFails,
+                   ResultFailsItsCheck };
+enum class VersionIn { CN, Vemo };
+
+struct Scenario {
+  const char* name;
+  Fault fault;
+  VersionIn version;
+};
+
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
+// Every pack changes, so that every position has something to lose.
+const std::string& faultRelease() {
+  release::TestReleaseOptions options;
+  options.changedPacks = {0, 1, 2, 3, kVemo, kCN};
+  options.binEntries = {{"mox.exe", "game executable 2.651\n"}};
+  return releaseFor("pack-faults", options);
+}
+
+bool isLog(const std::string& relative) {
+  return relative == "bin/updater.log" || relative == "bin/pack.log";
+}
+
+std::string packFingerprint(int pack, const std::string& path) {
+  return pack >= kVemo ? getCRC32Value(path) : getSizeCRC32Value(path);
+}
+
+class PackFaults : public ::testing::TestWithParam<Scenario> {
+ protected:
+  // CN_packed.kx without its version entry: the version is then read from vemo_packed.kx,
+  // while CN's patch still brings the entry.
+  static void moveVersionToVemo(Installation& installation, const std::string& table) {
+    const std::string cn = installation.packPath(kCN);
+    {
+      KXFileSystemRef archive = makeRef<KXFileSystem>(cn);
+      ASSERT_TRUE(archive->eraseFileOrDirectory("scripts_config.xml"));
+      ASSERT_TRUE(archive->createNewZip(cn, installation.root() + "/edit.log", nullptr));
+      archive->closeArchive();
+    }
+    fs::rename(cn + "temp", cn);
+    setTableValue(table, "2.650", "CN_packed.kx", getCRC32Value(cn));
+  }
+
+  // Puts the fault in place for `pack`; returns the options the failing run needs.
+  static RunOptions inject(Fault fault, int pack, Installation& installation,
+                           const std::string& table) {
+    const std::string path = installation.packPath(pack);
+    const std::string patch = installation.payload() + "/" + release::kPatchNames[pack];
+    RunOptions options;
+    std::string bytes = fileExists(path) ? readFile(path) : std::string();
+    switch (fault) {
+      case Fault::Missing:
+        fs::remove(path);
+        break;
+      case Fault::Damaged:
+        bytes[bytes.size() / 2] ^= 0x5A;
+        writeFile(path, bytes);
+        break;
+      case Fault::UnreadablePatch: {
+        std::string patchBytes = readFile(patch);
+        patchBytes[patchBytes.size() - 22] ^= 0x5A;
+        writeFile(patch, patchBytes);
+        break;
+      }
+      case Fault::UnreadablePack:  // passes its check, but its directory no longer reads
+        bytes[bytes.size() - 22] ^= 0x5A;
+        writeFile(path, bytes);
+        setTableValue(table, "2.650", release::kPackNames[pack], packFingerprint(pack, path));
+        break;
+      case Fault::WriteFails:
+        options.failCreate = path + "temp";
+        break;
+      case Fault::SwapFails:
+        options.failReplace = path;
+        break;
+      case Fault::ResultFailsItsCheck:
+        setTableValue(table, "2.651", release::kPackNames[pack], "0badc0de");
+        break;
+    }
+    return options;
+  }
+};
+
+TEST_P(PackFaults, EveryPackIsOldOrNewAndTheRerunFinishes) {
+  const Scenario& scenario = GetParam();
+  const std::string& releaseDir = faultRelease();
+  Tree expected = readTree(releaseDir + "/2.651");
+  expected.erase("bin/MD5.txt");  // the run writes the table it carries; checked on its own
+  for (int pack = 0; pack < 6; ++pack) {
+    SCOPED_TRACE(release::kPackNames[pack]);
+    Installation installation(releaseDir);
+    installation.usePrivatePayload();
+    const std::string table = installation.payload() + "/MD5.txt";
+    const std::string patch = installation.payload() + "/" + release::kPatchNames[pack];
+    if (scenario.version == VersionIn::Vemo) moveVersionToVemo(installation, table);
+    const std::string tableBefore = readFile(table);
+    const std::string patchBefore = readFile(patch);
+    std::string intact[6];
+    for (int i = 0; i < 6; ++i) intact[i] = readFile(installation.packPath(i));
+
+    const RunOptions options = inject(scenario.fault, pack, installation, table);
+    std::string before[6];  // as the failing run finds them; absent: "<absent>"
+    for (int i = 0; i < 6; ++i) {
+      const std::string path = installation.packPath(i);
+      before[i] = fileExists(path) ? readFile(path) : std::string("<absent>");
+    }
+    const Outcome failed = installation.run(options);
+    ASSERT_TRUE(failed.exited) << "signal " << failed.signal;
+    EXPECT_NE(failed.err, "") << "the failure is reported";
+    for (int i = 0; i < 6; ++i) {
+      const std::string path = installation.packPath(i);
+      const std::string now = fileExists(path) ? readFile(path) : std::string("<absent>");
+      EXPECT_TRUE(now == before[i] || now == expected[release::kPackNames[i]])
+          << release::kPackNames[i] << " is neither version";
+      EXPECT_FALSE(fileExists(path + "temp")) << release::kPackNames[i];
+      EXPECT_FALSE(fileExists(path + "old")) << release::kPackNames[i];
+    }
+    EXPECT_EQ(installation.runLog().find("--------update successful"), std::string::npos);
+
+    // The player restores the pack (or the fault goes away) and runs the installer again.
+    writeFile(installation.packPath(pack), intact[pack]);
+    writeFile(table, tableBefore);
+    writeFile(patch, patchBefore);
+    const Outcome rerun = installation.run();
+    ASSERT_TRUE(rerun.exited) << "signal " << rerun.signal;
+    EXPECT_EQ(rerun.err, "") << installation.runLog();
+    Tree after = readTree(installation.game());
+    EXPECT_EQ(after["bin/MD5.txt"], tableBefore);
+    for (auto it = after.begin(); it != after.end();)
+      it = isLog(it->first) || it->first == "bin/MD5.txt" ? after.erase(it) : ++it;
+    for (const auto& file : expected)
+      EXPECT_TRUE(after.count(file.first) && after[file.first] == file.second)
+          << file.first << " is not at 2.651 after the rerun";
+    EXPECT_EQ(after.size(), expected.size()) << "something was left behind";
+  }
+}
+
+const Scenario kScenarios[] = {
+    {"MissingVersionInCN", Fault::Missing, VersionIn::CN},
+    {"MissingVersionInVemo", Fault::Missing, VersionIn::Vemo},
+    {"DamagedVersionInCN", Fault::Damaged, VersionIn::CN},
+    {"DamagedVersionInVemo", Fault::Damaged, VersionIn::Vemo},
+    {"UnreadablePatchVersionInCN", Fault::UnreadablePatch, VersionIn::CN},
+    {"UnreadablePatchVersionInVemo", Fault::UnreadablePatch, VersionIn::Vemo},
+    {"UnreadablePackVersionInCN", Fault::UnreadablePack, VersionIn::CN},
+    {"UnreadablePackVersionInVemo", Fault::UnreadablePack, VersionIn::Vemo},
+    {"WriteFailsVersionInCN", Fault::WriteFails, VersionIn::CN},
+    {"WriteFailsVersionInVemo", Fault::WriteFails, VersionIn::Vemo},
+    {"SwapFailsVersionInCN", Fault::SwapFails, VersionIn::CN},
+    {"SwapFailsVersionInVemo", Fault::SwapFails, VersionIn::Vemo},
+    {"ResultFailsItsCheckVersionInCN", Fault::ResultFailsItsCheck, VersionIn::CN},
+    {"ResultFailsItsCheckVersionInVemo", Fault::ResultFailsItsCheck, VersionIn::Vemo},
+};
+
+INSTANTIATE_TEST_SUITE_P(AtEveryPack, PackFaults, ::testing::ValuesIn(kScenarios),
+                         [](const ::testing::TestParamInfo<Scenario>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
