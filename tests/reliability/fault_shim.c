@@ -19,22 +19,19 @@ static int writes(const char* mode) { return mode && (strchr(mode, 'w') || strch
 typedef FILE* (*OpenFn)(const char*, const char*);
 typedef int (*RenameFn)(const char*, const char*);
 
-FILE* fopen(const char* path, const char* mode) {
+static FILE* openUnlessFailed(const char* symbol, const char* path, const char* mode) {
   if (writes(mode) && named("KXPATCH_FAULT_CREATE", path)) {
     errno = ENOSPC;
     return NULL;
   }
-  OpenFn next = (OpenFn)dlsym(RTLD_NEXT, "fopen");
+  OpenFn next = (OpenFn)dlsym(RTLD_NEXT, symbol);
   return next(path, mode);
 }
 
+FILE* fopen(const char* path, const char* mode) { return openUnlessFailed("fopen", path, mode); }
+
 FILE* fopen64(const char* path, const char* mode) {
-  if (writes(mode) && named("KXPATCH_FAULT_CREATE", path)) {
-    errno = ENOSPC;
-    return NULL;
-  }
-  OpenFn next = (OpenFn)dlsym(RTLD_NEXT, "fopen64");
-  return next(path, mode);
+  return openUnlessFailed("fopen64", path, mode);
 }
 
 int rename(const char* from, const char* to) {

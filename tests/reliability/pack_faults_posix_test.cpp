@@ -142,6 +142,14 @@ TEST_P(PackFaults, EveryPackIsOldOrNewAndTheRerunFinishes) {
       EXPECT_FALSE(fileExists(path + "old")) << release::kPackNames[i];
     }
     EXPECT_EQ(installation.runLog().find("--------update successful"), std::string::npos);
+    if (scenario.fault == Fault::SwapFails) {
+      // A failed update with the rerun advice, not a "created" pack failing its check.
+      const std::string name = release::kPackNames[pack];
+      EXPECT_NE(failed.out.find("->更新" + name + "失败, 请重新更新!\n"), std::string::npos)
+          << failed.out;
+      EXPECT_EQ(installation.runLog().find("->create successful: " + name), std::string::npos);
+      EXPECT_EQ(installation.runLog().find("->create file: " + name), std::string::npos);
+    }
 
     // The player restores the pack (or the fault goes away) and runs the installer again.
     writeFile(installation.packPath(pack), intact[pack]);
