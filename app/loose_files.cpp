@@ -67,7 +67,7 @@ void reportLeftBehind(RunContext& ctx, const std::string& target) {
 // on Windows) counts as one that cannot be opened.
 WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockRef& content) {
   const std::string temporary = target + "temp";
-  FILE* file = platform::openFile(temporary, "wb+");
+  FILE* file = platform::createFileExclusive(temporary);
   if (!file) return WriteResult::kCannotOpen;
   bool written = content->length() == 0 ||
                  std::fwrite(content->data(), static_cast<size_t>(content->length()), 1, file) == 1;
@@ -170,6 +170,13 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
       continue;
     }
     const std::string target = targetPath(folder, record.name);
+    // A folder on the way that is a link leads outside the installation: nothing is written or
+    // deleted through it.
+    if (platform::folderLinkBelow(ctx.installDir, target)) {
+      logRun(ctx, std::string(packTitle) + "->can not open file: " + target + "\n");
+      reportLeftBehind(ctx, target);
+      continue;
+    }
     platform::setFileAttributesNormal(target);
     BlockRef content;
     if (!entryContent(*archive, index, content)) {

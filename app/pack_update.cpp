@@ -200,7 +200,7 @@ bool swapIn(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
 bool keepCopy(const std::string& from, const std::string& to) {
   FILE* source = platform::openFileNarrow(from, "rb");
   if (!source) return false;
-  FILE* copy = platform::openFileNarrow(to, "wb+");
+  FILE* copy = platform::createFileExclusive(to);
   bool copied = copy && std::fseek(source, 0, SEEK_END) == 0;
   const long size = copied ? std::ftell(source) : -1;
   copied = copied && size >= 0 &&

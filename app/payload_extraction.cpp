@@ -58,7 +58,7 @@ bool writeInBlocks(FILE* file, const Payload& payload) {
 // take every byte (a full disk), which the caller reports like a folder it cannot write. The
 // part written is removed: it is of no use, and it holds space the player has to free.
 bool writePayloadFile(const std::string& path, const Payload& payload, bool inBlocks) {
-  FILE* file = platform::openFile(path, "wb+");
+  FILE* file = platform::createFileExclusive(path);
   if (!file) return false;
   bool written = inBlocks ? writeInBlocks(file, payload)
                           : writeAll(file, payload.bytes.data(), payload.size);

@@ -1,6 +1,7 @@
 // Run start, the game wait, the console and installation discovery.
 #include "app/preflight.h"
 
+#include "app/run_text.h"
 #include "app/stages.h"
 #include "platform/platform.h"
 #include "report/log.h"
@@ -15,6 +16,8 @@ constexpr int kCloseUpdaterMaxTries = 50;
 // Where a message box does not wait for the user (no terminal), the wait would otherwise spin
 // on the process list.
 constexpr unsigned kGameWaitPauseMs = 300;
+// The per-user path file holds one folder name; anything near this size is not one.
+constexpr size_t kMaxInstallPathFileBytes = 4 << 20;
 
 std::string join(const std::string& a, const std::string& b) {
   return a + platform::kPathSeparatorText + b;
@@ -56,22 +59,21 @@ InstallLocation locateInstallation() {
   InstallLocation where;
   std::string current = platform::currentDirectory();
   const std::string binPart = std::string(platform::kPathSeparatorText) + "bin";
+  // The first folder named bin, whole: "...\binh\game\bin" is an installation in "...\binh".
   size_t at = current.find(binPart);
+  while (at != std::string::npos && at + binPart.size() < current.size() &&
+         current[at + binPart.size()] != platform::kPathSeparator)
+    at = current.find(binPart, at + 1);
   where.installDir = at == std::string::npos ? current : current.substr(0, at);
   where.binDir = join(where.installDir, "bin");
   if (platform::pathExists(join(where.binDir, kBinMarker))) return where;
 
   // Past the system's path limit the file counts as missing: cut short, its path would name
-  // another file.
+  // another file. So does anything but a small regular file (a device, a pipe, megabytes).
   const std::string pathFile = installPathFile();
-  FILE* file =
-      platform::pathLength(pathFile) > platform::kMaxPathChars ? nullptr : platform::openFile(pathFile, "rb");
-  if (file) {
-    std::string content;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
-    std::fclose(file);
+  std::string content;
+  if (platform::pathLength(pathFile) <= platform::kMaxPathChars &&
+      platform::readRegularFile(pathFile, kMaxInstallPathFileBytes, &content)) {
     where.installDir = content.substr(0, content.find('\0'));
     where.binDir = join(where.installDir, "bin");
   }
@@ -105,6 +107,16 @@ bool locateInstallationStage(RunContext& ctx) {
   closeUpdater();
   notifyLauncher(kLauncherEnd, "end");
   notifyLauncher(kLauncherFailure, message);
+  return false;
+}
+
+bool lockInstallation(RunContext& ctx) {
+  const std::string marker = join(ctx.binDir, kBinMarker);
+  if (ctx.installationLock.lock(ctx.installDir, marker)) return true;
+  writeLog("can not lock installDir:" + ctx.installDir);
+  showMessage(kLockFailedText, "更新失败!");
+  notifyLauncher(kLauncherEnd, "end");
+  notifyLauncher(kLauncherFailure, kLockFailedText);
   return false;
 }
 

@@ -8,6 +8,9 @@
 #include "report/log.h"
 #include "report/run_state.h"
 
+// Shown when the run cannot make sure it is the only one writing the installation.
+inline constexpr const char* kLockFailedText = "无法锁定更新程序, 请检查目录或权限后重新更新!";
+
 // `folder` + the platform's separator + `name`.
 inline std::string joinPath(const std::string& folder, const std::string& name) {
   return folder + platform::kPathSeparatorText + name;

@@ -8,6 +8,7 @@ void beginRun(RunContext& ctx);                 // 1: "Begin", computer name, up
 void waitForGameClosed(RunContext& ctx);        // 2: asks until the game is closed
 void prepareConsole(RunContext& ctx);           // 3: title, greyed Close item
 [[nodiscard]] bool locateInstallationStage(RunContext& ctx);  // 4: account name, install folder
+[[nodiscard]] bool lockInstallation(RunContext& ctx);          // 4a: held to the run's end
 void setRunLogPath(RunContext& ctx);            // 5
 [[nodiscard]] bool checkVersion(RunContext& ctx);           // 6: installed version applies
 [[nodiscard]] bool extractPayload(RunContext& ctx);         // 7: temporary archives, MD5.txt

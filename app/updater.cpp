@@ -13,6 +13,7 @@ bool Updater::run() {
   waitForGameClosed(ctx);
   prepareConsole(ctx);
   if (!locateInstallationStage(ctx)) return false;
+  if (!lockInstallation(ctx)) return false;
   setRunLogPath(ctx);
   if (!checkVersion(ctx)) return false;
   if (!extractPayload(ctx)) return false;

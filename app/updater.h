@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "report/run_state.h"
 
 // The archives the installed version is read from, in the order they are tried.
@@ -31,6 +32,9 @@ struct RunContext {
   // A pack or loose file could not be written and is still at the old version: a later run
   // can finish it.
   bool fileLeftAtOldVersion = false;
+  // Held from before the first write to the end of the run: two installers that do not share
+  // the mutex (other users, other runtime folders) still never write one installation at once.
+  platform::FolderLock installationLock;
 
   // Adds a user-facing failure text; the n-th text (from 0) sets bit n mod 32.
   void addFailure(const std::string& message);

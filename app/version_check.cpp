@@ -13,6 +13,19 @@
 namespace {
 
 constexpr const char* kConfigEntry = "scripts_config.xml";
+// The entry holds a few hundred bytes. One that declares more than this is not read: a small
+// archive can declare hundreds of megabytes that would all be inflated and parsed.
+constexpr uint64_t kMaxConfigEntryBytes = 256 * 1024;
+
+// The version entry of `archive`, or none when it is missing, unreadable or too large.
+BlockRef readConfigEntry(KXFileSystem& archive) {
+  FileInfo info;
+  info.size = 0;
+  if (archive.getFileTypeEx(kConfigEntry, &info) == FileType::NotFound ||
+      info.size > kMaxConfigEntryBytes)
+    return BlockRef();
+  return archive.readFile(kConfigEntry);
+}
 
 // Failures A and B: the bin folder could not be used to read the version.
 void failInitialisation(const RunContext& ctx, const std::string& logAfterBox) {
@@ -35,7 +48,7 @@ bool checkVersion(RunContext& ctx) {
   BlockRef entry;
   std::string holder;
   for (const RefPtr<KXFileSystem>& archive : archives) {
-    entry = archive->readFile(kConfigEntry);
+    entry = readConfigEntry(*archive);
     logRun(ctx, "read version from: " + archive->path());
     if (entry) {
       holder = archive->path();

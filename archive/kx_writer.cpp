@@ -314,7 +314,8 @@ bool KXFileSystem::createNewZip(const std::string& archivePath, const std::strin
   const std::string tempPath = archivePath + "temp";
   // Creating the output over the archive being copied would destroy it before it is read.
   if (tempPath == path_) return false;
-  FILE* file = platform::openFileNarrow(tempPath, "wb+");
+  // Made anew: a leftover of a killed run, or a link planted under this name, is removed first.
+  FILE* file = platform::createFileExclusive(tempPath);
   if (!file) return false;
   WriteHandler out(file);
   auto abandon = [&]() {

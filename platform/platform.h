@@ -33,12 +33,30 @@ class NamedMutex {
   ~NamedMutex();
   NamedMutex(const NamedMutex&) = delete;
   NamedMutex& operator=(const NamedMutex&) = delete;
-  void wait();
+  // Waits until this process owns the mutex. False when it cannot be had at all (the mutex or
+  // its lock file cannot be made): the caller must not go on as if it were alone.
+  [[nodiscard]] bool wait();
   void release();
 
  private:
   intptr_t handle_ = -1;
   bool owned_ = false;
+};
+
+// A lock on one installation folder, held until destruction (or the process's end), that leaves
+// nothing behind in the folder: the folder itself is locked where the system allows it, else a
+// file it already holds (`fileInside`, which is only ever read).
+class FolderLock {
+ public:
+  FolderLock() = default;
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  // Waits until no other process holds the lock; false when it cannot be taken or opened.
+  [[nodiscard]] bool lock(const std::string& folder, const std::string& fileInside);
+
+ private:
+  intptr_t handle_ = -1;
 };
 
 // ---- Processes -------------------------------------------------------------------------
@@ -79,16 +97,31 @@ void consoleWrite(const std::string& gbkBytes);
 
 // ---- Files and folders -----------------------------------------------------------------
 
-// Opens `path` (ANSI/GBK bytes) through its wide form where the platform has one.
+// Opens `path` (ANSI/GBK bytes) through its wide form where the platform has one. A mode that
+// writes never writes through a link: a link at `path` is removed first and a regular file takes
+// its place; anything else that is not a regular file is refused.
 [[nodiscard]] FILE* openFile(const std::string& path, const char* mode);
+// A new, empty regular file at `path` for writing ("wb+"), created exclusively: whatever was at
+// `path` (a leftover of a killed run, a link) is removed first. None when it cannot be made.
+[[nodiscard]] FILE* createFileExclusive(const std::string& path);
+// Whether a folder between `base` and the last component of `path` (which lies inside `base`)
+// is a link (on Windows, any reparse point): writing there would land outside `base`.
+[[nodiscard]] bool folderLinkBelow(const std::string& base, const std::string& path);
+// The content of `path` when it is a regular file (links followed): all of it when it holds at
+// most `limit` bytes, else false (Refuse) or its first `limit` bytes (Cut). False for anything
+// else (missing, a device, a pipe, a folder), without ever waiting on it.
+enum class PastLimit { Refuse, Cut };
+[[nodiscard]] bool readRegularFile(const std::string& path, size_t limit, std::string* content,
+                                   PastLimit past = PastLimit::Refuse);
 // The longest path the installer opens, in pathLength's units.
 inline constexpr size_t kMaxPathChars = 259;
 // The length of `path` as the system's path limit counts it: characters of its wide form on
 // Windows (a Chinese character is two GBK bytes but one character), bytes elsewhere.
 size_t pathLength(const std::string& path);
-// Opens `path` with the narrow C runtime open, bytes as they are.
+// Opens `path` with the narrow C runtime open, bytes as they are; writes as openFile.
 [[nodiscard]] FILE* openFileNarrow(const std::string& path, const char* mode);
-// Clears the read-only state of a file; the result may be ignored (the file may not exist).
+// Clears the read-only state of a file; the result may be ignored (the file may not exist). A
+// link is left alone: its target may lie anywhere.
 bool setFileAttributesNormal(const std::string& path);
 [[nodiscard]] bool pathExists(const std::string& path);
 bool deleteFile(const std::string& path);

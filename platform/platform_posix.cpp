@@ -118,16 +118,42 @@ NamedMutex::~NamedMutex() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
-void NamedMutex::wait() {
-  if (handle_ < 0) return;
-  while (::flock(static_cast<int>(handle_), LOCK_EX) != 0 && errno == EINTR) {
-  }
-  owned_ = true;
+namespace {
+
+// Waits for an exclusive flock on `fd`; false on any failure but an interruption.
+bool lockExclusive(int fd) {
+  while (::flock(fd, LOCK_EX) != 0)
+    if (errno != EINTR) return false;
+  return true;
+}
+
+}  // namespace
+
+bool NamedMutex::wait() {
+  if (handle_ < 0) return false;
+  owned_ = owned_ || lockExclusive(static_cast<int>(handle_));
+  return owned_;
 }
 
 void NamedMutex::release() {
   if (handle_ >= 0 && owned_) ::flock(static_cast<int>(handle_), LOCK_UN);
   owned_ = false;
+}
+
+FolderLock::~FolderLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+bool FolderLock::lock(const std::string& folder, const std::string&) {
+  if (handle_ >= 0) return true;
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (!lockExclusive(fd)) {
+    ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  return true;
 }
 
 // ---- Processes -------------------------------------------------------------------------
@@ -247,17 +273,93 @@ void consoleWrite(const std::string& gbkBytes) {
 
 // ---- Files and folders -----------------------------------------------------------------
 
-FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+namespace {
 
-FILE* openFileNarrow(const std::string& path, const char* mode) {
-  return std::fopen(path.c_str(), mode);
+bool writesTo(const char* mode) { return std::strpbrk(mode, "wa+") != nullptr; }
+
+// Opens for writing without following a link at `path` (a link there is removed and a regular
+// file made in its place) and without waiting on a pipe; only a regular file is kept.
+FILE* openForWriting(const std::string& path, const char* mode, int extraFlags) {
+  int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | extraFlags;
+  flags |= std::strchr(mode, '+') ? O_RDWR : O_WRONLY;
+  if (mode[0] == 'w') flags |= O_CREAT | O_TRUNC;
+  if (mode[0] == 'a') flags |= O_CREAT | O_APPEND;
+  int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0 && errno == ELOOP) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(path.c_str()) == 0)
+      fd = ::open(path.c_str(), flags, 0666);
+  }
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  FILE* file = ::fdopen(fd, mode);
+  if (!file) ::close(fd);
+  return file;
+}
+
+}  // namespace
+
+FILE* openFile(const std::string& path, const char* mode) {
+  return writesTo(mode) ? openForWriting(path, mode, 0) : std::fopen(path.c_str(), mode);
+}
+
+FILE* openFileNarrow(const std::string& path, const char* mode) { return openFile(path, mode); }
+
+FILE* createFileExclusive(const std::string& path) {
+  ::unlink(path.c_str());
+  return openForWriting(path, "wb+", O_EXCL);
+}
+
+bool folderLinkBelow(const std::string& base, const std::string& path) {
+  if (path.compare(0, base.size(), base) != 0) return true;
+  for (size_t at = path.find('/', base.size() + 1); at != std::string::npos;
+       at = path.find('/', at + 1)) {
+    struct stat st {};
+    if (::lstat(path.substr(0, at).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return true;
+  }
+  return false;
+}
+
+bool readRegularFile(const std::string& path, size_t limit, std::string* content,
+                     PastLimit past) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            (past == PastLimit::Cut || static_cast<uint64_t>(st.st_size) <= limit);
+  content->clear();
+  char buffer[65536];
+  while (ok && content->size() <= limit) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    content->append(buffer, static_cast<size_t>(n));
+  }
+  // It may have grown since the look at its size.
+  if (ok && content->size() > limit) {
+    if (past == PastLimit::Cut)
+      content->resize(limit);
+    else
+      ok = false;
+  }
+  ::close(fd);
+  if (!ok) content->clear();
+  return ok;
 }
 
 size_t pathLength(const std::string& path) { return path.size(); }
 
 bool setFileAttributesNormal(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;
+  if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
   if (st.st_mode & S_IWUSR) return true;
   return ::chmod(path.c_str(), st.st_mode | S_IWUSR) == 0;
 }

@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <fcntl.h>
 #include <io.h>
 
 namespace platform {
@@ -70,11 +71,38 @@ NamedMutex::~NamedMutex() {
   if (handle_ != -1) ::CloseHandle(toHandle(handle_));
 }
 
-void NamedMutex::wait() {
-  if (handle_ == -1 || owned_) return;
+bool NamedMutex::wait() {
+  if (handle_ == -1) return false;
+  if (owned_) return true;
   // An abandoned mutex (its owner died) is owned by us all the same.
   DWORD result = ::WaitForSingleObject(toHandle(handle_), INFINITE);
   owned_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+  return owned_;
+}
+
+FolderLock::~FolderLock() {
+  if (handle_ != -1) ::CloseHandle(toHandle(handle_));
+}
+
+bool FolderLock::lock(const std::string&, const std::string& fileInside) {
+  if (handle_ != -1) return true;
+  // A folder cannot carry a byte-range lock, so a file the installation already has does. The
+  // range lies far past its end: its bytes stay readable by everyone, the game included.
+  const std::wstring path = widen(fileInside);
+  if (path.empty()) return false;
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  OVERLAPPED at{};
+  at.Offset = 0xFFFFFFF0u;
+  at.OffsetHigh = 0x7FFFFFFFu;
+  if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+    ::CloseHandle(file);
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(file);
+  return true;
 }
 
 void NamedMutex::release() {
@@ -160,20 +188,97 @@ void consoleWrite(const std::string& gbkBytes) {
 
 // ---- Files and folders -----------------------------------------------------------------
 
+namespace {
+
+bool isReparsePoint(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A link where a file is to be written is removed, so that a regular file takes its place and
+// nothing is written through it.
+bool removeLinkBeforeWriting(const std::wstring& path, const char* mode) {
+  if (!std::strpbrk(mode, "wa+") || !isReparsePoint(path)) return true;
+  return ::DeleteFileW(path.c_str()) != 0 || ::RemoveDirectoryW(path.c_str()) != 0;
+}
+
+}  // namespace
+
 FILE* openFile(const std::string& path, const char* mode) {
   std::wstring widePath = widen(path);
   std::wstring wideMode = widen(mode);
   if (widePath.empty() || wideMode.empty()) return nullptr;
+  if (!removeLinkBeforeWriting(widePath, mode)) return nullptr;
   return ::_wfopen(widePath.c_str(), wideMode.c_str());
 }
 
 FILE* openFileNarrow(const std::string& path, const char* mode) {
+  const std::wstring widePath = widen(path);
+  if (!widePath.empty() && !removeLinkBeforeWriting(widePath, mode)) return nullptr;
   return std::fopen(path.c_str(), mode);
+}
+
+FILE* createFileExclusive(const std::string& path) {
+  const std::wstring widePath = widen(path);
+  if (widePath.empty()) return nullptr;
+  ::DeleteFileW(widePath.c_str());
+  HANDLE handle = ::CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(handle);
+    return nullptr;
+  }
+  FILE* file = ::_fdopen(fd, "wb+");
+  if (!file) ::_close(fd);
+  return file;
+}
+
+bool folderLinkBelow(const std::string& base, const std::string& path) {
+  if (path.compare(0, base.size(), base) != 0) return true;
+  for (size_t at = path.find('\\', base.size() + 1); at != std::string::npos;
+       at = path.find('\\', at + 1))
+    if (isReparsePoint(widen(path.substr(0, at)))) return true;
+  return false;
+}
+
+bool readRegularFile(const std::string& path, size_t limit, std::string* content,
+                     PastLimit past) {
+  content->clear();
+  const std::wstring widePath = widen(path);
+  if (widePath.empty()) return false;
+  HANDLE file = ::CreateFileW(widePath.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size{};
+  bool ok = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &size) &&
+            (past == PastLimit::Cut || static_cast<uint64_t>(size.QuadPart) <= limit);
+  char buffer[65536];
+  while (ok && content->size() <= limit) {
+    DWORD n = 0;
+    if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) ok = false;
+    if (!ok || n == 0) break;
+    content->append(buffer, n);
+  }
+  // It may have grown since the look at its size.
+  if (ok && content->size() > limit) {
+    if (past == PastLimit::Cut)
+      content->resize(limit);
+    else
+      ok = false;
+  }
+  ::CloseHandle(file);
+  if (!ok) content->clear();
+  return ok;
 }
 
 size_t pathLength(const std::string& path) { return widen(path).size(); }
 
 bool setFileAttributesNormal(const std::string& path) {
+  const std::wstring widePath = widen(path);
+  if (!widePath.empty() && isReparsePoint(widePath)) return false;
   return ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
 }
 

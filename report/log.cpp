@@ -8,6 +8,8 @@
 namespace {
 
 using platform::kMaxPathChars;
+constexpr size_t kMaxPreferencesFileBytes = 8 << 20;
+constexpr size_t kMaxAccountNameBytes = 512;
 constexpr size_t kPackLogLineBytes = 100;
 
 void writeLine(FILE* file, const std::string& text) {
@@ -73,16 +75,12 @@ std::string preferencesPath() {
 }
 
 std::string getAccountName() {
-  // A longer path cut short would name another file; that file is as good as missing.
+  // A longer path cut short would name another file; that file is as good as missing. So is
+  // anything but a regular file of a few MiB: a device or a pipe would never end.
   const std::string path = preferencesPath();
   if (platform::pathLength(path) > kMaxPathChars) return std::string();
-  FILE* file = platform::openFile(path, "rb");
-  if (!file) return std::string();
   std::string content;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
-  std::fclose(file);
+  if (!platform::readRegularFile(path, kMaxPreferencesFileBytes, &content)) return std::string();
   static const std::string open = "<accountName>";
   static const std::string close = "</accountName>";
   size_t start = content.find(open);
@@ -91,5 +89,8 @@ std::string getAccountName() {
   if (end == std::string::npos) return std::string();
   size_t stop = end + close.size();
   if (stop < content.size()) ++stop;
+  // The name goes into every failure line of the run log and with it to the log server: one
+  // longer than any account name is not one.
+  if (stop - start > kMaxAccountNameBytes) return std::string();
   return content.substr(start, stop - start);
 }

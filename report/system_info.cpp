@@ -86,12 +86,11 @@ std::string hardwareAddress(const std::vector<uint8_t>& bytes) {
 // "preferences.xml:" and at most kMaxPreferencesBytes of the file up to its first zero byte,
 // or nothing when the file cannot be opened.
 std::string preferencesSection() {
-  FILE* file = platform::openFile(preferencesPath(), "rb");
-  if (!file) return std::string();
-  std::string buffer(kMaxPreferencesBytes, '\0');
-  size_t got = std::fread(&buffer[0], 1, buffer.size(), file);
-  std::fclose(file);
-  buffer.resize(got);
+  std::string buffer;
+  // Only a regular file: a device or a pipe planted there would never end.
+  if (!platform::readRegularFile(preferencesPath(), kMaxPreferencesBytes, &buffer,
+                                 platform::PastLimit::Cut))
+    return std::string();
   buffer.resize(std::strlen(buffer.c_str()));
   return "preferences.xml:\n" + buffer + "\n";
 }

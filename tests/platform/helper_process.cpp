@@ -116,7 +116,7 @@ TEST(PlatformHelper, DISABLED_Run) {
   const std::string sep = platform::kPathSeparatorText;
   if (role == "hold-mutex" || role == "abandon-mutex") {
     platform::NamedMutex mutex(argument);
-    mutex.wait();
+    if (!mutex.wait()) return;
     appendText(dir + sep + "held", "");
     if (role == "abandon-mutex") platform::exitProcessNow(0);
     platform::sleepMs(1000);

@@ -27,11 +27,11 @@ class NamedMutexTest : public ::testing::Test {
 
 TEST_F(NamedMutexTest, SecondHolderInTheSameProcessWaitsForTheFirst) {
   platform::NamedMutex first(name);
-  first.wait();
+  ASSERT_TRUE(first.wait());
   std::atomic<bool> secondOwns{false};
   std::thread other([&] {
     platform::NamedMutex second(name);
-    second.wait();
+    ASSERT_TRUE(second.wait());
     secondOwns = true;
     second.release();
   });
@@ -46,7 +46,7 @@ TEST_F(NamedMutexTest, AnotherProcessHoldingItMakesUsWaitUntilItReleases) {
   auto helper = startHelper("hold-mutex", dir.path(), name);
   ASSERT_TRUE(waitForFile(path("held")));
   platform::NamedMutex mutex(name);
-  mutex.wait();
+  ASSERT_TRUE(mutex.wait());
   appendText(path("order"), "installer\n");
   mutex.release();
   EXPECT_EQ(helper.get().exitCode, 0);
@@ -58,7 +58,7 @@ TEST_F(NamedMutexTest, AProcessThatDiedHoldingItDoesNotBlockForever) {
   ASSERT_TRUE(waitForFile(path("held")));
   helper.get();
   platform::NamedMutex mutex(name);
-  mutex.wait();
+  ASSERT_TRUE(mutex.wait());
   mutex.release();
   SUCCEED();
 }

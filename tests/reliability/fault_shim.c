@@ -5,6 +5,8 @@
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,24 +16,32 @@ static int named(const char* variable, const char* path) {
   return wanted && *wanted && path && strcmp(wanted, path) == 0;
 }
 
-static int writes(const char* mode) { return mode && (strchr(mode, 'w') || strchr(mode, 'a')); }
-
-typedef FILE* (*OpenFn)(const char*, const char*);
+typedef int (*OpenFn)(const char*, int, ...);
 typedef int (*RenameFn)(const char*, const char*);
 
-static FILE* openUnlessFailed(const char* symbol, const char* path, const char* mode) {
-  if (writes(mode) && named("KXPATCH_FAULT_CREATE", path)) {
+static int openUnlessFailed(const char* symbol, const char* path, int flags, mode_t mode) {
+  if ((flags & O_CREAT) && named("KXPATCH_FAULT_CREATE", path)) {
     errno = ENOSPC;
-    return NULL;
+    return -1;
   }
   OpenFn next = (OpenFn)dlsym(RTLD_NEXT, symbol);
-  return next(path, mode);
+  return next(path, flags, mode);
 }
 
-FILE* fopen(const char* path, const char* mode) { return openUnlessFailed("fopen", path, mode); }
+int open(const char* path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  const mode_t mode = (flags & O_CREAT) ? (mode_t)va_arg(rest, int) : 0;
+  va_end(rest);
+  return openUnlessFailed("open", path, flags, mode);
+}
 
-FILE* fopen64(const char* path, const char* mode) {
-  return openUnlessFailed("fopen64", path, mode);
+int open64(const char* path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  const mode_t mode = (flags & O_CREAT) ? (mode_t)va_arg(rest, int) : 0;
+  va_end(rest);
+  return openUnlessFailed("open64", path, flags, mode);
 }
 
 int rename(const char* from, const char* to) {
