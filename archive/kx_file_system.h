@@ -128,6 +128,8 @@ class KXFileSystem : public IFileSystem {
   // Merges every record of `patch` into this archive's index (add, replace or delete).
   bool mergePatch(KXFileSystem& patch);
   void mergeEntry(const ArchiveFile& patchRecord);
+  // Removes the records erased in memory and renumbers the index, in one pass.
+  void dropErasedRecords();
   // Writes this archive to archivePath + "temp", logging progress to logPath. `patch` (may be
   // null) is the archive merged before. True only when a complete file was written; an entry
   // whose bytes cannot be read, on either side, fails it and removes the file.

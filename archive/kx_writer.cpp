@@ -81,6 +81,7 @@ bool KXFileSystem::mergePatch(KXFileSystem& patch) {
     if (!patch.files[i].data || !patch.files[i].storedLoaded) (void)patch.readStoredAsIs(i);
     mergeEntry(patch.files[i]);
   }
+  dropErasedRecords();
   return true;
 }
 
@@ -114,10 +115,13 @@ void KXFileSystem::mergeEntry(const ArchiveFile& patchRecord) {
   if (index < 0 || static_cast<size_t>(index) >= files.size()) return;
 
   if (carriesDeleteMarker(patchRecord)) {
-    files.erase(files.begin() + index);
+    // Erased in place, like an in-memory erase: removing the record here would move every later
+    // one and renumber the whole index, a pass over all records for each marker. The writer
+    // drops erased records, and mergePatch closes the gaps once at its end.
+    ArchiveFile& gone = files[static_cast<size_t>(index)];
+    gone.name.clear();
+    gone.data = BlockRef();
     fileMap_.erase(found);
-    for (auto& mapped : fileMap_)
-      if (mapped.second.index > index) mapped.second.index -= 1;
     return;
   }
 
@@ -136,6 +140,18 @@ void KXFileSystem::mergeEntry(const ArchiveFile& patchRecord) {
     record.data = BlockRef();
   }
   record.storedLoaded = true;
+}
+
+void KXFileSystem::dropErasedRecords() {
+  const size_t before = files.size();
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [](const ArchiveFile& record) { return record.name.empty(); }),
+              files.end());
+  if (files.size() == before) return;
+  for (size_t k = 0; k < files.size(); ++k) {
+    auto mapped = fileMap_.find(files[k].name);
+    if (mapped != fileMap_.end()) mapped->second.index = static_cast<int32_t>(k);
+  }
 }
 
 // ---- Writing ----
@@ -293,9 +309,7 @@ bool KXFileSystem::createNewZip(const std::string& archivePath, const std::strin
                                 KXFileSystem* patch) {
   appendLogLine(logPath, "One.....");
   // Records erased in memory keep an empty name; they are not entries any more.
-  files.erase(std::remove_if(files.begin(), files.end(),
-                             [](const ArchiveFile& record) { return record.name.empty(); }),
-              files.end());
+  dropErasedRecords();
   // std::string compares as unsigned bytes, the order the format requires.
   std::sort(files.begin(), files.end(),
             [](const ArchiveFile& a, const ArchiveFile& b) { return a.name < b.name; });

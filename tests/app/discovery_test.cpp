@@ -1,5 +1,7 @@
 // Where the installer finds the installation, and which archive tells it the installed
 // version.
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -13,11 +15,17 @@ namespace {
 
 const std::string kNoBinText = "请在Halvoreen\\bin目录下运行该程序";
 
+std::string installPathFileOf(const Scratch& scratch) {
+  return scratch.root() + "/config/Brightfall/Halvoreen/installPath.txt";
+}
+
 struct DiscoveryCase {
   const char* name;
   const char* cwd;       // relative to the scratch root
-  const char* pathFile;  // nullptr: none; "$GAME" stands for the installation folder
+  const char* pathFile;  // nullptr: none; "$GAME" stands for the installation folder; "|pipe"
+                         // and "|zero": a pipe nobody writes, a link to an endless device
   bool succeeds;
+  const char* gameFolder = "game";
 };
 
 TEST(Discovery, InstallationFolderFromCurrentDirectoryOrPathFile) {
@@ -27,14 +35,26 @@ TEST(Discovery, InstallationFolderFromCurrentDirectoryOrPathFile) {
       {"outside, no path file", "", nullptr, false},
       {"outside, path file", "", "$GAME", true},
       {"outside, path file ending in a line break", "", "$GAME\n", false},
+      {"outside, path file is a pipe", "", "|pipe", false},
+      {"outside, path file links to an endless device", "", "|zero", false},
+      {"under a folder whose name starts with bin", "binh/game/bin", nullptr, true, "binh/game"},
   };
   for (const DiscoveryCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Scratch scratch(defaultRelease());
+    Scratch scratch(defaultRelease(), c.gameFolder);
     std::filesystem::create_directories(scratch.bin() + "/sub");
     LauncherListener launcher(scratch.runtime() + "/MOXStartup");
     std::string pathFile;
-    if (c.pathFile) {
+    if (c.pathFile && c.pathFile[0] == '|') {
+      // Read as an ordinary file, either would hang the run or fill its memory.
+      scratch.writeInstallPathFile("");
+      const std::string file = installPathFileOf(scratch);
+      std::filesystem::remove(file);
+      if (std::string(c.pathFile) == "|pipe")
+        ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+      else
+        std::filesystem::create_symlink("/dev/zero", file);
+    } else if (c.pathFile) {
       pathFile = c.pathFile;
       pathFile.replace(0, 5, scratch.game());
       scratch.writeInstallPathFile(pathFile);
@@ -47,7 +67,7 @@ TEST(Discovery, InstallationFolderFromCurrentDirectoryOrPathFile) {
       continue;
     }
     EXPECT_EQ(result.err, box("无法自动获得《Halvoreen》安装目录", kNoBinText));
-    const std::string installDir = c.pathFile ? pathFile : cwd;
+    const std::string installDir = c.pathFile && c.pathFile[0] != '|' ? pathFile : cwd;
     EXPECT_NE(readFile(cwd + "/updater.log").find("error installDir:" + installDir + "\n"),
               std::string::npos);
     EXPECT_FALSE(testing_support::fileExists(scratch.game() + "/qdres_packedTemp.kx"));

@@ -77,6 +77,7 @@ std::vector<std::pair<uint32_t, std::string>> LauncherListener::messages() {
 
 Scratch::Scratch(const std::string& releaseDir, const std::string& gameFolder)
     : gameFolder_(gameFolder), release_(releaseDir), payload_(releaseDir + "/payload") {
+  fs::create_directories(fs::path(game()).parent_path());
   fs::copy(releaseDir + "/2.650", game(), fs::copy_options::recursive);
   for (const char* sub : {"run", "config", "home", "tmp"}) fs::create_directories(dir_ / sub);
 }

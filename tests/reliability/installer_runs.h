@@ -29,6 +29,7 @@ struct Outcome {
   int signal = 0;        // the signal that ended it otherwise
   std::string out;       // standard output
   std::string err;       // standard error (message boxes are lines here)
+  long peakMemoryKiB = 0;  // the largest resident size the installer reached
 };
 
 struct RunOptions {
@@ -40,6 +41,8 @@ struct RunOptions {
   // file another program holds.
   std::string failCreate;
   std::string failReplace;
+  // The per-user runtime folder (mutex, launcher socket); empty: the installation's own.
+  std::string runtimeFolder;
 };
 
 inline RunOptions limitedTo(uint64_t fileSizeLimit) {
@@ -78,6 +81,10 @@ class Installation {
   std::string release_;
   std::string game_;
   std::string payload_;
+  // Each started installer writes its own standard output and error files.
+  int started_ = 0;
+  std::map<pid_t, int> startedAs_;
+  std::map<int, std::pair<std::string, std::string>> outputs_;
 };
 
 // The message-box line the POSIX installer writes to standard error.

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -56,7 +58,7 @@ void Installation::writePreferences(const std::string& content) {
 pid_t Installation::start(const RunOptions& options) {
   // Everything the child needs is made before the fork: after it only system calls are made.
   std::map<std::string, std::string> overrides = {
-      {"XDG_RUNTIME_DIR", dir_ / "run"},  {"XDG_CONFIG_HOME", dir_ / "config"},
+      {"XDG_RUNTIME_DIR", options.runtimeFolder.empty() ? dir_ / "run" : options.runtimeFolder},  {"XDG_CONFIG_HOME", dir_ / "config"},
       {"HOME", dir_ / "home"},            {"TMPDIR", dir_ / "tmp"},
       {"LC_ALL", "C"},                    {"LANG", "C"},
       {"KXPATCH_TEST_PAYLOAD_DIR", payload_}};
@@ -81,12 +83,14 @@ pid_t Installation::start(const RunOptions& options) {
   std::string program = KXPATCH_INSTALLER;
   char* argv[] = {program.data(), nullptr};
   const std::string cwd = bin();
-  const std::string outPath = dir_ / "stdout";
-  const std::string errPath = dir_ / "stderr";
+  const std::string outPath = dir_ / ("stdout" + std::to_string(++started_));
+  const std::string errPath = dir_ / ("stderr" + std::to_string(started_));
+  outputs_[started_] = {outPath, errPath};
   const uint64_t limit = options.fileSizeLimit;
 
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid > 0) startedAs_[pid] = started_;
   if (pid == 0) {
     const int in = ::open("/dev/null", O_RDONLY);
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -109,11 +113,19 @@ pid_t Installation::start(const RunOptions& options) {
 Outcome Installation::wait(pid_t pid, int timeoutSeconds) {
   Outcome outcome;
   int status = 0;
+  rusage usage{};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
+  // The kernel's own peak for the child counts the test's memory it shared before exec; the
+  // installer's own peak is its VmHWM, followed while it runs.
+  const std::string statusPath = "/proc/" + std::to_string(pid) + "/status";
+  while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
+    const std::string procStatus = readFile(statusPath);
+    const size_t hwm = procStatus.find("VmHWM:");
+    if (hwm != std::string::npos)
+      outcome.peakMemoryKiB = std::max(outcome.peakMemoryKiB, std::atol(procStatus.c_str() + hwm + 6));
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
+      ::wait4(pid, &status, 0, &usage);
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -121,8 +133,9 @@ Outcome Installation::wait(pid_t pid, int timeoutSeconds) {
   outcome.exited = WIFEXITED(status);
   outcome.code = outcome.exited ? WEXITSTATUS(status) : -1;
   outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  outcome.out = readFile(dir_ / "stdout");
-  outcome.err = readFile(dir_ / "stderr");
+  const auto& files = outputs_[startedAs_[pid]];
+  outcome.out = readFile(files.first);
+  outcome.err = readFile(files.second);
   return outcome;
 }
 
