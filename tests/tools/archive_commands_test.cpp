@@ -284,4 +284,30 @@ TEST(DiffOfFolders, ShipsChangedFilesAndDeletesRemovedOnes) {
   EXPECT_NE(newFolder.err.find("does not create folders"), std::string::npos);
 }
 
+// A link's target may lie outside the folder: neither create nor diff ships what it points to.
+TEST(FolderReaders, RefuseLinks) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  makeDirs(dir / "old");
+  makeDirs(dir / "outside");
+  writeFile(dir / "outside/secret", "not the game's");
+  writeFile(dir / "old/a.cache", "a");
+  for (const char* link : {"new/linked.cache", "new/linked folder"}) {
+    SCOPED_TRACE(link);
+    fs::remove_all(dir / "new");
+    makeDirs(dir / "new");
+    writeFile(dir / "new/a.cache", "a2");
+    const bool folder = std::string(link).find("folder") != std::string::npos;
+    fs::create_symlink(folder ? dir / "outside" : dir / "outside/secret", dir / link);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"create", "new", "-o", "out.kx"},
+          std::vector<std::string>{"diff", "old", "new", "-o", "out.kx"}}) {
+      ToolResult result = runTool(args);
+      EXPECT_EQ(result.code, 1) << args[0];
+      EXPECT_NE(result.err.find("a link"), std::string::npos) << result.err;
+      EXPECT_FALSE(testing_support::fileExists(dir / "out.kx"));
+    }
+  }
+}
+
 }  // namespace

@@ -47,6 +47,11 @@ bool readFolder(const std::string& dir, std::vector<NamedContent>& files, std::s
   }
   fs::recursive_directory_iterator it(dir, code), end;
   for (; !code && it != end; it.increment(code)) {
+    // A link's target may lie anywhere: packing it would ship a file that is not the folder's.
+    if (it->is_symlink(code)) {
+      error = it->path().string() + ": a link (only plain files and folders are read)";
+      return false;
+    }
     if (!it->is_regular_file(code)) continue;
     NamedContent file;
     file.first = it->path().lexically_relative(dir).generic_string();
