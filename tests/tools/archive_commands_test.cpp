@@ -226,6 +226,8 @@ TEST(ArchiveOutputs, NeverReplaceOrJoinTheirInputs) {
       {"apply", "outtemp", "new.kx", "-o", "out"},
       {"apply", "old.kx", "outtemp", "-o", "out"},
       {"demo", "full"},
+      {"diff", "old.kx", "new.kx", "-o", "missing/patch.kx"},
+      {"create", "from", "-o", "missing/a.kx"},
   };
   for (const auto& words : cases) {
     std::string line;
@@ -238,6 +240,9 @@ TEST(ArchiveOutputs, NeverReplaceOrJoinTheirInputs) {
   EXPECT_FALSE(testing_support::fileExists(dir / "to/patch.kx"));
   EXPECT_FALSE(testing_support::fileExists(dir / "out"));
   EXPECT_FALSE(testing_support::fileExists(dir / "full/2.650"));
+  EXPECT_NE(runTool({"diff", "old.kx", "new.kx", "-o", "missing/patch.kx"})
+                .err.find("missing does not exist"),
+            std::string::npos);
 }
 
 TEST(Extract, ADamagedEntryLeavesNothingOfTheArchiveBehind) {
