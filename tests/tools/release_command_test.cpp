@@ -53,8 +53,10 @@ TEST(Release, MakesTheDemoPayloadFromTheTwoInstallations) {
     EXPECT_TRUE(readFile(dir / (std::string("payload/") + file)) == readFile(demoRelease() + "/payload/" + file))
         << file;
   EXPECT_EQ(result.out.rfind("release 2.650 -> 2.651\n", 0), 0u) << result.out;
-  EXPECT_NE(result.out.find("vemo_packed.kx               3       1        1"), std::string::npos)
+  EXPECT_NE(result.out.find("qdres_packed.kx              1       1        1        225688"),
+            std::string::npos)
       << result.out;
+  EXPECT_NE(result.out.find("vemo_packed.kx               3       1        1"), std::string::npos);
   EXPECT_NE(result.out.find("loose files (bin, cache): 0 added, 2 changed, 1 deleted"),
             std::string::npos);
   EXPECT_FALSE(fs::exists(dir / "payload.partial"));
