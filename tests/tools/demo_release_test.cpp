@@ -10,19 +10,10 @@
 #include "tests/tools/tool_fixture.h"
 
 using namespace tool_test;
-using testing_support::readFile;
-using testing_support::ScopedCwd;
-using testing_support::TempDir;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kPayloadFiles[] = {"qdres_packedTemp.kx", "gameRes_packedTemp.kx",
-                                     "kxres_packedTemp.kx", "res_packedTemp.kx",
-                                     "vemo_packedTemp.kx",  "CN_packedTemp.kx",
-                                     "binTemp.kx",          "cacheTemp.kx",
-                                     "MD5.txt"};
 
 std::string versionIn(const std::string& packedConfig) {
   SectionRef section = sectionFromBlock(

@@ -7,10 +7,6 @@
 #include "tests/tools/tool_fixture.h"
 
 using namespace tool_test;
-using testing_support::readFile;
-using testing_support::ScopedCwd;
-using testing_support::TempDir;
-using testing_support::writeFile;
 
 namespace fs = std::filesystem;
 

@@ -9,20 +9,10 @@
 #include "tools/release/payload_release.h"
 
 using namespace tool_test;
-using testing_support::readFile;
-using testing_support::ScopedCwd;
-using testing_support::TempDir;
-using testing_support::writeFile;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kPayloadFiles[] = {"qdres_packedTemp.kx", "gameRes_packedTemp.kx",
-                                     "kxres_packedTemp.kx", "res_packedTemp.kx",
-                                     "vemo_packedTemp.kx",  "CN_packedTemp.kx",
-                                     "binTemp.kx",          "cacheTemp.kx",
-                                     "MD5.txt"};
 
 // The table of the release before: the demo table without its 2.651 block.
 std::string previousTable() {

@@ -72,7 +72,6 @@ bool readText(const std::string& path, std::string& text) {
   return ok;
 }
 
-
 }  // namespace
 
 int fingerprintCommand(const Invocation& call, ToolIo& io) {
