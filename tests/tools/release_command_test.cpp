@@ -136,6 +136,7 @@ TEST(Release, RefusesEachReleaseMistakeBeforeWritingAnything) {
        },
        {}, "gameRes_packed.kx: the installer makes a pack with NEW's entries but not NEW's bytes",
        false},
+      {"a PAYLOAD inside NEW", nullptr, {"-o", "new/payload"}, "inside", false},
       {"a PAYLOAD that is not empty",
        [](const std::string&, const std::string&) { writeFile("payload/old.kx", "x"); },
        {}, "not an empty folder", false},

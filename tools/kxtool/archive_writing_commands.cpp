@@ -64,18 +64,6 @@ bool samePlace(const std::string& a, const std::string& b) {
   return a == b || fs::equivalent(a, b, code);
 }
 
-// Whether `path` lies inside the folder `dir`.
-bool inside(const std::string& path, const std::string& dir) {
-  std::error_code code;
-  const fs::path folder = fs::weakly_canonical(dir, code);
-  const fs::path file = fs::weakly_canonical(path, code);
-  if (code) return false;
-  auto f = file.begin();
-  for (auto d = folder.begin(); d != folder.end(); ++d, ++f)
-    if (f == file.end() || *f != *d) return false;
-  return true;
-}
-
 // A progress label is used as the start of a printf format by the archive writer.
 std::string formatSafe(const std::string& text) {
   std::string safe;
@@ -129,7 +117,7 @@ int diffCommand(const Invocation& call, ToolIo& io) {
   for (const std::string& input : {oldPath, newPath}) {
     // Written over an input it would destroy it; inside an input folder a later diff would
     // ship it.
-    if (samePlace(out, input) || (isFolder(input) && inside(out, input)))
+    if (samePlace(out, input) || (isFolder(input) && release::isInsideFolder(out, input)))
       return failure(io, call, out + ": the patch would be written over or inside OLD or NEW");
   }
   if (isInstallation(oldPath) && isInstallation(newPath))

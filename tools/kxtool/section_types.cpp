@@ -121,6 +121,7 @@ bool applyPackedTypes(const std::string& xml, PackedNode& root, std::string& err
   bool marked = false;
   for (const std::string& tag : tags) marked = marked || tag.find(kMark) != std::string::npos;
   if (!marked) return true;
+  std::vector<PackedNode*> asRows;
   if (tags.size() != nodes.size()) {
     error = "the packed=\"...\" marks cannot be matched to the elements";
     return false;
@@ -154,8 +155,10 @@ bool applyPackedTypes(const std::string& xml, PackedNode& root, std::string& err
       continue;
     }
     nodes[i]->value = value;
-    if (rows) nodes[i]->children.clear();
+    if (rows) asRows.push_back(nodes[i]);
   }
+  // Only now: the rows' nodes are in `nodes` too.
+  for (PackedNode* node : asRows) node->children.clear();
   return true;
 }
 

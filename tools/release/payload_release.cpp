@@ -181,12 +181,20 @@ bool checkOtherFiles(const ReleaseRequest& request, std::string& error) {
   return true;
 }
 
-bool checkPayloadFolder(const std::string& payload, std::string& error) {
+bool checkPayloadFolder(const ReleaseRequest& request, std::string& error) {
+  const std::string& payload = request.payloadDir;
   std::error_code code;
   const fs::path parent = fs::absolute(payload, code).parent_path();
   if (!fs::is_directory(parent, code)) {
     error = payload + ": the folder " + parent.string() + " does not exist";
     return false;
+  }
+  // Inside an installation the payload would join it, and the next release would ship it.
+  for (const std::string& input : {request.oldDir, request.newDir}) {
+    if (isInsideFolder(payload, input)) {
+      error = payload + ": inside " + input + "; the payload goes outside both installations";
+      return false;
+    }
   }
   if (fs::exists(payload, code) && (!fs::is_directory(payload, code) || !fs::is_empty(payload, code))) {
     error = payload + ": not an empty folder; the payload goes into a new or empty one";
@@ -225,8 +233,8 @@ bool makePackPatch(const ReleaseRequest& request, int index, const std::string& 
     return false;
   }
   // A pack with changes is rewritten whole: each of its entries passes the writer.
-  const std::string oversized =
-      oversizedEntry(patch) + (pack.patchBytes > kFooterSize ? oversizedEntry(newPack) : "");
+  std::string oversized = oversizedEntry(patch);
+  if (oversized.empty() && pack.patchBytes > kFooterSize) oversized = oversizedEntry(newPack);
   if (!oversized.empty()) {
     error = newPack + ": entry " + oversized + ": " + kOversizedReason;
     return false;
@@ -332,6 +340,17 @@ bool makeTable(const ReleaseRequest& request, const ReleaseSummary& summary, std
 
 }  // namespace
 
+bool isInsideFolder(const std::string& path, const std::string& dir) {
+  std::error_code code;
+  const fs::path folder = fs::weakly_canonical(dir, code);
+  const fs::path file = fs::weakly_canonical(path, code);
+  if (code) return false;
+  auto f = file.begin();
+  for (auto d = folder.begin(); d != folder.end(); ++d, ++f)
+    if (f == file.end() || *f != *d) return false;
+  return true;
+}
+
 bool makeRelease(const ReleaseRequest& request, ReleaseSummary& summary, std::string& error,
                  const ReleaseProgress& progress) {
   summary = ReleaseSummary();
@@ -339,7 +358,7 @@ bool makeRelease(const ReleaseRequest& request, ReleaseSummary& summary, std::st
   if (!checkInstallation(request.oldDir, "OLD", error) ||
       !checkInstallation(request.newDir, "NEW", error) ||
       !checkVersions(request, summary, error) || !checkOtherFiles(request, error) ||
-      !checkPayloadFolder(request.payloadDir, error))
+      !checkPayloadFolder(request, error))
     return false;
   progress("check table " + summary.to + " and " + summary.from);
   if (!makeTable(request, summary, table, error)) return false;

@@ -39,6 +39,9 @@ inline constexpr int kFirstWholeCrcPack = 4;
 [[nodiscard]] bool makePatchArchive(const std::string& oldPack, const std::string& newPack,
                                     const std::string& patchOut);
 
+// Whether `path` is the folder `dir` or lies inside it (links and ".." resolved).
+[[nodiscard]] bool isInsideFolder(const std::string& path, const std::string& dir);
+
 // Why an entry of 100 MiB or more is refused: the archive writer meets it with a modal box.
 inline constexpr const char* kOversizedReason =
     "100 MiB or more, which makes the installer show every player a modal \"error\" box";
