@@ -239,6 +239,13 @@ TEST(ArchiveOutputs, NeverReplaceOrJoinTheirInputs) {
   EXPECT_NE(runTool({"diff", "old.kx", "new.kx", "-o", "missing/patch.kx"})
                 .err.find("missing does not exist"),
             std::string::npos);
+  // Two whole installations are a release, not a diff.
+  ToolResult installations = runTool(
+      {"diff", demoRelease() + "/2.650", demoRelease() + "/2.651", "-o", "installations.kx"});
+  EXPECT_EQ(installations.code, 1);
+  EXPECT_NE(installations.err.find("kxtool release OLD NEW -o PAYLOAD"), std::string::npos)
+      << installations.err;
+  EXPECT_FALSE(testing_support::fileExists(dir / "installations.kx"));
 }
 
 TEST(Extract, ADamagedEntryLeavesNothingOfTheArchiveBehind) {
