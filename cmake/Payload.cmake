@@ -31,11 +31,49 @@ function(kxpatch_present_payload ids_var paths_var)
   set(${paths_var} "${paths}" PARENT_SCOPE)
 endfunction()
 
+# Stops the configuration, naming every file missing from KXPATCH_PAYLOAD_DIR.
+function(kxpatch_require_payload)
+  set(missing "")
+  list(LENGTH KXPATCH_PAYLOAD_FILES n)
+  math(EXPR last "${n} - 1")
+  foreach(i RANGE 1 ${last} 2)
+    list(GET KXPATCH_PAYLOAD_FILES ${i} file)
+    if(NOT EXISTS "${KXPATCH_PAYLOAD_DIR}/${file}" OR IS_DIRECTORY "${KXPATCH_PAYLOAD_DIR}/${file}")
+      list(APPEND missing "${KXPATCH_PAYLOAD_DIR}/${file}")
+    endif()
+  endforeach()
+  if(missing)
+    list(JOIN missing "\n  " text)
+    message(FATAL_ERROR "the installer's payload is incomplete; missing:\n  ${text}\n"
+                        "\"kxtool release OLD NEW -o PAYLOAD\" makes all nine files.")
+  endif()
+endfunction()
+
+# A file whose content is the hashes of the payload, rewritten by every build but changed only
+# when a payload file's bytes change: what embeds the payload depends on it, so a payload
+# copied with old modification times (cp -a, rsync, an unpacked archive) is embedded again.
+# `name` names the custom target that refreshes it; returns the stamp's path.
+function(kxpatch_payload_stamp name out_var)
+  set(stamp "${CMAKE_CURRENT_BINARY_DIR}/${name}.stamp")
+  add_custom_target(${name}
+    COMMAND ${CMAKE_COMMAND} "-DPAYLOAD_DIR=${KXPATCH_PAYLOAD_DIR}" "-DSTAMP=${stamp}"
+            -P "${PROJECT_SOURCE_DIR}/cmake/PayloadStamp.cmake"
+    BYPRODUCTS "${stamp}"
+    COMMENT "Hashing the payload in ${KXPATCH_PAYLOAD_DIR}"
+    VERBATIM)
+  set(${out_var} "${stamp}" PARENT_SCOPE)
+endfunction()
+
+# The generated source that links the payload in; an optional second argument is a payload
+# stamp (kxpatch_payload_stamp) the source is rebuilt after.
 function(kxpatch_payload_source out_var)
   set(decls "")
   set(rows "")
   set(deps "")
   kxpatch_present_payload(ids paths)
+  if(ARGC GREATER 1)
+    list(APPEND deps "${ARGV1}")  # the payload stamp
+  endif()
   foreach(id path IN ZIP_LISTS ids paths)
     list(APPEND deps "${path}")
     string(APPEND decls
@@ -66,3 +104,8 @@ ${rows}  };
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${KXPATCH_PAYLOAD_DIR}")
   set(${out_var} "${src}" PARENT_SCOPE)
 endfunction()
+
+# "cmake -DKXPATCH_PAYLOAD_DIR=DIR -P cmake/Payload.cmake" checks a payload folder by itself.
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  kxpatch_require_payload()
+endif()

@@ -18,6 +18,9 @@ function(kxpatch_windows_resources out_var)
   set(entries "")
   set(deps "")
   kxpatch_present_payload(ids paths)
+  if(ARGC GREATER 1)
+    list(APPEND deps "${ARGV1}")  # the payload stamp
+  endif()
   foreach(id path IN ZIP_LISTS ids paths)
     list(APPEND deps "${path}")
     kxpatch_rc_quote(quoted "${path}")
@@ -33,8 +36,8 @@ function(kxpatch_windows_resources out_var)
   file(CONFIGURE OUTPUT "${manifest}" CONTENT
 [=[<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
-  <assemblyIdentity type="win32" name="Brightfall.Halvoreen.Pack" version="@PROJECT_VERSION_MAJOR@.@PROJECT_VERSION_MINOR@.0.0"/>
-  <description>Halvoreen @KXPATCH_OLD_VERSION@ to @KXPATCH_NEW_VERSION@ patch</description>
+  <assemblyIdentity type="win32" name="Brightfall.Halvoreen.Pack" version="@KXPATCH_TO_MAJOR@.@KXPATCH_TO_MINOR@.0.0"/>
+  <description>Halvoreen @KXPATCH_FROM_VERSION@ to @KXPATCH_TO_VERSION@ patch</description>
   <trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">
     <security>
       <requestedPrivileges>
@@ -68,8 +71,8 @@ LANGUAGE 0, 0
 
 LANGUAGE 4, 2
 1 VERSIONINFO
-FILEVERSION @PROJECT_VERSION_MAJOR@, @PROJECT_VERSION_MINOR@, 0, 0
-PRODUCTVERSION @PROJECT_VERSION_MAJOR@, @PROJECT_VERSION_MINOR@, 0, 0
+FILEVERSION @KXPATCH_TO_MAJOR@, @KXPATCH_TO_MINOR@, 0, 0
+PRODUCTVERSION @KXPATCH_TO_MAJOR@, @KXPATCH_TO_MINOR@, 0, 0
 FILEFLAGSMASK VS_FFI_FILEFLAGSMASK
 FILEFLAGS 0
 FILEOS VOS_NT_WINDOWS32
@@ -81,12 +84,12 @@ BEGIN
     BLOCK \"080404b0\"
     BEGIN
       VALUE \"CompanyName\", \"Brightfall\"
-      VALUE \"FileDescription\", \"Halvoreen @KXPATCH_OLD_VERSION@-@KXPATCH_NEW_VERSION@ patch\"
-      VALUE \"FileVersion\", \"@PROJECT_VERSION@\"
+      VALUE \"FileDescription\", \"Halvoreen @KXPATCH_FROM_VERSION@-@KXPATCH_TO_VERSION@ patch\"
+      VALUE \"FileVersion\", \"@KXPATCH_TO_VERSION@\"
       VALUE \"InternalName\", \"@KXPATCH_EXE_NAME@\"
       VALUE \"OriginalFilename\", \"@KXPATCH_EXE_NAME@.exe\"
       VALUE \"ProductName\", \"Halvoreen\"
-      VALUE \"ProductVersion\", \"@PROJECT_VERSION@\"
+      VALUE \"ProductVersion\", \"@KXPATCH_TO_VERSION@\"
     END
   END
   BLOCK \"VarFileInfo\"
@@ -101,5 +104,3 @@ END
   set(${out_var} "${rc}" PARENT_SCOPE)
 endfunction()
 
-set(KXPATCH_OLD_VERSION "2.650")
-set(KXPATCH_NEW_VERSION "2.651")

@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
-inline constexpr const char* oldVersion = "2.650";
-inline constexpr const char* newVersion = "2.651";
+// The build sets the two versions (KXPATCH_FROM_VERSION, KXPATCH_TO_VERSION; 2.650 and 2.651
+// unless a release asks for others).
+#include "kxpatch_versions.h"
+
+inline constexpr const char* oldVersion = KXPATCH_FROM_VERSION;
+inline constexpr const char* newVersion = KXPATCH_TO_VERSION;
 // Stays the Windows executable's name on every platform: it is a text of the system.
-inline constexpr const char* packTitle = "2.650-2.651Pack.exe";
+inline constexpr const char* packTitle = KXPATCH_FROM_VERSION "-" KXPATCH_TO_VERSION "Pack.exe";
 inline constexpr int kPackCount = 6;
 
 // Launcher message codes.

@@ -28,7 +28,7 @@ TMPDIR=$work/tmp "$kxtool" demo "$work/release"
 cp -r "$work/release/2.650" "$work/game"
 
 echo "== before: $work/game"
-TMPDIR=$work/tmp "$kxtool" verify "$work/game" "$work/release/payload/MD5.txt" 2.650 2.651
+TMPDIR=$work/tmp "$kxtool" verify "$work/game" "$work/release/payload/MD5.txt" 2.650 2.651 --allow-old
 
 echo "== installer"
 (

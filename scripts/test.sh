@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds and runs every test: the native suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, a release build's suite, and the Windows
-# builds with their tests under Wine.
+# AddressSanitizer and UndefinedBehaviorSanitizer, a release build's suite, the Windows builds
+# with their tests under Wine, and the release script on the demo release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
 scripts/deps.sh build-essential cmake ninja-build zlib1g-dev libgtest-dev libcurl4-openssl-dev \
-  python3 python3-pyftpdlib zip unzip 7zip
+  python3 python3-pyftpdlib zip unzip 7zip openssl osslsigncode
 
 for preset in linux-asan linux-release; do
   echo "== $preset: build"
@@ -20,6 +20,12 @@ done
 if [ -x scripts/test_windows.sh ] && [ "${KXPATCH_SKIP_WINDOWS:-0}" != 1 ]; then
   echo "== windows"
   scripts/test_windows.sh
+fi
+# The release script on the demo release, signed with a throw-away certificate; it reuses the
+# linux-release and win32 trees built above.
+if [ "${KXPATCH_SKIP_WINDOWS:-0}" != 1 ]; then
+  echo "== release"
+  KXPATCH_RELEASE_BUILD=$PWD/build scripts/test_release.sh
 fi
 if [ -x scripts/fuzz_smoke.sh ]; then
   echo "== fuzz smoke"

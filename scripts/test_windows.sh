@@ -348,8 +348,8 @@ step "end-to-end: full disk, then a run with room"
 # Wine applies a file-size limit set before it starts (a write past it fails like a write to a
 # full disk once SIGXFSZ is ignored). Only the installer's process gets the limit: the
 # wineserver, which writes the prefix's registry, already runs for the responder. The limit lies
-# between the first pack (over 3 MiB, the only large pack with a patch) and every other file
-# the run writes.
+# between the large packs with a patch (qdres, the first, and res, both over 3 MiB) and every
+# other file the run writes.
 limit_kib=2048
 fresh_copy wine full
 start_wine_responder "$work/wine/full"

@@ -9,10 +9,6 @@
 
 using namespace tool_test;
 using testing_support::makeDirs;
-using testing_support::readFile;
-using testing_support::ScopedCwd;
-using testing_support::TempDir;
-using testing_support::writeFile;
 
 namespace fs = std::filesystem;
 
@@ -226,6 +222,8 @@ TEST(ArchiveOutputs, NeverReplaceOrJoinTheirInputs) {
       {"apply", "outtemp", "new.kx", "-o", "out"},
       {"apply", "old.kx", "outtemp", "-o", "out"},
       {"demo", "full"},
+      {"diff", "old.kx", "new.kx", "-o", "missing/patch.kx"},
+      {"create", "from", "-o", "missing/a.kx"},
   };
   for (const auto& words : cases) {
     std::string line;
@@ -238,6 +236,16 @@ TEST(ArchiveOutputs, NeverReplaceOrJoinTheirInputs) {
   EXPECT_FALSE(testing_support::fileExists(dir / "to/patch.kx"));
   EXPECT_FALSE(testing_support::fileExists(dir / "out"));
   EXPECT_FALSE(testing_support::fileExists(dir / "full/2.650"));
+  EXPECT_NE(runTool({"diff", "old.kx", "new.kx", "-o", "missing/patch.kx"})
+                .err.find("missing does not exist"),
+            std::string::npos);
+  // Two whole installations are a release, not a diff.
+  ToolResult installations = runTool(
+      {"diff", demoRelease() + "/2.650", demoRelease() + "/2.651", "-o", "installations.kx"});
+  EXPECT_EQ(installations.code, 1);
+  EXPECT_NE(installations.err.find("kxtool release OLD NEW -o PAYLOAD"), std::string::npos)
+      << installations.err;
+  EXPECT_FALSE(testing_support::fileExists(dir / "installations.kx"));
 }
 
 TEST(Extract, ADamagedEntryLeavesNothingOfTheArchiveBehind) {

@@ -8,9 +8,6 @@
 
 using namespace tool_test;
 using testing_support::makeDirs;
-using testing_support::readFile;
-using testing_support::ScopedCwd;
-using testing_support::TempDir;
 
 namespace fs = std::filesystem;
 

@@ -10,19 +10,10 @@
 #include "tests/tools/tool_fixture.h"
 
 using namespace tool_test;
-using testing_support::readFile;
-using testing_support::ScopedCwd;
-using testing_support::TempDir;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kPayloadFiles[] = {"qdres_packedTemp.kx", "gameRes_packedTemp.kx",
-                                     "kxres_packedTemp.kx", "res_packedTemp.kx",
-                                     "vemo_packedTemp.kx",  "CN_packedTemp.kx",
-                                     "binTemp.kx",          "cacheTemp.kx",
-                                     "MD5.txt"};
 
 std::string versionIn(const std::string& packedConfig) {
   SectionRef section = sectionFromBlock(
@@ -45,8 +36,15 @@ TEST(DemoRelease, HasTheShapeOfTheShippedRelease) {
   EXPECT_GE(entries, 300u);
   EXPECT_EQ(versionIn(entriesOf(demo + "/2.650/CN_packed.kx")["scripts_config.xml"]), "2.650");
 
-  for (int i = 0; i < 4; ++i)
-    EXPECT_EQ(fs::file_size(demo + "/payload/" + release::kPatchNames[i]), 22u);
+  // gameRes and kxres do not change; qdres and res lose, gain and change a texture each.
+  for (const char* unchanged : {"gameRes_packedTemp.kx", "kxres_packedTemp.kx"})
+    EXPECT_EQ(fs::file_size(demo + "/payload/" + unchanged), 22u);
+  for (const char* large : {"qdres_packedTemp.kx", "res_packedTemp.kx"}) {
+    auto patchEntries = entriesOf(demo + "/payload/" + large);
+    EXPECT_EQ(patchEntries.size(), 3u) << large;
+    EXPECT_EQ(patchEntries["textures/desert/tex_2.dds"], "") << large;  // the delete marker
+    EXPECT_EQ(patchEntries["textures/sky/tex_2651.dds"].size(), 4u + 120 * 1024) << large;
+  }
   for (const char* patch : {"vemo_packedTemp.kx", "CN_packedTemp.kx"}) {
     auto patchEntries = entriesOf(demo + "/payload/" + patch);
     EXPECT_EQ(versionIn(patchEntries["scripts_config.xml"]), "2.651") << patch;

@@ -7,10 +7,6 @@
 #include "tests/tools/tool_fixture.h"
 
 using namespace tool_test;
-using testing_support::readFile;
-using testing_support::ScopedCwd;
-using testing_support::TempDir;
-using testing_support::writeFile;
 
 namespace fs = std::filesystem;
 
@@ -77,6 +73,15 @@ TEST(Checktable, MakesTheBlockTheDemoTableCarries) {
   }
   ASSERT_EQ(runTool({"checktable", demoRelease() + "/2.650", "2.650", "-o", "block.txt"}).code, 0);
   EXPECT_EQ(readFile(dir / "block.txt").rfind("<mox2.650>\n\t<Halvoreen\\gameRes_packed.kx>", 0), 0u);
+  // A second run would silently replace the block with another version's.
+  ToolResult again = runTool({"checktable", demoRelease() + "/2.651", "2.651", "-o", "block.txt"});
+  EXPECT_EQ(again.code, 1);
+  EXPECT_NE(again.err.find("--force"), std::string::npos) << again.err;
+  EXPECT_EQ(readFile(dir / "block.txt").rfind("<mox2.650>", 0), 0u);
+  EXPECT_EQ(runTool({"checktable", demoRelease() + "/2.651", "2.651", "-o", "block.txt", "--force"})
+                .code,
+            0);
+  EXPECT_EQ(readFile(dir / "block.txt").rfind("<mox2.651>", 0), 0u);
   EXPECT_EQ(runTool({"checktable", dir.path(), "2.650"}).code, 1);
   EXPECT_EQ(runTool({"checktable", demoRelease() + "/2.650", "2<6"}).code, 1);
 }
@@ -95,16 +100,23 @@ TEST(Verify, TellsOldNewDamagedAndMissing) {
 
   ToolResult result = runTool({"verify", "game", table, "2.650", "2.651"});
   EXPECT_EQ(result.code, 1);
-  EXPECT_NE(result.out.find("new      qdres_packed.kx "), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("new      gameRes_packed.kx "), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("old      qdres_packed.kx "), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("new      CN_packed.kx "), std::string::npos);
   EXPECT_NE(result.out.find("damaged  vemo_packed.kx "), std::string::npos);
   EXPECT_NE(result.out.find("missing  bin/mox.exe"), std::string::npos);
   EXPECT_EQ(result.err, "kxtool verify: 1 damaged, 1 missing in game\n");
 
+  // A half-updated installation fails unless files at FROM are asked to pass.
   ToolResult old = runTool({"verify", demoRelease() + "/2.650", table, "2.650", "2.651"});
-  EXPECT_EQ(old.code, 0);
+  EXPECT_EQ(old.code, 1);
   EXPECT_NE(old.out.find("old      vemo_packed.kx "), std::string::npos) << old.out;
-  EXPECT_NE(old.out.find("4 at 2.651, 3 at 2.650, 0 damaged, 0 missing"), std::string::npos);
+  EXPECT_NE(old.out.find("2 at 2.651, 5 at 2.650, 0 damaged, 0 missing"), std::string::npos);
+  EXPECT_NE(old.err.find("5 of 7 files still at 2.650"), std::string::npos) << old.err;
+  EXPECT_EQ(
+      runTool({"verify", demoRelease() + "/2.650", table, "2.650", "2.651", "--allow-old"}).code,
+      0);
+  EXPECT_EQ(runTool({"verify", demoRelease() + "/2.651", table, "2.650", "2.651"}).code, 0);
 
   ToolResult noBlock = runTool({"verify", "game", table, "2.649", "2.651"});
   EXPECT_EQ(noBlock.code, 1);

@@ -9,8 +9,6 @@
 
 using namespace tool_test;
 using testing_support::runProcess;
-using testing_support::TempDir;
-using testing_support::writeFile;
 
 namespace {
 

@@ -6,10 +6,6 @@
 #include "tests/tools/tool_fixture.h"
 
 using namespace tool_test;
-using testing_support::readFile;
-using testing_support::ScopedCwd;
-using testing_support::TempDir;
-using testing_support::writeFile;
 
 namespace {
 
@@ -36,6 +32,44 @@ TEST(SectionPackThenDump, KeepsTheTree) {
     ASSERT_EQ(runTool({"section", "pack", "dumped.xml", "-o", "again.packed"}).code, 0);
     EXPECT_EQ(readFile(dir / "again.packed"), readFile(dir / "out.packed"));
   }
+}
+
+// Packed values keep their types through a dump: an unedited dump packs back to the same
+// bytes, and an edited integer stays an integer.
+TEST(SectionDumpThenPack, KeepsTheBytesOfTypedValues) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  PackedNode root;
+  root.add("version", PackedValue::text("2.651"));
+  root.add("build", PackedValue::integer(26510));
+  root.add("wide", PackedValue::integer(-70000));
+  root.add("scale", PackedValue::real(0.1f));
+  root.add("spawn", PackedValue::vector3({1.5f, -2.0f, 1e-7f}));
+  root.add("on", PackedValue::boolean(true));
+  root.add("off", PackedValue::boolean(false));
+  root.add("icon", PackedValue::blob(std::string("\x00\x01<>&\xff", 6)));
+  root.add("pose", PackedValue::matrix(Matrix{}));
+  PackedNode& paths = root.add("paths", PackedValue::integer(7));
+  paths.add("scripts", PackedValue::text("scripts/client"));
+  std::string original;
+  ASSERT_TRUE(writePackedFile(root, original));
+  writeFile(dir / "original.packed", original);
+
+  ToolResult dump = runTool({"section", "dump", "original.packed"});
+  ASSERT_EQ(dump.code, 0) << dump.err;
+  writeFile(dir / "dump.xml", dump.out);
+  ASSERT_EQ(runTool({"section", "pack", "dump.xml", "-o", "again.packed"}).code, 0);
+  EXPECT_EQ(testing_support::hex(readFile(dir / "again.packed")), testing_support::hex(original))
+      << dump.out;
+
+  std::string edited = dump.out;
+  edited.replace(edited.find("26510"), 5, "26511");
+  writeFile(dir / "edited.xml", edited);
+  ASSERT_EQ(runTool({"section", "pack", "edited.xml", "-o", "edited.packed"}).code, 0);
+  root.children[1].value = PackedValue::integer(26511);
+  std::string expected;
+  ASSERT_TRUE(writePackedFile(root, expected));
+  EXPECT_EQ(testing_support::hex(readFile(dir / "edited.packed")), testing_support::hex(expected));
 }
 
 TEST(SectionDump, ReadsAnArchiveEntryByArchiveColonPath) {

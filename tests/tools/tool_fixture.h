@@ -13,6 +13,18 @@
 
 namespace tool_test {
 
+// The helpers every tools test uses, brought in by "using namespace tool_test".
+using testing_support::readFile;
+using testing_support::ScopedCwd;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+// The nine files of a payload folder.
+inline constexpr const char* kPayloadFiles[] = {
+    "qdres_packedTemp.kx", "gameRes_packedTemp.kx", "kxres_packedTemp.kx", "res_packedTemp.kx",
+    "vemo_packedTemp.kx",  "CN_packedTemp.kx",      "binTemp.kx",          "cacheTemp.kx",
+    "MD5.txt"};
+
 struct ToolResult {
   int code = -1;
   std::string out;

@@ -22,6 +22,7 @@ int verifyCommand(const Invocation& call, ToolIo& io);
 int sectionDumpCommand(const Invocation& call, ToolIo& io);
 int sectionPackCommand(const Invocation& call, ToolIo& io);
 int demoCommand(const Invocation& call, ToolIo& io);
+int releaseCommand(const Invocation& call, ToolIo& io);
 
 // Writes `bytes` to `path` through a neighbouring temporary file that then replaces it, so that
 // a failure never leaves a half-written file under the final name. False on any failure.

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "report/run_state.h"
 #include "tools/kxtool/commands.h"
+#include "tools/release/payload_release.h"
 #include "tools/release/release.h"
 
 namespace kxtool {
@@ -71,13 +72,6 @@ bool readText(const std::string& path, std::string& text) {
   return ok;
 }
 
-bool validVersion(const std::string& version) {
-  if (version.empty()) return false;
-  for (char c : version)
-    if (c == '<' || c == '>' || c == '\n' || c == '\r') return false;
-  return true;
-}
-
 }  // namespace
 
 int fingerprintCommand(const Invocation& call, ToolIo& io) {
@@ -113,29 +107,23 @@ int fingerprintCommand(const Invocation& call, ToolIo& io) {
 int checktableCommand(const Invocation& call, ToolIo& io) {
   const std::string installDir = userPath(io, call.args[0]);
   const std::string& version = call.args[1];
-  if (!validVersion(version)) return failure(io, call, "\"" + version + "\" is not a version");
+  if (!release::isVersionText(version)) return failure(io, call, "\"" + version + "\" is not a version");
   for (const std::string& file : tableFiles()) {
     std::error_code code;
     if (!fs::is_regular_file(onDisk(installDir, file), code))
       return failure(io, call, onDisk(installDir, file) + ": no such file");
   }
   const std::string block = release::makeCheckTableBlock(installDir, version);
-  // An entry line is TAB, "<key>", the value, "</key>".
-  for (size_t start = 0, end; start < block.size(); start = end + 1) {
-    end = block.find('\n', start);
-    if (end == std::string::npos) end = block.size();
-    const std::string line = block.substr(start, end - start);
-    const size_t open = line.find('>'), close = line.rfind("</");
-    if (open == std::string::npos || close == std::string::npos || close <= open) continue;
-    const std::string value = line.substr(open + 1, close - open - 1);
-    if (isFingerprintFailure(value))
-      return failure(io, call, "cannot fingerprint " + line.substr(close + 2, line.size() - close - 3) + ": " + value);
-  }
+  const std::string problem = release::checkTableBlockProblem(block);
+  if (!problem.empty()) return failure(io, call, problem);
   const std::string out = call.value("-o");
   if (out.empty()) {
     io.out << block;
     return kExitOk;
   }
+  std::error_code code;
+  if (fs::exists(userPath(io, out), code) && !call.has("--force"))
+    return failure(io, call, out + ": exists; --force replaces it");
   if (!writeFileReplacing(userPath(io, out), block)) return failure(io, call, out + ": cannot write");
   return kExitOk;
 }
@@ -184,9 +172,13 @@ int verifyCommand(const Invocation& call, ToolIo& io) {
   else
     io.out << total - atOld - damaged - missing << " at " << to << ", " << atOld << " at " << from
            << ", " << damaged << " damaged, " << missing << " missing\n";
-  if (damaged + missing == 0) return kExitOk;
-  return failure(io, call, std::to_string(damaged) + " damaged, " + std::to_string(missing) +
-                               " missing in " + call.args[0]);
+  if (damaged + missing > 0)
+    return failure(io, call, std::to_string(damaged) + " damaged, " + std::to_string(missing) +
+                                 " missing in " + call.args[0]);
+  if (atOld > 0 && !call.has("--allow-old"))
+    return failure(io, call, std::to_string(atOld) + " of " + std::to_string(total) +
+                                 " files still at " + from + " in " + call.args[0]);
+  return kExitOk;
 }
 
 }  // namespace kxtool

@@ -85,17 +85,30 @@ const std::vector<CommandSpec>& commandTable() {
        1, kUnlimited, {"--crc", "--size", "--sizecrc"}, {}, false, fingerprintCommand},
       {"checktable", "INSTALL_DIR VERSION [-o FILE]", "make the check-table block of an installation",
        "The block <moxVERSION> with the six packs and bin\\mox.exe in the table's layout and the\n"
-       "fingerprint kinds the installer compares.\n",
-       2, 2, {}, {"-o"}, false, checktableCommand},
-      {"verify", "INSTALL_DIR TABLE FROM TO", "tell old, new, damaged or missing for each file",
+       "fingerprint kinds the installer compares. An existing FILE is replaced only with --force.\n",
+       2, 2, {"--force"}, {"-o"}, false, checktableCommand},
+      {"verify", "INSTALL_DIR TABLE FROM TO [--allow-old]",
+       "tell old, new, damaged or missing for each file",
        "Each pack and the game executable against the TABLE blocks of versions FROM and TO, by\n"
-       "the installer's rules. Exit code 1 when any file is damaged or missing.\n",
-       4, 4, {}, {}, false, verifyCommand},
+       "the installer's rules. Exit code 1 unless every file is at TO; with --allow-old files at\n"
+       "FROM pass too (an installation the installer can still update).\n",
+       4, 4, {"--allow-old"}, {}, false, verifyCommand},
       {"section dump", "FILE|ARCHIVE:PATH [--tag NAME]", "print a data section as XML text",
        "Any form: XML text, packed or binary. NAME is the root's name (default root).\n",
        1, 1, {}, {"--tag"}, false, sectionDumpCommand},
       {"section pack", "XMLFILE -o FILE", "write XML text in the packed section form", "",
        1, 1, {}, {"-o", "--tag"}, true, sectionPackCommand},
+      {"release", "OLD NEW -o PAYLOAD [--previous-table FILE] [--from V] [--to V]",
+       "make and check the nine payload files of an installer",
+       "OLD and NEW are whole installations; their versions are read as the installer reads\n"
+       "them (scripts_config.xml in CN_packed.kx, then vemo_packed.kx); --from and --to only\n"
+       "check them. Writes the six pack patches, binTemp.kx, cacheTemp.kx and MD5.txt (the new\n"
+       "block, the old block, then the previous table's other blocks unchanged) into PAYLOAD, a\n"
+       "new or empty folder. Every patch is rehearsed with the installer's merge against OLD's\n"
+       "pack and must give NEW's pack byte for byte. Refused, with nothing written, when NEW is\n"
+       "not newer than OLD, a pack's configuration does not read NEW's version, OLD does not\n"
+       "match the previous table, an entry is 100 MiB or more, or a patch cannot be made.\n",
+       2, 2, {}, {"-o", "--previous-table", "--from", "--to"}, true, releaseCommand},
       {"demo", "DIR", "write the deterministic demo release",
        "DIR/2.650 (a complete installation), DIR/2.651 (what the installer must make of it) and\n"
        "DIR/payload (the patch archives and the check table the build embeds).\n",
@@ -131,6 +144,13 @@ int run(const std::vector<std::string>& words, ToolIo& io) {
   if (call.help) {
     io.out << helpText(*command);
     return kExitOk;
+  }
+  const std::string out = call.value("-o");
+  if (!out.empty()) {
+    const std::filesystem::path folder = std::filesystem::path(userPath(io, out)).parent_path();
+    std::error_code code;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, code))
+      return failure(io, call, out + ": the folder " + folder.string() + " does not exist");
   }
   return command->handler(call, io);
 }

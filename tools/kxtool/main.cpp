@@ -49,8 +49,17 @@ int main(int argc, char** argv) {
   if (!help && ((command == "apply" && !io.progress) || command == "create" ||
                 command == "diff" || command == "demo"))
     kxtool::discardStandardOutput();
-  const int code = kxtool::run(words, io);
+  // release prints a summary of its own; the writer's percentages only reach a terminal.
+  std::FILE* results = nullptr;
+  if (!help && command == "release" && !io.progress)
+    results = kxtool::detachStandardOutput();
+  kxtool::FileStreamBuffer resultBuffer(results ? results : stdout);
+  std::ostream resultStream(&resultBuffer);
+  kxtool::ToolIo releaseIo{resultStream, std::cerr, io.baseDir, io.progress};
+  const int code = kxtool::run(words, results ? releaseIo : io);
   std::cout.flush();
+  resultStream.flush();
+  if (results) std::fclose(results);
 
   fs::current_path(start, error);
   if (!scratch.empty()) fs::remove_all(scratch, error);

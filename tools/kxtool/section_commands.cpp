@@ -11,6 +11,7 @@
 #include "sections/xml_writer.h"
 #include "tools/kxtool/archive_access.h"
 #include "tools/kxtool/commands.h"
+#include "tools/kxtool/section_types.h"
 
 namespace kxtool {
 namespace {
@@ -106,7 +107,7 @@ int sectionDumpCommand(const Invocation& call, ToolIo& io) {
   if (text.empty())
     return failure(io, call, call.args[0] + ": the tree is deeper than " +
                                  std::to_string(kMaxSectionDepth) + " levels");
-  io.out << text;
+  io.out << markPackedTypes(*section, text);
   return kExitOk;
 }
 
@@ -116,8 +117,12 @@ int sectionPackCommand(const Invocation& call, ToolIo& io) {
   if (!looksLikeXml(bytes)) return failure(io, call, call.args[0] + ": not XML text");
   SectionRef section = sectionOf(tagOf(call), bytes);
   if (!section) return failure(io, call, call.args[0] + ": XML text does not parse");
-  const std::string packed = packSectionTree(section);
-  if (packed.empty())
+  PackedNode tree;
+  std::string packed;
+  if (!packedNodeFromSection(section, tree) || !writePackedFile(tree, packed))
+    return failure(io, call, call.args[0] + ": the tree breaks a limit of the packed form");
+  if (!applyPackedTypes(bytes, tree, error)) return failure(io, call, call.args[0] + ": " + error);
+  if (!writePackedFile(tree, packed))
     return failure(io, call, call.args[0] + ": the tree breaks a limit of the packed form");
   const std::string out = call.value("-o");
   if (!writeFileReplacing(userPath(io, out), packed))

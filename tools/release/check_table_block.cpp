@@ -58,6 +58,28 @@ std::string makeCheckTableBlock(const std::string& installDir, const std::string
   return block;
 }
 
+std::vector<std::string> checkTableKeys() {
+  std::vector<std::string> keys;
+  for (const char* pack : kPackNames) keys.push_back(std::string("Halvoreen\\") + pack);
+  keys.push_back("Halvoreen\\bin\\mox.exe");
+  return keys;
+}
+
+std::string checkTableBlockProblem(const std::string& block) {
+  // An entry line is TAB, "<key>", the value, "</key>".
+  for (size_t start = 0, end; start < block.size(); start = end + 1) {
+    end = block.find('\n', start);
+    if (end == std::string::npos) end = block.size();
+    const std::string line = block.substr(start, end - start);
+    const size_t open = line.find('>'), close = line.rfind("</");
+    if (open == std::string::npos || close == std::string::npos || close <= open) continue;
+    const std::string value = line.substr(open + 1, close - open - 1);
+    if (isFingerprintFailure(value))
+      return "cannot fingerprint " + line.substr(close + 2, line.size() - close - 3) + ": " + value;
+  }
+  return std::string();
+}
+
 std::string makeScriptsConfig(const std::string& version) {
   PackedNode root;
   root.add("version", PackedValue::text(version));

@@ -160,20 +160,34 @@ void replaceContent(std::vector<NamedContent>& entries, const std::string& name,
     if (entry.first == name) entry.second = content;
 }
 
-// The packs that change: vemo by five entries (one of them a second version of a versioned
-// name), CN by two; both carry the new "scripts_config.xml".
+void removeEntry(std::vector<NamedContent>& entries, const std::string& name) {
+  for (auto it = entries.begin(); it != entries.end(); ++it)
+    if (it->first == name) {
+      entries.erase(it);
+      return;
+    }
+}
+
+// Whether the pack differs between the two versions. The large packs qdres and res change too,
+// so that a run merges into and rewrites multi-MiB packs.
+bool changesIn2651(int index) { return index != 1 && index != 2; }
+
+// The packs that change: qdres and res by a replaced, an added and a deleted texture; vemo by
+// five entries (one of them a second version of a versioned name), CN by two; both carry the
+// new "scripts_config.xml".
 std::vector<NamedContent> packAt2651(int index, const std::string& nested) {
   std::vector<NamedContent> entries = packAt2650(index, nested);
   Bytes bytes(std::string(kPackNames[index]) + "@2.651");
+  if (index == 0 || index == 3) {
+    replaceContent(entries, "textures/forest/tex_1.dds", "DDS " + bytes.noise(100 * 1024));
+    removeEntry(entries, "textures/desert/tex_2.dds");
+    entries.emplace_back("textures/sky/tex_2651.dds", "DDS " + bytes.noise(120 * 1024));
+  }
   if (index == 4) {
     replaceContent(entries, "scripts_config.xml", scriptsConfig(newVersion));
     replaceContent(entries, "scripts/client/avatar.pyc 2", bytes.text(70));
     replaceContent(entries, "scripts/client/quest.pyc", bytes.text(125));
-    for (auto it = entries.begin(); it != entries.end(); ++it)
-      if (it->first == "scripts/client/event_2650.pyc") {
-        entries.erase(it);
-        break;
-      }
+    removeEntry(entries, "scripts/client/event_2650.pyc");
     entries.emplace_back("scripts/client/event_2651.pyc", bytes.text(40));
   }
   if (index == 5) {
@@ -222,8 +236,8 @@ bool writeInstallation(const std::string& root, bool atNew, const std::string& n
   }
   for (int i = 0; i < 6; ++i) {
     const std::string path = join(root, kPackNames[i]);
-    // The large packs do not change: copying them is the same bytes, only faster.
-    if (i < kFirstWholeCrcPack && !copyLargePacksFrom.empty()) {
+    // Large packs that do not change: copying them is the same bytes, only faster.
+    if (!changesIn2651(i) && !copyLargePacksFrom.empty()) {
       fs::copy_file(join(copyLargePacksFrom, kPackNames[i]), path,
                     fs::copy_options::overwrite_existing, code);
       if (!code) continue;

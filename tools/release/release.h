@@ -39,6 +39,34 @@ inline constexpr int kFirstWholeCrcPack = 4;
 [[nodiscard]] bool makePatchArchive(const std::string& oldPack, const std::string& newPack,
                                     const std::string& patchOut);
 
+// Whether `path` is the folder `dir` or lies inside it (links and ".." resolved).
+[[nodiscard]] bool isInsideFolder(const std::string& path, const std::string& dir);
+
+// Why an entry of 100 MiB or more is refused: the archive writer meets it with a modal box.
+inline constexpr const char* kOversizedReason =
+    "100 MiB or more, which makes the installer show every player a modal \"error\" box";
+
+// Why `files` cannot become one archive (count, name length, clashing or shadowed names, an
+// entry of 100 MiB or more, 2 GiB in all), or "" when they can.
+[[nodiscard]] std::string archiveLimitProblem(const std::vector<NamedContent>& files);
+// The first record of the archive at `archivePath` whose stored bytes are 100 MiB or more, as
+// "name (N bytes stored)", or "".
+[[nodiscard]] std::string oversizedEntry(const std::string& archivePath);
+// The offset of the first byte where two files differ (the shorter one's length when one is
+// the start of the other), -1 when they are equal; 0 when either cannot be opened.
+[[nodiscard]] int64_t firstDifference(const std::string& a, const std::string& b);
+
+struct Rehearsal {
+  bool written = true;          // the installer's writer finished the merged pack
+  bool sameEntries = false;     // it holds NEW's entries, name for name and byte for byte
+  int64_t firstDifference = 0;  // -1 when the merged pack is NEW's file byte for byte
+};
+// What the installer makes of `oldPack` with the patch: an empty patch leaves it as it is,
+// otherwise it is merged and rewritten (through `scratch` + "temp", removed afterwards). The
+// result is compared with `newPack`.
+[[nodiscard]] Rehearsal rehearsePatch(const std::string& oldPack, const std::string& patchPath,
+                                      const std::string& newPack, const std::string& scratch);
+
 // getSizeCRC32Value made fit for a table: when a window of a file of kSampledCrcMinBytes or
 // more cannot be read, the installer's function gives the size alone, which no run would ever
 // match for the intact file; a tool must refuse that with kReadDataFailed instead of writing it.
@@ -52,6 +80,12 @@ inline constexpr int kFirstWholeCrcPack = 4;
 // forms the installer compares.
 [[nodiscard]] std::string makeCheckTableBlock(const std::string& installDir,
                                               const std::string& version);
+
+// The keys of a version block: the six packs, then the game executable.
+[[nodiscard]] std::vector<std::string> checkTableKeys();
+// Why a block from makeCheckTableBlock cannot ship ("cannot fingerprint KEY: failure text"),
+// or "" when every value is a fingerprint.
+[[nodiscard]] std::string checkTableBlockProblem(const std::string& block);
 
 // The packed "scripts_config.xml" whose root holds the text value "version".
 [[nodiscard]] std::string makeScriptsConfig(const std::string& version);

@@ -1,0 +1,17 @@
+# cmake -DPAYLOAD_DIR=... -DSTAMP=... -P PayloadStamp.cmake: writes the hashes of the payload
+# files to STAMP, touching it only when they changed (see kxpatch_payload_stamp).
+include(${CMAKE_CURRENT_LIST_DIR}/Payload.cmake)
+set(text "")
+list(LENGTH KXPATCH_PAYLOAD_FILES n)
+math(EXPR last "${n} - 1")
+foreach(i RANGE 1 ${last} 2)
+  list(GET KXPATCH_PAYLOAD_FILES ${i} file)
+  set(hash "absent")
+  if(EXISTS "${PAYLOAD_DIR}/${file}")
+    file(MD5 "${PAYLOAD_DIR}/${file}" hash)
+  endif()
+  string(APPEND text "${hash}  ${file}\n")
+endforeach()
+file(WRITE "${STAMP}.new" "${text}")
+file(COPY_FILE "${STAMP}.new" "${STAMP}" ONLY_IF_DIFFERENT)
+file(REMOVE "${STAMP}.new")

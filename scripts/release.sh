@@ -1,0 +1,267 @@
+#!/usr/bin/env bash
+# From two installations to the shipped installer in one command:
+#
+#   scripts/release.sh OLD NEW OUT [--previous-table FILE] [--sign P12 --sign-password-file F
+#                      [--sign-ca FILE]] [--windows-rehearsal]
+#
+# 1. kxtool release OLD NEW into OUT/payload (versions read from the installations, every patch
+#    rehearsed with the installer's merge);
+# 2. the Linux installer built with that payload and run on a scratch copy of OLD, the result
+#    compared with NEW file by file; with --windows-rehearsal the same with the 64-bit Windows
+#    build under Wine;
+# 3. the shipped 32-bit executable, signed with osslsigncode when --sign is given and its
+#    signature verified (against --sign-ca, else the certificates inside P12);
+# 4. OUT/FROM-TOPack.exe, OUT/SHA256SUMS and OUT/release-report.txt.
+# Any failure stops it with a non-zero exit code and the step it failed in.
+#
+# OUT must not hold a payload yet. Build folders: KXPATCH_RELEASE_BUILD (default OUT/build), with
+# linux-release, win32 and win64 below it; pointing it at build/ reuses the trees that
+# scripts/test.sh made. KXPATCH_UPLOAD_HOST, _PORT, _USER and _PASSWORD, when set, go into the
+# shipped executable. KXPATCH_JOBS (default: the number of processors).
+set -euo pipefail
+src=$(cd "$(dirname "$0")/.." && pwd)
+
+usage() {
+  sed -n '4,5p' "$0" | sed 's/^# *//' >&2
+  exit 2
+}
+step="arguments"
+fail() {
+  echo "release: failed at step \"$step\": $*" >&2
+  exit 1
+}
+trap 'echo "release: failed at step \"$step\" (line $LINENO)" >&2' ERR
+
+positional=() previous="" p12="" password_file="" sign_ca="" windows=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --previous-table) [ $# -ge 2 ] || usage; previous=$(realpath "$2"); shift 2 ;;
+    --sign) [ $# -ge 2 ] || usage; p12=$(realpath "$2"); shift 2 ;;
+    --sign-password-file) [ $# -ge 2 ] || usage; password_file=$(realpath "$2"); shift 2 ;;
+    --sign-ca) [ $# -ge 2 ] || usage; sign_ca=$(realpath "$2"); shift 2 ;;
+    --windows-rehearsal) windows=1; shift ;;
+    -h|--help) usage ;;
+    -*) echo "release: unknown option $1" >&2; usage ;;
+    *) positional+=("$1"); shift ;;
+  esac
+done
+[ ${#positional[@]} -eq 3 ] || usage
+{ [ -n "$p12" ] && [ -z "$password_file" ]; } && fail "--sign needs --sign-password-file"
+{ [ -z "$p12" ] && { [ -n "$password_file" ] || [ -n "$sign_ca" ]; }; } && fail "the signing options need --sign"
+old=$(realpath "${positional[0]}")
+new=$(realpath "${positional[1]}")
+mkdir -p "${positional[2]}"
+out=$(realpath "${positional[2]}")
+build=${KXPATCH_RELEASE_BUILD:-$out/build}
+mkdir -p "$build"
+build=$(realpath "$build")
+jobs=${KXPATCH_JOBS:-$(nproc)}
+work=$(mktemp -d "${TMPDIR:-/tmp}/kxrelease.XXXXXX")
+cleanup() {
+  give_back
+  [ "${KXPATCH_KEEP_WORK:-0}" = 1 ] && echo "scratch kept: $work" || rm -rf "$work"
+}
+trap cleanup EXIT
+begin() { step=$1; echo "== release [${SECONDS}s]: $1"; }
+# Runs a command with its output in a log; on failure shows the end of the log and stops.
+logged() {  # log command...
+  local log=$1; shift
+  if ! "$@" >"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    fail "$* (log: $log)"
+  fi
+}
+
+begin "packages"
+packages=(cmake ninja-build g++ zlib1g-dev libcurl4-openssl-dev g++-mingw-w64-i686 libz-mingw-w64-dev)
+[ -n "$p12" ] && packages+=(osslsigncode openssl)
+[ $windows = 1 ] && packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb locales)
+"$src/scripts/deps.sh" "${packages[@]}"
+
+# A tree that already exists keeps its settings (a new one builds no tests). A tree borrowed
+# through KXPATCH_RELEASE_BUILD gets its payload folder and versions back at the end, so that
+# it still configures once this release's scratch files are gone.
+borrowed=()
+cached() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
+configure() {  # dir preset cmake-arguments...
+  local dir=$1 preset=$2; shift 2
+  local fresh=()
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    fresh=(--preset "$preset" -DKXPATCH_BUILD_TESTS=OFF)
+  elif [ -n "${KXPATCH_RELEASE_BUILD:-}" ] && [[ " ${borrowed[*]} " != *" $dir "* ]]; then
+    borrowed+=("$dir")
+    local name value
+    for name in KXPATCH_PAYLOAD_DIR KXPATCH_FROM_VERSION KXPATCH_TO_VERSION; do
+      value=$(cached "$dir" "$name")
+      [ -z "$value" ] || echo "-D$name=$value"
+    done >"$dir/.release-restore"
+  fi
+  logged "$work/configure-$(basename "$dir").log" \
+    cmake -S "$src" -B "$dir" "${fresh[@]}" "$@"
+}
+give_back() {
+  local dir settings
+  for dir in "${borrowed[@]}"; do
+    mapfile -t settings <"$dir/.release-restore"
+    cmake -S "$src" -B "$dir" "${settings[@]}" >/dev/null 2>&1 ||
+      echo "release: could not give $dir its settings back: ${settings[*]}" >&2
+    rm -f "$dir/.release-restore"
+  done
+}
+upload=()
+for setting in HOST PORT USER PASSWORD; do
+  name=KXPATCH_UPLOAD_$setting
+  [ -n "${!name:-}" ] && upload+=("-D$name=${!name}")
+done
+
+begin "kxtool"
+linux=$build/linux-release
+configure "$linux" linux-release
+logged "$work/build-kxtool.log" cmake --build "$linux" --target kxtool -j"$jobs"
+kxtool=$linux/tools/kxtool/kxtool
+
+begin "payload (kxtool release)"
+release_args=("$old" "$new" -o "$out/payload")
+[ -n "$previous" ] && release_args+=(--previous-table "$previous")
+TMPDIR=$work "$kxtool" release "${release_args[@]}" >"$work/summary.txt" ||
+  fail "kxtool release refused the release (the line above says why)"
+cat "$work/summary.txt"
+read -r _ from _ to < <(head -n1 "$work/summary.txt")
+exe_name="$from-${to}Pack"
+versions=(-DKXPATCH_PAYLOAD_DIR="$out/payload" -DKXPATCH_FROM_VERSION="$from" -DKXPATCH_TO_VERSION="$to")
+
+# The installer's own files in bin: written by every run, compared on their own.
+own_files='^\./bin/(MD5\.txt|updater\.log|pack\.log)$'
+# Compares the installation a run left with NEW; the outcome goes to the report.
+compare_with_new() {  # label game-folder
+  local label=$1 game=$2 differ=0 count=0
+  diff <(cd "$new" && find . -type f | grep -Ev "$own_files" | sort) \
+       <(cd "$game" && find . -type f | grep -Ev "$own_files" | sort) >"$work/$label-files.diff" ||
+    { cat "$work/$label-files.diff" >&2; fail "$label: the files differ from NEW's (< NEW, > rehearsal)"; }
+  while IFS= read -r file; do
+    count=$((count + 1))
+    cmp -s "$new/$file" "$game/$file" || { echo "differs from NEW: $file" >&2; differ=1; }
+  done < <(cd "$new" && find . -type f | grep -Ev "$own_files" | sort)
+  [ $differ = 0 ] || fail "$label: files differ from NEW's"
+  cmp -s "$out/payload/MD5.txt" "$game/bin/MD5.txt" || fail "$label: bin/MD5.txt is not the payload's table"
+  grep -aq -- "--------update successful" "$game/bin/updater.log" ||
+    fail "$label: the run log has no success line ($game/bin/updater.log)"
+  TMPDIR=$work "$kxtool" verify "$game" "$game/bin/MD5.txt" "$from" "$to" >"$work/$label-verify.txt" ||
+    { cat "$work/$label-verify.txt" >&2; fail "$label: kxtool verify"; }
+  echo "$label rehearsal: $count files identical to NEW; bin/MD5.txt is the payload's table;" \
+       "kxtool verify: $(tail -n1 "$work/$label-verify.txt")" | tee -a "$work/rehearsals.txt"
+}
+scratch_copy() {  # folder
+  mkdir -p "$1/run" "$1/config" "$1/home" "$1/tmp"
+  cp -r "$old" "$1/game"
+}
+
+begin "Linux installer"
+configure "$linux" linux-release "${versions[@]}"
+logged "$work/build-linux.log" cmake --build "$linux" --target kxpatch_installer -j"$jobs"
+
+begin "Linux rehearsal on a copy of OLD"
+scratch_copy "$work/linux"
+(cd "$work/linux/game/bin" && XDG_RUNTIME_DIR=$work/linux/run XDG_CONFIG_HOME=$work/linux/config \
+  HOME=$work/linux/home TMPDIR=$work/linux/tmp LC_ALL=C timeout 1800 "$linux/app/$exe_name" \
+  </dev/null >"$work/linux-out.txt" 2>"$work/linux-err.txt") || fail "the Linux installer did not finish"
+# On Linux a message box is a "[caption] text" line on the error stream.
+if [ -s "$work/linux-err.txt" ]; then
+  cat "$work/linux-err.txt" >&2
+  fail "the Linux installer showed a message"
+fi
+compare_with_new linux "$work/linux/game"
+
+if [ $windows = 1 ]; then
+  begin "Windows installer (x86_64, for Wine)"
+  win64=$build/win64
+  configure "$win64" win64 -DKXPATCH_BUILD_TOOLS=OFF "${versions[@]}"
+  logged "$work/build-win64.log" cmake --build "$win64" --target kxpatch_installer -j"$jobs"
+
+  begin "Windows rehearsal under Wine"
+  export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  exec 5>"$work/display"
+  Xvfb -displayfd 5 -nolisten tcp -screen 0 1024x768x24 >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  trap 'kill $xvfb_pid 2>/dev/null || true; wineserver -k 2>/dev/null || true; cleanup' EXIT
+  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -n1 "$work/display")"
+  # The players' code page (GBK) comes from a private zh_CN locale; only Wine runs in it.
+  mkdir -p "$work/locale"
+  localedef -i zh_CN -f UTF-8 "$work/locale/zh_CN.UTF-8" >/dev/null 2>&1 || true
+  wine_env=(LOCPATH="$work/locale" LC_ALL=zh_CN.UTF-8)
+  logged "$work/wineboot.log" env "${wine_env[@]}" wine wineboot --init
+  scratch_copy "$work/wine"
+  (cd "$work/wine/game/bin" && env "${wine_env[@]}" timeout 1800 wine "$win64/app/$exe_name.exe" \
+    </dev/null >"$work/wine-out.txt" 2>"$work/wine-err.txt") || fail "the Windows installer did not finish"
+  env "${wine_env[@]}" timeout 120 wineserver -w 2>/dev/null || true
+  compare_with_new windows "$work/wine/game"
+else
+  echo "windows rehearsal: not asked for (--windows-rehearsal)" >>"$work/rehearsals.txt"
+fi
+
+begin "shipped installer (i686)"
+win32=$build/win32
+configure "$win32" win32 -DKXPATCH_BUILD_TOOLS=OFF "${versions[@]}" "${upload[@]}"
+logged "$work/build-win32.log" cmake --build "$win32" --target kxpatch_installer -j"$jobs"
+exe32=$win32/app/$exe_name.exe
+dlls=$(i686-w64-mingw32-objdump -p "$exe32" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+for dll in $dlls; do
+  [[ $dll =~ ^(kernel32|user32|gdi32|shell32|advapi32|iphlpapi|winmm|wininet|msvcrt|ws2_32|ole32|shlwapi|comctl32|version|api-ms-win-[a-z0-9-]+)\.dll$ ]] ||
+    fail "the executable imports $dll, which players may not have"
+done
+shipped=$out/$exe_name.exe
+rm -f "$shipped"
+
+signature="not signed (no --sign)"
+if [ -n "$p12" ]; then
+  begin "Authenticode signature"
+  logged "$work/sign.log" osslsigncode sign -pkcs12 "$p12" -readpass "$password_file" \
+    -n "Halvoreen $from-$to patch" -h sha256 -in "$exe32" -out "$shipped"
+  ca=$sign_ca
+  if [ -z "$ca" ]; then
+    ca=$work/signing-chain.pem
+    openssl pkcs12 -in "$p12" -passin "file:$password_file" -nokeys -out "$ca" 2>"$work/chain.log" ||
+      openssl pkcs12 -legacy -in "$p12" -passin "file:$password_file" -nokeys -out "$ca" \
+        2>>"$work/chain.log" || fail "cannot read the certificates of $p12 ($work/chain.log)"
+  fi
+  logged "$work/verify-signature.log" osslsigncode verify -in "$shipped" -CAfile "$ca"
+  subject=$(openssl x509 -in "$ca" -noout -subject 2>/dev/null | head -n1 || true)
+  signature="signed with $(basename "$p12") (${subject:-certificate}); osslsigncode verify: passed against $([ -n "$sign_ca" ] && echo "$(basename "$sign_ca")" || echo "the certificates in $(basename "$p12")")"
+else
+  cp "$exe32" "$shipped"
+fi
+
+begin "SHA256SUMS and report"
+(cd "$out" && sha256sum "$exe_name.exe" payload/* >SHA256SUMS)
+tool_version() { "$@" 2>&1 | head -n1 || echo "unavailable"; }
+{
+  echo "Release $from -> $to: $exe_name.exe"
+  echo "made $(date -u '+%Y-%m-%d %H:%M:%S UTC') from source $(git -C "$src" rev-parse --short HEAD 2>/dev/null || echo unknown)$(git -C "$src" diff --quiet HEAD 2>/dev/null || echo ' (with local changes)')"
+  echo "OLD: $old"
+  echo "NEW: $new"
+  echo "previous table: ${previous:-none (the table holds the two new blocks only)}"
+  echo
+  echo "What changes (kxtool release):"
+  cat "$work/summary.txt"
+  echo
+  echo "Sizes:"
+  (cd "$out" && find "$exe_name.exe" payload -type f -printf '  %-28p %12s bytes\n' | sort)
+  echo
+  echo "Rehearsals:"
+  sed 's/^/  /' "$work/rehearsals.txt"
+  echo
+  echo "Signature: $signature"
+  echo
+  echo "SHA-256:"
+  sed 's/^/  /' "$out/SHA256SUMS"
+  echo
+  echo "Tools:"
+  echo "  $(tool_version cmake --version)"
+  echo "  $(tool_version g++ --version)"
+  echo "  $(tool_version i686-w64-mingw32-g++ --version)"
+  [ -n "$p12" ] && echo "  $(tool_version osslsigncode --version)"
+  [ $windows = 1 ] && echo "  $(tool_version wine --version)"
+  true
+} >"$out/release-report.txt"
+echo "== release [${SECONDS}s]: $shipped"

@@ -1,0 +1,142 @@
+// What a patch archive must pass before it ships: the format's limits, the archive writer's item
+// size, and a rehearsal of the installer's own merge against the old pack.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive/kx_file_system.h"
+#include "archive/kx_format.h"
+#include "archive/write_handler.h"
+#include "platform/platform.h"
+#include "tools/release/release.h"
+
+namespace release {
+namespace {
+
+// The reader measures archives with a signed 32-bit length.
+constexpr uint64_t kMaxArchiveBytes = uint64_t{1} << 31;
+
+// Positions of an archive's records in name order.
+std::vector<size_t> byName(const KXFileSystem& archive) {
+  std::vector<size_t> order(archive.records().size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return archive.records()[a].name < archive.records()[b].name;
+  });
+  return order;
+}
+
+bool sameEntries(const std::string& gotPath, const std::string& wantedPath) {
+  RefPtr<KXFileSystem> got = makeRef<KXFileSystem>(gotPath);
+  RefPtr<KXFileSystem> wanted = makeRef<KXFileSystem>(wantedPath);
+  const std::vector<size_t> a = byName(*got), b = byName(*wanted);
+  bool same = got->isOpen() && a.size() == b.size();
+  for (size_t i = 0; same && i < a.size(); ++i) {
+    BlockRef x = got->readContentAt(a[i]), y = wanted->readContentAt(b[i]);
+    same = got->records()[a[i]].name == wanted->records()[b[i]].name && x && y &&
+           x->asString() == y->asString();
+  }
+  got->closeArchive();
+  wanted->closeArchive();
+  return same;
+}
+
+}  // namespace
+
+std::string archiveLimitProblem(const std::vector<NamedContent>& files) {
+  if (files.size() > kMaxEntries)
+    return std::to_string(files.size()) + " files; an archive holds at most " +
+           std::to_string(kMaxEntries);
+  uint64_t total = kFooterSize;
+  std::map<std::string, std::string> seen;
+  for (const NamedContent& file : files) {
+    const std::string name = normalisePath(file.first);
+    if (name.size() > kMaxFieldLength)
+      return file.first + ": name longer than " + std::to_string(kMaxFieldLength) + " bytes";
+    auto clash = seen.emplace(name, file.first);
+    if (!clash.second)
+      return file.first + " and " + clash.first->second + " have the same name in an archive";
+    if (file.second.size() >= static_cast<uint64_t>(WriteHandler::kBufferBytes))
+      return file.first + ": " + std::to_string(file.second.size()) + " bytes; " +
+             kOversizedReason;
+    total += kLocalHeaderSize + kDirectoryEntrySize + 2 * name.size() + file.second.size();
+  }
+  if (total >= kMaxArchiveBytes) return "the archive would reach 2 GiB, more than the format allows";
+  // Readers take a path for version 1 of itself when another name is that path, a space and
+  // more: the game could never read such a file by its name.
+  for (const auto& name : seen) {
+    const size_t space = name.first.find(' ');
+    if (space == std::string::npos) continue;
+    auto shadowed = seen.find(name.first.substr(0, space));
+    if (shadowed != seen.end())
+      return shadowed->second + " could not be read from the archive: with " + name.second +
+             " beside it readers look for \"" + shadowed->first + " 1\" instead";
+  }
+  return std::string();
+}
+
+std::string oversizedEntry(const std::string& archivePath) {
+  RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(archivePath);
+  std::string found;
+  for (const ArchiveFile& record : archive->records()) {
+    if (record.header_.compressedSize >= static_cast<uint32_t>(WriteHandler::kBufferBytes)) {
+      found = record.name + " (" + std::to_string(record.header_.compressedSize) + " bytes stored)";
+      break;
+    }
+  }
+  archive->closeArchive();
+  return found;
+}
+
+int64_t firstDifference(const std::string& a, const std::string& b) {
+  FILE* x = platform::openFileNarrow(a, "rb");
+  FILE* y = platform::openFileNarrow(b, "rb");
+  int64_t result = (x && y) ? -1 : 0;
+  std::vector<char> bx(1 << 20), by(1 << 20);
+  for (int64_t offset = 0; x && y && result < 0;) {
+    const size_t gotX = std::fread(bx.data(), 1, bx.size(), x);
+    const size_t gotY = std::fread(by.data(), 1, by.size(), y);
+    const size_t common = std::min(gotX, gotY);
+    const auto mismatch = std::mismatch(bx.begin(), bx.begin() + common, by.begin());
+    if (mismatch.first != bx.begin() + common)
+      result = offset + (mismatch.first - bx.begin());
+    else if (gotX != gotY)
+      result = offset + static_cast<int64_t>(common);
+    else if (gotX == 0)
+      break;
+    offset += static_cast<int64_t>(common);
+  }
+  if (x) std::fclose(x);
+  if (y) std::fclose(y);
+  return result;
+}
+
+Rehearsal rehearsePatch(const std::string& oldPack, const std::string& patchPath,
+                        const std::string& newPack, const std::string& scratch) {
+  Rehearsal outcome;
+  RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(patchPath);
+  std::string result = oldPack;  // an empty patch leaves the pack as it is
+  if (patch->entryCount() > 0) {
+    RefPtr<KXFileSystem> merged = makeRef<KXFileSystem>(oldPack);
+    merged->mergePatch(*patch);
+    const bool written = merged->createNewZip(scratch, scratch + ".log", patch.get());
+    merged->closeArchive();
+    platform::deleteFile(scratch + ".log");
+    result = scratch + "temp";
+    if (!written) {
+      patch->closeArchive();
+      platform::deleteFile(result);
+      outcome.written = false;
+      return outcome;
+    }
+  }
+  patch->closeArchive();
+  outcome.firstDifference = firstDifference(result, newPack);
+  outcome.sameEntries = outcome.firstDifference < 0 || sameEntries(result, newPack);
+  if (result != oldPack) platform::deleteFile(result);
+  return outcome;
+}
+
+}  // namespace release
