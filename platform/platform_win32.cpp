@@ -80,6 +80,19 @@ bool NamedMutex::wait() {
   return owned_;
 }
 
+namespace {
+
+// An existing file opened for reading without keeping anyone else from it.
+HANDLE openSharedForReading(const std::string& path) {
+  const std::wstring widePath = widen(path);
+  if (widePath.empty()) return INVALID_HANDLE_VALUE;
+  return ::CreateFileW(widePath.c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
 FolderLock::~FolderLock() {
   if (handle_ != -1) ::CloseHandle(toHandle(handle_));
 }
@@ -88,11 +101,7 @@ bool FolderLock::lock(const std::string&, const std::string& fileInside) {
   if (handle_ != -1) return true;
   // A folder cannot carry a byte-range lock, so a file the installation already has does. The
   // range lies far past its end: its bytes stay readable by everyone, the game included.
-  const std::wstring path = widen(fileInside);
-  if (path.empty()) return false;
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = openSharedForReading(fileInside);
   if (file == INVALID_HANDLE_VALUE) return false;
   OVERLAPPED at{};
   at.Offset = 0xFFFFFFF0u;
@@ -246,11 +255,7 @@ bool folderLinkBelow(const std::string& base, const std::string& path) {
 bool readRegularFile(const std::string& path, size_t limit, std::string* content,
                      PastLimit past) {
   content->clear();
-  const std::wstring widePath = widen(path);
-  if (widePath.empty()) return false;
-  HANDLE file = ::CreateFileW(widePath.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = openSharedForReading(path);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};
   bool ok = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &size) &&

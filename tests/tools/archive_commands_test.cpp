@@ -292,6 +292,7 @@ TEST(DiffOfFolders, ShipsChangedFilesAndDeletesRemovedOnes) {
   EXPECT_NE(newFolder.err.find("does not create folders"), std::string::npos);
 }
 
+#ifndef _WIN32  // links are made here with the POSIX call, which Wine does not provide
 // A link's target may lie outside the folder: neither create nor diff ships what it points to.
 TEST(FolderReaders, RefuseLinks) {
   TempDir dir;
@@ -317,5 +318,6 @@ TEST(FolderReaders, RefuseLinks) {
     }
   }
 }
+#endif
 
 }  // namespace
