@@ -15,6 +15,21 @@ namespace {
 
 constexpr size_t kProgressBufferBytes = 260;
 
+// A launcher that does not read must not hold the run (it can only lose texts), and one that
+// reads must get every text. A progress text may wait a moment for a launcher whose queue is
+// full while that launcher keeps taking texts; once one was not taken, progress texts go only
+// when taken at once, until the launcher takes one again. "end" and the failure text, sent
+// once, may wait longer.
+constexpr unsigned kProgressWaitMs = 50;
+constexpr unsigned kNoticeWaitMs = 1000;
+bool launcherTaking = true;
+
+void sendToLauncher(uint32_t code, const std::string& text) {
+  const unsigned waitMs =
+      code != kLauncherProgress ? kNoticeWaitMs : launcherTaking ? kProgressWaitMs : 0;
+  launcherTaking = platform::sendLauncherMessage(code, text, waitMs);
+}
+
 std::string formatText(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
@@ -37,11 +52,11 @@ void reportProgress(const char* format, ...) {
   int n = std::vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
   if (n < 0) return;
-  platform::sendLauncherMessage(kLauncherProgress, buffer);
+  sendToLauncher(kLauncherProgress, buffer);
 }
 
 void notifyLauncher(uint32_t code, const std::string& text) {
-  platform::sendLauncherMessage(code, text);
+  sendToLauncher(code, text);
 }
 
 void consolePrintf(const char* format, ...) {
@@ -62,4 +77,5 @@ void resetRunState() {
   for (float& weight : packWeights) weight = 0.0f;
   progressLabel.clear();
   uploadFolderKind = 0;
+  launcherTaking = true;
 }
