@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "tests/support/ftp_server.h"
@@ -140,6 +141,32 @@ TEST_F(Upload, AFolderThatCanNeitherBeEnteredNorMadeFailsTheUploadAndKeepsTheLog
   EXPECT_EQ(readFile(server_.root() + "/mox_updater"), "a file where the folder should be");
   EXPECT_FALSE(fileExists(server_.root() + "/PC.log"));
   EXPECT_FALSE(fileExists(server_.root() + "/updaterLog_2.651"));
+}
+
+
+// A server that answers every command late holds the upload no longer than its deadline, though
+// no single answer is late enough for a per-call timeout; the log stays for the next run.
+TEST(UploadDeadline, ASlowServerIsGivenUpAtTheDeadlineAndTheLogKept) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  FtpServer slow(dir.path(), "mxuser", "secret123", /*slow=*/true);
+#ifdef _WIN32
+  if (!slow.running()) GTEST_SKIP() << slow.startupErrors();
+#endif
+  ASSERT_TRUE(slow.running()) << slow.startupErrors();
+  makeDirs(dir / "bin");
+  const std::string log = dir / "bin/updater.log";
+  writeFile(log, "the run log\n");
+  // About ten answers make a whole upload; four seconds see a few of them.
+  const platform::FtpAccount account{"127.0.0.1", slow.port(), "mxuser", "secret123", 4000};
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(uploadLog(account, "updaterLog_2.651", log, "PC.log"));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(3500));
+  EXPECT_LT(took, std::chrono::seconds(8));
+  EXPECT_EQ(readFile(log), "the run log\n");
+  EXPECT_NE(slow.commands().find("USER mxuser\n"), std::string::npos) << "the server was reached";
 }
 
 }  // namespace
