@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "tests/support/ftp_server.h"
@@ -167,6 +169,38 @@ TEST(UploadDeadline, ASlowServerIsGivenUpAtTheDeadlineAndTheLogKept) {
   EXPECT_LT(took, std::chrono::seconds(8));
   EXPECT_EQ(readFile(log), "the run log\n");
   EXPECT_NE(slow.commands().find("USER mxuser\n"), std::string::npos) << "the server was reached";
+}
+
+// The upload against the log server's own configuration (docs/log-server.md), which only
+// scripts/log-server/check.sh starts, as root: it names the server's port and the account's
+// chroot. The account there may store new files in its two folders and do nothing else (no
+// folder made, none listed), which the upload must get by with; a name already stored cannot be
+// stored again, which must count as a failed upload that keeps the log.
+TEST(LockedDownLogServer, TheInstallersUploadLandsInBothFoldersAndNeverOverwrites) {
+  const char* port = std::getenv("KXPATCH_TEST_LOG_SERVER_PORT");
+  const char* root = std::getenv("KXPATCH_TEST_LOG_SERVER_ROOT");
+  if (!port || !root) GTEST_SKIP() << "scripts/log-server/check.sh runs this against vsftpd";
+  platform::FtpAccount account = platform::defaultFtpAccount();
+  ASSERT_EQ(account.host, "127.0.0.1");
+  account.port = std::atoi(port);
+  TempDir dir;
+  makeDirs(dir / "bin");
+  const std::string log = dir / "bin/updater.log";
+  const std::string name = uploadFileName("check-" + std::to_string(std::time(nullptr)));
+  for (int32_t kind : {0, 2}) {
+    const std::string folder = uploadFolderName(kind);
+    SCOPED_TRACE(folder);
+    const std::string content = "run log for " + folder + "\r\n\xd6\xd0\n";
+    writeFile(log, content);
+    EXPECT_TRUE(uploadLog(account, folder, log, name));
+    EXPECT_FALSE(fileExists(log));
+    EXPECT_EQ(readFile(std::string(root) + "/mox_updater/" + folder + "/" + name), content);
+
+    writeFile(log, "a later run\n");
+    EXPECT_FALSE(uploadLog(account, folder, log, name));
+    EXPECT_EQ(readFile(log), "a later run\n");
+    EXPECT_EQ(readFile(std::string(root) + "/mox_updater/" + folder + "/" + name), content);
+  }
 }
 
 }  // namespace
