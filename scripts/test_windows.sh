@@ -22,7 +22,7 @@ if [ -z "$host" ]; then
 fi
 
 scripts/deps.sh cmake ninja-build g++ zlib1g-dev libgtest-dev python3 python3-pyftpdlib locales \
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb vsftpd
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxwin-XXXXXX")
 xvfb_pid="" prefix_pid="" win32_pid="" ftp_pid=""
@@ -207,6 +207,11 @@ grep -q '^STOR ' "$work/ftp/commands" || fail "the upload tests under Wine never
 grep -q '^USER ' "$work/slow-ftp/commands" || fail "the upload deadline test under Wine never ran"
 for pid in $ftp_pid; do kill "$pid" 2>/dev/null || true; done
 ftp_pid=""
+# WinINet's upload against the log server's own configuration (docs/log-server.md), where its
+# request to create each folder is refused and entering and storing must still work.
+step "log server configuration, Windows upload"
+scripts/log-server/check.sh "$build/win64" "$build/win64/tests/report_tests.exe" ||
+  fail "the Windows upload to the log server's configuration"
 
 # ---- End-to-end: the same installation through both builds ----------------------------
 

@@ -4,10 +4,17 @@
 # build's upload account; the installer's own upload code stores a log in each upload folder
 # (report_tests, LockedDownLogServer), and an FTP client with the same account is refused
 # every other operation (check_refusals.py). Needs root (the account, the chroot) and vsftpd.
-# Usage: check.sh BUILD (a configured native build whose tests/report_tests is built)
+# Usage: check.sh BUILD [PROGRAM...]
+#   BUILD    a configured build, whose upload account is used
+#   PROGRAM  test programs holding LockedDownLogServer (default: BUILD's tests/report_tests);
+#            one ending in .exe runs under Wine, in the caller's Wine environment
 set -euo pipefail
+[ "$(id -u)" -eq 0 ] || exec sudo --preserve-env "$0" "$@"
 here=$(cd "$(dirname "$0")" && pwd)
 build=$1
+shift
+programs=("$@")
+[ ${#programs[@]} -gt 0 ] || programs=("$build/tests/report_tests")
 setting() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 user=$(setting KXPATCH_UPLOAD_USER)
 password=$(setting KXPATCH_UPLOAD_PASSWORD)
@@ -35,13 +42,17 @@ for _ in $(seq 100); do
 done
 kill -0 "$server_pid" 2>/dev/null || { cat "$work/server.out" >&2; echo "FAIL: vsftpd did not start" >&2; exit 1; }
 
-if ! KXPATCH_TEST_LOG_SERVER_PORT=$port KXPATCH_TEST_LOG_SERVER_ROOT=$work/root \
-  "$build/tests/report_tests" --gtest_filter='LockedDownLogServer.*' >"$work/upload.log" 2>&1 ||
-  ! grep -q '^\[       OK \] LockedDownLogServer' "$work/upload.log"; then
-  cat "$work/upload.log" "$work/vsftpd.log" >&2
-  echo "FAIL: the installer's upload to the log server" >&2
-  exit 1
-fi
-echo "log server: the installer's upload landed in both folders and was not let overwrite"
+for program in "${programs[@]}"; do
+  runner=() root=$work/root
+  if [[ $program == *.exe ]]; then runner=(wine); root=$(winepath -w "$work/root" 2>/dev/null); fi
+  if ! KXPATCH_TEST_LOG_SERVER_PORT=$port KXPATCH_TEST_LOG_SERVER_ROOT=$root \
+    "${runner[@]}" "$program" --gtest_filter='LockedDownLogServer.*' >"$work/upload.log" 2>&1 ||
+    ! grep -q '^\[       OK \] LockedDownLogServer' "$work/upload.log"; then
+    cat "$work/upload.log" "$work/vsftpd.log" >&2
+    echo "FAIL: the installer's upload to the log server ($(basename "$program"))" >&2
+    exit 1
+  fi
+  echo "log server: $(basename "$program"): the installer's upload landed in both folders, no overwrite"
+done
 python3 "$here/check_refusals.py" 127.0.0.1 "$port" "$user" "$password" "$work/root" ||
   { cat "$work/vsftpd.log" >&2; exit 1; }
