@@ -1,8 +1,9 @@
-// One FTP upload: connect, enter (creating when missing) a chain of folders, store one file.
-// Windows: WinINet (InternetOpenA with INTERNET_OPEN_TYPE_DIRECT, InternetConnectA without
-// the passive flag, FtpCreateDirectoryA + FtpSetCurrentDirectoryA per folder, FtpPutFileA
-// with FTP_TRANSFER_TYPE_BINARY, InternetCloseHandle). POSIX: libcurl with the same choices
-// (no proxy, active mode, binary). ftp_win32.cpp and ftp_posix.cpp define it.
+// One FTP upload: connect, enter (creating when missing) a chain of folders, store one file,
+// all within a deadline. Windows: WinINet (InternetOpenA with INTERNET_OPEN_TYPE_DIRECT,
+// InternetConnectA without the passive flag, FtpCreateDirectoryA + FtpSetCurrentDirectoryA per
+// folder, FtpPutFileA with FTP_TRANSFER_TYPE_BINARY, InternetCloseHandle) on a thread of its
+// own that is given up at the deadline. POSIX: libcurl with the same choices (no proxy, active
+// mode, binary) and its whole-transfer timeout. ftp_win32.cpp and ftp_posix.cpp define it.
 #pragma once
 
 #include <string>
