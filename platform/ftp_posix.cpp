@@ -16,7 +16,8 @@ namespace platform {
 namespace {
 
 // The connection attempt gives up after this long, the server's data connection in active
-// mode likewise: the run waits for the upload before its final message.
+// mode likewise; the account's deadline bounds the whole upload: the run waits for the upload
+// before its final message.
 constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kAcceptTimeoutMs = 30000;
 
@@ -72,6 +73,7 @@ bool ftpPutFile(const FtpAccount& account, const std::string& agent,
   curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size < 0 ? 0 : size));
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
   curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, kAcceptTimeoutMs);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(account.deadlineMs));
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
 

@@ -86,8 +86,11 @@ struct Resource {
 
 // A modal box with an OK button and no owner; returns when the user has pressed OK.
 void messageBox(const std::string& text, const std::string& caption);
-// Sends `bytes` with `code` synchronously to the launcher window; nothing when there is none.
-void sendLauncherMessage(uint32_t code, const std::string& bytes);
+// Sends `bytes` with `code` to the launcher window; nothing when there is none. The launcher
+// may not hold the run: one that has not taken the message within `waitMs` milliseconds (a
+// hung window, a socket nobody reads; 0: only what it takes at once) loses it. Messages it
+// takes arrive in the order sent. True when the launcher took the message.
+bool sendLauncherMessage(uint32_t code, const std::string& bytes, unsigned waitMs);
 void setConsoleTitle(const std::string& title);
 // Greys the Close item of the console window titled `title` (POSIX: the terminal's hang-up no
 // longer ends the process).

@@ -14,6 +14,7 @@
 #include <langinfo.h>
 #include <clocale>
 #include <pwd.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -239,20 +240,36 @@ void messageBox(const std::string& text, const std::string& caption) {
   }
 }
 
-void sendLauncherMessage(uint32_t code, const std::string& bytes) {
+bool sendLauncherMessage(uint32_t code, const std::string& bytes, unsigned waitMs) {
   std::string path = runtimeFolder() + "/MOXStartup";
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return;
+  if (path.size() >= sizeof address.sun_path) return false;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return;
+  if (fd < 0) return false;
   std::string datagram(4, '\0');
   for (int i = 0; i < 4; ++i) datagram[i] = static_cast<char>((code >> (8 * i)) & 0xFF);
   datagram += bytes;
-  ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
-           sizeof address);
+  // Connected, the socket polls writable only while the launcher's queue has room, so a wait
+  // ends as soon as the launcher takes something; a blocking send would wait for a launcher
+  // that never reads as long as it never reads.
+  bool sent = false;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const uint32_t start = tickMs();
+    while (true) {
+      if (::send(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) {
+        sent = true;
+        break;
+      }
+      const uint32_t waited = tickMs() - start;
+      if ((errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) || waited >= waitMs) break;
+      pollfd writable{fd, POLLOUT, 0};
+      ::poll(&writable, 1, static_cast<int>(waitMs - waited));
+    }
+  }
   ::close(fd);
+  return sent;
 }
 
 void setConsoleTitle(const std::string& title) {

@@ -21,6 +21,8 @@ namespace {
 constexpr DWORD kProcessAllAccess = 0x1F0FFF;
 // Launcher window title; only the title and the WM_COPYDATA layout are fixed.
 constexpr const char* kLauncherTitle = "MOXStartup";
+// The least a launcher message waits for the window to answer (see sendLauncherMessage).
+constexpr UINT kLauncherMomentMs = 10;
 
 HANDLE toHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
@@ -169,14 +171,21 @@ void messageBox(const std::string& text, const std::string& caption) {
   ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
 }
 
-void sendLauncherMessage(uint32_t code, const std::string& bytes) {
+bool sendLauncherMessage(uint32_t code, const std::string& bytes, unsigned waitMs) {
   HWND launcher = ::FindWindowA(nullptr, kLauncherTitle);
-  if (!launcher) return;
+  if (!launcher) return false;
   COPYDATASTRUCT data{};
   data.dwData = code;
   data.cbData = static_cast<DWORD>(bytes.size());
   data.lpData = const_cast<char*>(bytes.data());
-  ::SendMessageA(launcher, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+  // A window that stopped handling messages would hold a plain SendMessage for ever. One the
+  // system already counts as hung fails at once; any other gets waitMs, and at least a
+  // moment, since even a live window in another process takes a little while to answer.
+  DWORD_PTR reply = 0;
+  return ::SendMessageTimeoutA(launcher, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                               SMTO_BLOCK | SMTO_ABORTIFHUNG,
+                               waitMs > kLauncherMomentMs ? waitMs : kLauncherMomentMs,
+                               &reply) != 0;
 }
 
 void setConsoleTitle(const std::string& title) { ::SetConsoleTitleA(title.c_str()); }

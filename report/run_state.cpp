@@ -1,5 +1,6 @@
 #include "report/run_state.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -14,6 +15,29 @@ int32_t uploadFolderKind = 0;
 namespace {
 
 constexpr size_t kProgressBufferBytes = 260;
+
+// A launcher that does not read must not hold the run (it can only lose texts), and one that
+// reads must get every text. A progress text may wait a while for a launcher whose queue is
+// full while that launcher keeps taking texts, and all of them together only so long in a
+// run; once one was not taken, progress texts go only when taken at once, until the launcher
+// takes one again. "end" and the failure text, sent once, may wait a second each.
+constexpr unsigned kProgressWaitMs = 250;
+constexpr unsigned kProgressBudgetMs = 2000;
+constexpr unsigned kNoticeWaitMs = 1000;
+bool launcherTaking = true;
+unsigned progressWaitedMs = 0;
+
+void sendToLauncher(uint32_t code, const std::string& text) {
+  const bool progress = code == kLauncherProgress;
+  unsigned waitMs = kNoticeWaitMs;
+  if (progress) {
+    const unsigned left = kProgressBudgetMs - std::min(progressWaitedMs, kProgressBudgetMs);
+    waitMs = launcherTaking ? std::min(kProgressWaitMs, left) : 0;
+  }
+  const uint32_t start = platform::tickMs();
+  launcherTaking = platform::sendLauncherMessage(code, text, waitMs);
+  if (progress) progressWaitedMs += platform::tickMs() - start;
+}
 
 std::string formatText(const char* format, va_list args) {
   va_list copy;
@@ -37,11 +61,11 @@ void reportProgress(const char* format, ...) {
   int n = std::vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
   if (n < 0) return;
-  platform::sendLauncherMessage(kLauncherProgress, buffer);
+  sendToLauncher(kLauncherProgress, buffer);
 }
 
 void notifyLauncher(uint32_t code, const std::string& text) {
-  platform::sendLauncherMessage(code, text);
+  sendToLauncher(code, text);
 }
 
 void consolePrintf(const char* format, ...) {
@@ -62,4 +86,6 @@ void resetRunState() {
   for (float& weight : packWeights) weight = 0.0f;
   progressLabel.clear();
   uploadFolderKind = 0;
+  launcherTaking = true;
+  progressWaitedMs = 0;
 }

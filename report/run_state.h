@@ -30,8 +30,10 @@ extern std::string progressLabel;
 extern int32_t uploadFolderKind;
 
 // Formats a progress text (at most 259 bytes) and sends it with code 2055, only under autoRun.
+// A launcher that is not taking texts loses it after a short wait, or at once (run_state.cpp).
 void reportProgress(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Sends `text` with `code` to the launcher window whether or not autoRun is set.
+// Sends `text` with `code` to the launcher window whether or not autoRun is set; a launcher
+// that has not taken it after a second loses it.
 void notifyLauncher(uint32_t code, const std::string& text);
 
 // printf to the console. The format is usually composed at run time (packTitle or

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
 scripts/deps.sh build-essential cmake ninja-build zlib1g-dev libgtest-dev libcurl4-openssl-dev \
-  python3 python3-pyftpdlib zip unzip 7zip openssl osslsigncode
+  python3 python3-pyftpdlib zip unzip 7zip openssl osslsigncode vsftpd
 
 for preset in linux-asan linux-release; do
   echo "== $preset: build"
@@ -16,6 +16,9 @@ for preset in linux-asan linux-release; do
   echo "== $preset: test"
   ctest --preset "$preset" -j"$jobs"
 done
+
+echo "== log server configuration"
+scripts/log-server/check.sh build/linux-release
 
 if [ -x scripts/test_windows.sh ] && [ "${KXPATCH_SKIP_WINDOWS:-0}" != 1 ]; then
   echo "== windows"

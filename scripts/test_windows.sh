@@ -22,7 +22,7 @@ if [ -z "$host" ]; then
 fi
 
 scripts/deps.sh cmake ninja-build g++ zlib1g-dev libgtest-dev python3 python3-pyftpdlib locales \
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb vsftpd
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxwin-XXXXXX")
 xvfb_pid="" prefix_pid="" win32_pid="" ftp_pid=""
@@ -154,18 +154,21 @@ export PYTHONPATH="$src/scripts${PYTHONPATH:+:$PYTHONPATH}"
 export "${wine_env[@]}" 2>/dev/null
 
 # The upload tests talk WinINet to a real FTP server on 127.0.0.1, a Linux program the Windows
-# tests cannot start themselves: one serves the whole run (tests/support/ftp_server.h).
-mkdir -p "$work/ftp/root"
-/usr/bin/python3 "$src/tests/support/ftp_server.py" "$work/ftp/root" "$work/ftp/port" \
-  "$work/ftp/commands" mxuser secret123 2>"$work/ftp/errors" &
-ftp_pid=$!
-for _ in $(seq 100); do [ -s "$work/ftp/port" ] && break; sleep 0.1; done
-[ -s "$work/ftp/port" ] || { cat "$work/ftp/errors" >&2; echo "FAIL: the FTP server" >&2; exit 1; }
-touch "$work/ftp/commands"
-KXPATCH_TEST_FTP_PORT=$(cat "$work/ftp/port")
-KXPATCH_TEST_FTP_ROOT=$(winepath -w "$work/ftp/root" 2>/dev/null)
-KXPATCH_TEST_FTP_COMMANDS=$(winepath -w "$work/ftp/commands" 2>/dev/null)
-export KXPATCH_TEST_FTP_PORT KXPATCH_TEST_FTP_ROOT KXPATCH_TEST_FTP_COMMANDS
+# tests cannot start themselves: one serves the whole run, and a second one that answers
+# everything late tests the upload's deadline (tests/support/ftp_server.h).
+start_ftp_server() {  # folder variable-prefix [reply delay]
+  mkdir -p "$1/root"
+  /usr/bin/python3 "$src/tests/support/ftp_server.py" "$1/root" "$1/port" "$1/commands" \
+    mxuser secret123 ${3:-} 2>"$1/errors" &
+  ftp_pid="$ftp_pid $!"
+  for _ in $(seq 100); do [ -s "$1/port" ] && break; sleep 0.1; done
+  [ -s "$1/port" ] || { cat "$1/errors" >&2; echo "FAIL: the FTP server $1" >&2; exit 1; }
+  touch "$1/commands"
+  export "$2PORT=$(cat "$1/port")" "$2ROOT=$(winepath -w "$1/root" 2>/dev/null)" \
+    "$2COMMANDS=$(winepath -w "$1/commands" 2>/dev/null)"
+}
+start_ftp_server "$work/ftp" KXPATCH_TEST_FTP_
+start_ftp_server "$work/slow-ftp" KXPATCH_TEST_SLOW_FTP_ 1
 
 step "unit tests under Wine: $(echo $unit_tests)"
 run_unit_test() {  # folder name
@@ -201,8 +204,14 @@ if [ ${#others[@]} -gt 0 ] &&
 fi
 # The upload tests skip themselves when they find no server; this one must have been used.
 grep -q '^STOR ' "$work/ftp/commands" || fail "the upload tests under Wine never stored a file"
-kill "$ftp_pid" 2>/dev/null || true
+grep -q '^USER ' "$work/slow-ftp/commands" || fail "the upload deadline test under Wine never ran"
+for pid in $ftp_pid; do kill "$pid" 2>/dev/null || true; done
 ftp_pid=""
+# WinINet's upload against the log server's own configuration (docs/log-server.md), where its
+# request to create each folder is refused and entering and storing must still work.
+step "log server configuration, Windows upload"
+scripts/log-server/check.sh "$build/win64" "$build/win64/tests/report_tests.exe" ||
+  fail "the Windows upload to the log server's configuration"
 
 # ---- End-to-end: the same installation through both builds ----------------------------
 

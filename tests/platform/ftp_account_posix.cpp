@@ -1,6 +1,7 @@
-// The port hook of the log server account: tests point the real installer at a server of their
-// own through $KXPATCH_TEST_UPLOAD_PORT; anything that is not a port number must leave the
-// configured port alone rather than send the log to port 0 or a truncated number.
+// The test hooks of the log server account: tests point the real installer at a server of their
+// own through $KXPATCH_TEST_UPLOAD_PORT and shorten its upload deadline through
+// $KXPATCH_TEST_UPLOAD_DEADLINE; anything that is not a number in range must leave the
+// configured value alone rather than send the log to port 0 or drop the deadline.
 #include <gtest/gtest.h>
 
 #include "platform/ftp.h"
@@ -34,6 +35,22 @@ TEST(FtpAccount, TestPortTakenOnlyWhenItIsAPortNumber) {
     EXPECT_EQ(account.host, configured.host);
     EXPECT_EQ(account.user, configured.user);
     EXPECT_EQ(account.password, configured.password);
+  }
+}
+
+TEST(FtpAccount, TestDeadlineTakenOnlyWhenItIsANumberOfSeconds) {
+  struct Case {
+    const char* value;
+    unsigned expectedMs;
+  } cases[] = {
+      {nullptr, 60000}, {"3", 3000},  {"1", 1000}, {"3600", 3600000}, {"0", 60000},
+      {"3601", 60000},  {"-3", 60000}, {"3s", 60000}, {"", 60000},
+      {"99999999999999999999", 60000},
+  };
+  for (const Case& c : cases) {
+    ScopedEnv deadline("KXPATCH_TEST_UPLOAD_DEADLINE", c.value);
+    EXPECT_EQ(platform::defaultFtpAccount().deadlineMs, c.expectedMs)
+        << (c.value ? c.value : "(unset)");
   }
 }
 

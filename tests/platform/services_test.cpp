@@ -3,6 +3,7 @@
 // carries its own (resources on Windows, the linked table elsewhere).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 #else
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -60,18 +62,29 @@ TEST(Payload, AbsentResourcesAreEmpty) {
 #ifdef _WIN32
 class LauncherProbe {
  public:
-  LauncherProbe() {
+  // A probe that is not listening has its window but does not handle its messages (a hung
+  // window) until listen().
+  explicit LauncherProbe(bool listening = true) : listening_(listening) {
     thread_ = std::thread([this] { run(); });
     std::unique_lock<std::mutex> lock(mutex_);
     ready_.wait(lock, [this] { return started_; });
   }
   ~LauncherProbe() {
+    listen();
     if (window_) ::PostMessageA(window_, WM_CLOSE, 0, 0);
     thread_.join();
   }
+  void listen() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      listening_ = true;
+    }
+    ready_.notify_all();
+  }
+  // What arrived since the last call.
   std::vector<std::pair<uint32_t, std::string>> received() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
+    return std::exchange(received_, {});
   }
 
  private:
@@ -99,10 +112,11 @@ class LauncherProbe {
                               100, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
     if (window_) ::SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::unique_lock<std::mutex> lock(mutex_);
       started_ = true;
+      ready_.notify_all();
+      ready_.wait(lock, [this] { return listening_; });
     }
-    ready_.notify_all();
     MSG message;
     while (window_ && ::GetMessageA(&message, nullptr, 0, 0) > 0) ::DispatchMessageA(&message);
   }
@@ -112,12 +126,15 @@ class LauncherProbe {
   std::mutex mutex_;
   std::condition_variable ready_;
   bool started_ = false;
+  bool listening_;
   std::vector<std::pair<uint32_t, std::string>> received_;
 };
 #else
 class LauncherProbe {
  public:
-  LauncherProbe() {
+  // The socket is read only by received(); until then it holds what its queue takes, like a
+  // launcher that does not read.
+  explicit LauncherProbe(bool = true) {
     fd_ = ::socket(AF_UNIX, SOCK_DGRAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -126,6 +143,7 @@ class LauncherProbe {
     EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   }
   ~LauncherProbe() { ::close(fd_); }
+  void listen() {}
   std::vector<std::pair<uint32_t, std::string>> received() {
     std::vector<std::pair<uint32_t, std::string>> out;
     char buffer[4096];
@@ -155,15 +173,51 @@ TEST(Launcher, ReceivesEveryCodeAndEveryByteInOrder) {
       {2039, ""},
       {0xFFFFFFFFu, std::string("a\0b\xff", 4)},
   };
-  for (const auto& [code, text] : sent) platform::sendLauncherMessage(code, text);
+  for (const auto& [code, text] : sent) EXPECT_TRUE(platform::sendLauncherMessage(code, text, 1000));
   EXPECT_EQ(launcher.received(), sent);
+}
+
+TEST(Launcher, OneThatTakesNothingHoldsTheSenderOnlyForTheWaitAndLaterGetsTheRestInOrder) {
+  LauncherProbe launcher(/*listening=*/false);
+  using Clock = std::chrono::steady_clock;
+  std::vector<std::pair<uint32_t, std::string>> taken;
+  const auto start = Clock::now();
+  for (int i = 0; i < 40; ++i) {
+    const std::string text = std::to_string(i);
+    if (platform::sendLauncherMessage(2055, text, 0)) taken.emplace_back(2055, text);
+  }
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << "texts sent without waiting";
+  EXPECT_LT(taken.size(), 40u) << "a launcher that takes nothing took every text";
+
+  const auto beforeWait = Clock::now();
+  EXPECT_FALSE(platform::sendLauncherMessage(2048, "end", 300));
+  const auto waited = Clock::now() - beforeWait;
+  EXPECT_GE(waited, std::chrono::milliseconds(250));
+  EXPECT_LT(waited, std::chrono::seconds(2));
+
+  launcher.listen();
+  auto all = launcher.received();  // POSIX: reads the queue, making room
+  EXPECT_TRUE(platform::sendLauncherMessage(2039, "x", 5000));
+  for (const auto& message : launcher.received()) all.push_back(message);
+  // Every text taken arrived, in the order sent; one given up on may arrive too (a window
+  // handles a message it was sent late), but never out of order.
+  ASSERT_FALSE(all.empty());
+  EXPECT_EQ(all.back(), (std::pair<uint32_t, std::string>{2039, "x"}));
+  int last = -1;
+  size_t matched = 0;
+  for (const auto& [code, text] : all) {
+    if (code != 2055) continue;
+    EXPECT_GT(std::stoi(text), last) << "out of order";
+    last = std::stoi(text);
+    if (matched < taken.size() && taken[matched].second == text) ++matched;
+  }
+  EXPECT_EQ(matched, taken.size());
 }
 
 TEST(Launcher, NoLauncherIsNotAnError) {
   TempDir empty;
   ScopedEnv runtime("XDG_RUNTIME_DIR", empty.path().c_str());
-  platform::sendLauncherMessage(2048, "end");
-  SUCCEED();
+  EXPECT_FALSE(platform::sendLauncherMessage(2048, "end", 1000));
 }
 
 TEST(Time, UtcNowAgreesWithTheCLibrary) {

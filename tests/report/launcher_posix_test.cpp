@@ -1,8 +1,12 @@
 // Progress texts reach the launcher socket only under AutoRun; other codes always do; a missing
-// launcher changes nothing.
+// launcher changes nothing; a slow one holds the run only a little.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -27,16 +31,19 @@ class Launcher {
   // Every datagram waiting, as "code:text".
   std::vector<std::string> received() {
     std::vector<std::string> out;
-    char buffer[512];
-    ssize_t n;
-    while ((n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) >= 4) {
-      uint32_t code = static_cast<unsigned char>(buffer[0]) |
-                      static_cast<unsigned char>(buffer[1]) << 8 |
-                      static_cast<unsigned char>(buffer[2]) << 16 |
-                      static_cast<uint32_t>(static_cast<unsigned char>(buffer[3])) << 24;
-      out.push_back(std::to_string(code) + ":" + std::string(buffer + 4, static_cast<size_t>(n) - 4));
-    }
+    for (std::string one = receivedOne(); !one.empty(); one = receivedOne()) out.push_back(one);
     return out;
+  }
+  // The first datagram waiting, or "" when none is.
+  std::string receivedOne() {
+    char buffer[512];
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n < 4) return std::string();
+    uint32_t code = static_cast<unsigned char>(buffer[0]) |
+                    static_cast<unsigned char>(buffer[1]) << 8 |
+                    static_cast<unsigned char>(buffer[2]) << 16 |
+                    static_cast<uint32_t>(static_cast<unsigned char>(buffer[3])) << 24;
+    return std::to_string(code) + ":" + std::string(buffer + 4, static_cast<size_t>(n) - 4);
   }
 
  private:
@@ -60,6 +67,38 @@ TEST_F(LauncherTest, ProgressOnlyUnderAutoRun) {
   notifyLauncher(kLauncherFailure, "x");
   EXPECT_EQ(launcher.received(),
             (std::vector<std::string>{"2048:end", "2055:T33.3", "2039:x"}));
+}
+
+// A launcher that takes a text now and then, never fast enough to keep its queue from filling:
+// each progress text would wait for it, and together they would hold a run for as long as
+// it likes. They wait a little in all, and what the launcher gets stays in order.
+TEST_F(LauncherTest, ASlowLauncherHoldsProgressTextsOnlyALittleInAll) {
+  Launcher launcher(dir.path());
+  autoRun = true;
+  std::atomic<bool> stop{false};
+  std::vector<std::string> taken;
+  std::thread slowReader([&] {
+    while (!stop) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      const std::string one = launcher.receivedOne();
+      if (!one.empty()) taken.push_back(one);
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 60; ++i) reportProgress("%d", i);
+  const auto took = std::chrono::steady_clock::now() - start;
+  stop = true;
+  slowReader.join();
+  EXPECT_LT(took, std::chrono::seconds(3)) << "sixty texts at 200 ms each would take 10 s";
+
+  for (const std::string& rest : launcher.received()) taken.push_back(rest);
+  ASSERT_FALSE(taken.empty());
+  int last = -1;
+  for (const std::string& text : taken) {
+    ASSERT_EQ(text.rfind("2055:", 0), 0u) << text;
+    EXPECT_GT(std::stoi(text.substr(5)), last) << "out of order";
+    last = std::stoi(text.substr(5));
+  }
 }
 
 TEST_F(LauncherTest, NoLauncherIsNotAnError) {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "tests/support/ftp_server.h"
@@ -140,6 +143,64 @@ TEST_F(Upload, AFolderThatCanNeitherBeEnteredNorMadeFailsTheUploadAndKeepsTheLog
   EXPECT_EQ(readFile(server_.root() + "/mox_updater"), "a file where the folder should be");
   EXPECT_FALSE(fileExists(server_.root() + "/PC.log"));
   EXPECT_FALSE(fileExists(server_.root() + "/updaterLog_2.651"));
+}
+
+
+// A server that answers every command late holds the upload no longer than its deadline, though
+// no single answer is late enough for a per-call timeout; the log stays for the next run.
+TEST(UploadDeadline, ASlowServerIsGivenUpAtTheDeadlineAndTheLogKept) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  FtpServer slow(dir.path(), "mxuser", "secret123", /*slow=*/true);
+#ifdef _WIN32
+  if (!slow.running()) GTEST_SKIP() << slow.startupErrors();
+#endif
+  ASSERT_TRUE(slow.running()) << slow.startupErrors();
+  makeDirs(dir / "bin");
+  const std::string log = dir / "bin/updater.log";
+  writeFile(log, "the run log\n");
+  // About ten answers make a whole upload; four seconds see a few of them.
+  const platform::FtpAccount account{"127.0.0.1", slow.port(), "mxuser", "secret123", 4000};
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(uploadLog(account, "updaterLog_2.651", log, "PC.log"));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(3500));
+  EXPECT_LT(took, std::chrono::seconds(8));
+  EXPECT_EQ(readFile(log), "the run log\n");
+  EXPECT_NE(slow.commands().find("USER mxuser\n"), std::string::npos) << "the server was reached";
+}
+
+// The upload against the log server's own configuration (docs/log-server.md), which only
+// scripts/log-server/check.sh starts, as root: it names the server's port and the account's
+// chroot. The account there may store new files in its two folders and do nothing else (no
+// folder made, none listed), which the upload must get by with; a name already stored cannot be
+// stored again, which must count as a failed upload that keeps the log.
+TEST(LockedDownLogServer, TheInstallersUploadLandsInBothFoldersAndNeverOverwrites) {
+  const char* port = std::getenv("KXPATCH_TEST_LOG_SERVER_PORT");
+  const char* root = std::getenv("KXPATCH_TEST_LOG_SERVER_ROOT");
+  if (!port || !root) GTEST_SKIP() << "scripts/log-server/check.sh runs this against vsftpd";
+  platform::FtpAccount account = platform::defaultFtpAccount();
+  ASSERT_EQ(account.host, "127.0.0.1");
+  account.port = std::atoi(port);
+  TempDir dir;
+  makeDirs(dir / "bin");
+  const std::string log = dir / "bin/updater.log";
+  const std::string name = uploadFileName("check-" + std::to_string(std::time(nullptr)));
+  for (int32_t kind : {0, 2}) {
+    const std::string folder = uploadFolderName(kind);
+    SCOPED_TRACE(folder);
+    const std::string content = "run log for " + folder + "\r\n\xd6\xd0\n";
+    writeFile(log, content);
+    EXPECT_TRUE(uploadLog(account, folder, log, name));
+    EXPECT_FALSE(fileExists(log));
+    EXPECT_EQ(readFile(std::string(root) + "/mox_updater/" + folder + "/" + name), content);
+
+    writeFile(log, "a later run\n");
+    EXPECT_FALSE(uploadLog(account, folder, log, name));
+    EXPECT_EQ(readFile(log), "a later run\n");
+    EXPECT_EQ(readFile(std::string(root) + "/mox_updater/" + folder + "/" + name), content);
+  }
 }
 
 }  // namespace

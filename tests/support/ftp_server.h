@@ -18,10 +18,14 @@ namespace testing_support {
 int unusedPort();
 
 // Serves `folder`/ftp-root to one account on a free port of 127.0.0.1 for the life of the
-// object. Every command a client sends goes to a log the test can read.
+// object. Every command a client sends goes to a log the test can read. A server made `slow`
+// answers everything, its greeting included, kSlowReplySeconds late (on Windows it is the
+// run's second server, KXPATCH_TEST_SLOW_FTP_PORT, _ROOT and _COMMANDS).
+inline constexpr int kSlowReplySeconds = 1;
 class FtpServer {
  public:
-  FtpServer(const std::string& folder, const std::string& user, const std::string& password);
+  FtpServer(const std::string& folder, const std::string& user, const std::string& password,
+            bool slow = false);
   ~FtpServer();
   FtpServer(const FtpServer&) = delete;
   FtpServer& operator=(const FtpServer&) = delete;

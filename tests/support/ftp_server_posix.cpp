@@ -42,7 +42,7 @@ int unusedPort() {
 }
 
 FtpServer::FtpServer(const std::string& folder, const std::string& user,
-                     const std::string& password)
+                     const std::string& password, bool slow)
     : root_(folder + "/ftp-root"), portFile_(folder + "/ftp-port"),
       commandLog_(folder + "/ftp-commands"), errors_(folder + "/ftp-errors") {
   makeDirs(root_);
@@ -50,6 +50,7 @@ FtpServer::FtpServer(const std::string& folder, const std::string& user,
   std::string python = fileExists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
   std::vector<std::string> args = {python, scriptPath(), root_, portFile_, commandLog_, user,
                                    password};
+  if (slow) args.push_back(std::to_string(kSlowReplySeconds));
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);

@@ -38,13 +38,15 @@ int unusedPort() {
   return port;
 }
 
-// The account is the one scripts/test_windows.sh gives the server; the tests use the same.
-FtpServer::FtpServer(const std::string&, const std::string&, const std::string&)
-    : root_(variable("KXPATCH_TEST_FTP_ROOT")), commandLog_(variable("KXPATCH_TEST_FTP_COMMANDS")) {
-  port_ = std::atoi(variable("KXPATCH_TEST_FTP_PORT").c_str());
+// The account is the one scripts/test_windows.sh gives the servers; the tests use the same.
+FtpServer::FtpServer(const std::string&, const std::string&, const std::string&, bool slow) {
+  const std::string prefix = slow ? "KXPATCH_TEST_SLOW_FTP_" : "KXPATCH_TEST_FTP_";
+  root_ = variable((prefix + "ROOT").c_str());
+  commandLog_ = variable((prefix + "COMMANDS").c_str());
+  port_ = std::atoi(variable((prefix + "PORT").c_str()).c_str());
   if (port_ <= 0 || root_.empty() || commandLog_.empty()) {
-    errors_ = "no FTP server: scripts/test_windows.sh starts one and names it in "
-              "KXPATCH_TEST_FTP_PORT, KXPATCH_TEST_FTP_ROOT and KXPATCH_TEST_FTP_COMMANDS";
+    errors_ = "no FTP server: scripts/test_windows.sh starts one and names it in " + prefix +
+              "PORT, " + prefix + "ROOT and " + prefix + "COMMANDS";
     port_ = 0;
     return;
   }
