@@ -24,11 +24,14 @@ if [ -x scripts/test_windows.sh ] && [ "${KXPATCH_SKIP_WINDOWS:-0}" != 1 ]; then
   echo "== windows"
   scripts/test_windows.sh
 fi
-# The release script on the demo release, signed with a throw-away certificate; it reuses the
-# linux-release and win32 trees built above.
+# The release script on the demo release, signed with a throw-away certificate, and on two
+# generated releases; both reuse the linux-release and win32 trees built above.
 if [ "${KXPATCH_SKIP_WINDOWS:-0}" != 1 ]; then
   echo "== release"
   KXPATCH_RELEASE_BUILD=$PWD/build scripts/test_release.sh
+  # Two releases in a row on installations written without the project's own archive code.
+  echo "== release check"
+  KXPATCH_RELEASE_BUILD=$PWD/build scripts/release-check/run.sh
 fi
 if [ -x scripts/fuzz_smoke.sh ]; then
   echo "== fuzz smoke"
