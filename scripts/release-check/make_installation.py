@@ -72,6 +72,9 @@ def write_archive(path, entries):
         out.write(body + directory + footer)
 
 
+# A loose file whose name is GBK bytes (not UTF-8), as the players' file systems hold them.
+GBK_CACHE_FILE = "maps/" + b"\xb5\xd8\xcd\xbc".decode("utf-8", "surrogateescape") + ".dat"
+
 # --- contents --------------------------------------------------------------------------------
 
 WORDS = (b"mesh texture shader bone anim skin terrain water sky light shadow quest npc item "
@@ -127,6 +130,8 @@ def fresh_installation(rng, version):
         entries[folder + b"/nested.kx"] = nested_archive(rng, 5000)
         entries[folder + b"/\xc8\xcb\xce\xef.txt"] = text(rng, 800)  # a name with high bytes
         entries[b"readme%d.txt" % index] = text(rng, 1500)
+        entries[folder + b"/empty"] = None  # a folder entry with nothing in it
+        entries[folder + b"/models/lod/far%d.mesh" % index] = text(rng, 4000)
         packs[pack] = entries
     for pack in SMALL_PACKS:
         entries = {CONFIG.encode(): config(version)}
@@ -134,6 +139,7 @@ def fresh_installation(rng, version):
             entries[b"scripts/mod%02d.pyc" % n] = text(rng, rng.randrange(1000, 30000))
         entries[b"ui/atlas.dds"] = noise(rng, 120 * 1024)
         entries[b"ui/layout.xml"] = text(rng, 9000)
+        entries[b"ui/placeholder.txt"] = b""  # an entry with no bytes at all
         packs[pack] = entries
     bin_files = {
         "RakNet.dll": noise(rng, 40000),
@@ -145,6 +151,7 @@ def fresh_installation(rng, version):
                    "shaders/water.fxo": noise(rng, 15000), "maps/zone01.chunk": noise(rng, 60000),
                    # very compressible: the installer inflates loose files by their own size
                    "maps/zone01.heights": b"\x00\x01" * 150000}
+    cache_files[GBK_CACHE_FILE] = text(rng, 2000)
     for n in range(5):
         cache_files["maps/tile%02d.dat" % n] = text(rng, rng.randrange(500, 8000))
     return {"packs": packs, "bin": bin_files, "cache": cache_files,
@@ -204,6 +211,7 @@ def next_installation(installation, rng, step, version):
     cache = installation["cache"]
     cache["index.dat"] = text(rng, 5200)  # changed
     cache["shaders/water.fxo"] = noise(rng, 15500)  # changed, in a sub-folder
+    cache[GBK_CACHE_FILE] = text(rng, 2100)  # changed, its name in GBK bytes
     cache["maps/zone01.heights"] = b"\x00\x02" * 151000  # changed, very compressible
     tiles = sorted(n for n in cache if n.startswith("maps/tile"))
     del cache[tiles[0]]  # deleted
