@@ -130,8 +130,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   KXFileSystemRef result = makeRef<KXFileSystem>(pack.path + "temp");
   check(result->entryCount() == merged);
-  result->loadAllStored();
-  for (const ArchiveFile& record : result->records()) check(static_cast<bool>(record.data));
+  // Every entry was copied whole, whatever its method: its stored bytes lie inside the file.
+  for (size_t i = 0; i < result->records().size(); ++i)
+    check(static_cast<bool>(result->readStoredAsIs(i)));
   for (const auto& entry : pack.content) {
     if (patchTouches(patchNames, entry.first)) continue;
     BlockRef content = result->readFile(entry.first);
