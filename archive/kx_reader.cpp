@@ -173,8 +173,9 @@ BlockRef KXFileSystem::readStored(const std::string& name) {
 }
 
 BlockRef KXFileSystem::readStoredAt(size_t index) {
-  if (index >= files.size()) return readStoredAs(index, 0);
-  return readStoredAs(index, files[index].header_.compressionMethod);
+  // The record's own method is checked; an index past the records reads nothing either way.
+  return readStoredAs(index, index < files.size() ? files[index].header_.compressionMethod
+                                                  : kMethodStored);
 }
 
 BlockRef KXFileSystem::readStoredAsIs(size_t index) {

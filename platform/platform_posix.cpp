@@ -1,6 +1,7 @@
 // POSIX side of the platform layer (Linux): the analogues of the Windows services that the
 // installer was written against.
 #include "platform/platform.h"
+#include "platform/bounded_read.h"
 #include "platform/payload_table.h"
 
 #include <cerrno>
@@ -347,28 +348,18 @@ bool readRegularFile(const std::string& path, size_t limit, std::string* content
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return false;
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            (past == PastLimit::Cut || static_cast<uint64_t>(st.st_size) <= limit);
   content->clear();
-  char buffer[65536];
-  while (ok && content->size() <= limit) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    content->append(buffer, static_cast<size_t>(n));
-  }
-  // It may have grown since the look at its size.
-  if (ok && content->size() > limit) {
-    if (past == PastLimit::Cut)
-      content->resize(limit);
-    else
-      ok = false;
-  }
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                       (past == PastLimit::Cut || static_cast<uint64_t>(st.st_size) <= limit);
+  const bool ok = regular && readBounded(
+                                 [fd](char* buffer, size_t capacity) -> long {
+                                   ssize_t n;
+                                   while ((n = ::read(fd, buffer, capacity)) < 0 && errno == EINTR) {
+                                   }
+                                   return static_cast<long>(n);
+                                 },
+                                 limit, past, content);
   ::close(fd);
-  if (!ok) content->clear();
   return ok;
 }
 

@@ -2,6 +2,7 @@
 // directly. Texts are ANSI (GBK) bytes; the wide forms are used only where the narrow calls
 // cannot reach every path (opening files).
 #include "platform/platform.h"
+#include "platform/bounded_read.h"
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -267,24 +268,19 @@ bool readRegularFile(const std::string& path, size_t limit, std::string* content
   HANDLE file = openSharedForReading(path);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};
-  bool ok = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &size) &&
-            (past == PastLimit::Cut || static_cast<uint64_t>(size.QuadPart) <= limit);
-  char buffer[65536];
-  while (ok && content->size() <= limit) {
-    DWORD n = 0;
-    if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) ok = false;
-    if (!ok || n == 0) break;
-    content->append(buffer, n);
-  }
-  // It may have grown since the look at its size.
-  if (ok && content->size() > limit) {
-    if (past == PastLimit::Cut)
-      content->resize(limit);
-    else
-      ok = false;
-  }
+  const bool regular =
+      ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &size) &&
+      (past == PastLimit::Cut || static_cast<uint64_t>(size.QuadPart) <= limit);
+  const bool ok = regular && readBounded(
+                                 [file](char* buffer, size_t capacity) -> long {
+                                   DWORD n = 0;
+                                   if (!::ReadFile(file, buffer, static_cast<DWORD>(capacity), &n,
+                                                   nullptr))
+                                     return -1;
+                                   return static_cast<long>(n);
+                                 },
+                                 limit, past, content);
   ::CloseHandle(file);
-  if (!ok) content->clear();
   return ok;
 }
 
