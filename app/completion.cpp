@@ -13,7 +13,7 @@ void uploadRunLog(const RunContext& ctx) {
   appendLogLine(ctx.runLogPath, getSystemInfo());
   const std::string remoteName = ctx.computerName + "_" + getLogTimeName() + ".log";
   const std::string folder =
-      uploadFolderKind == 2 ? uploadFolderName(uploadFolderKind) : ctx.uploadFolderName;
+      ctx.uploadFolderKind == 2 ? uploadFolderName(ctx.uploadFolderKind) : ctx.uploadFolderName;
   // The outcome does not change the run: a log that stays behind goes with the next upload.
   (void)uploadLog(folder, ctx.runLogPath, remoteName);
 }
@@ -21,9 +21,9 @@ void uploadRunLog(const RunContext& ctx) {
 }  // namespace
 
 bool completeRun(RunContext& ctx) {
-  reportProgress("Finish");
+  ctx.launcher.progress("Finish");
   if (ctx.uploadNeeded) uploadRunLog(ctx);
-  if (!autoRun && ctx.failureBits != 0) {
+  if (!ctx.launcher.autoRun() && ctx.failureBits != 0) {
     // The lowest set bit of failureBits is always the first message added.
     showMessage(ctx.failureMessages.front(), "更新失败!");
     return false;

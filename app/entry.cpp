@@ -16,8 +16,7 @@ int installerMain(int argc, char** argv) {
     return 0;
   }
   {
-    Updater updater;
-    autoRun = argc > 1 && std::strcmp(argv[1], "AutoRun") == 0;
+    Updater updater(argc > 1 && std::strcmp(argv[1], "AutoRun") == 0);
     updater.run();
   }
   mutex.release();

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/archive_log.h"
 #include "app/run_text.h"
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
@@ -154,7 +155,8 @@ EntryResult updateGameExecutable(RunContext& ctx, const std::string& target,
 bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::string& folder,
                   bool gameExecutableSpecial) {
   const std::string archivePath = joinPath(ctx.installDir, archiveName);
-  RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(archivePath);
+  RunArchiveLog readerLog;
+  RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(archivePath, &readerLog);
   if (!archive->isOpen()) {
     // The payload wrote it moments ago (the empty archive when nothing changes); one that no
     // longer reads was damaged or taken since, and its changes are missing.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/archive_log.h"
 #include "app/run_text.h"
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
@@ -42,20 +43,6 @@ std::string firstGroupFingerprint(const std::string& path, const char* version) 
   return sortsAboveSizeOnlyEra(version) ? getSizeCRC32Value(path) : getFileSizeValue(path);
 }
 
-// Shares 80 launcher points among the packs that have a patch, in proportion to their
-// factors. With no patch at all every weight is 0 rather than a division by zero.
-void computePackWeights(const RunContext& ctx) {
-  float total = 0.0f;
-  for (int i = 0; i < kPackCount; ++i)
-    if (ctx.patchPresent[i]) total += kPackJobs[i].weightFactor;
-  for (int i = 0; i < kPackCount; ++i) {
-    const float factor = ctx.patchPresent[i] ? kPackJobs[i].weightFactor : 0.0f;
-    packWeights[i] = total > 0.0f ? factor / total * 80.0f : 0.0f;
-  }
-}
-
-float currentWeight() { return packWeights[currentPackIndex]; }
-
 struct PackPaths {
   std::string pack;
   std::string patch;
@@ -73,27 +60,48 @@ struct PendingSwap {
 
 // The stage's own state across the six jobs.
 struct PackStage {
+  // The job being processed (-1 before the first).
+  int32_t current = -1;
+  // Each pack's share of the launcher's progress bar; all 0 unless the launcher started the
+  // run, whose bar alone they move.
+  float weights[kPackCount] = {};
   PendingSwap versionPack;
+
+  float currentWeight() const { return weights[current]; }
 };
+
+// Shares 80 launcher points among the packs that have a patch, in proportion to their
+// factors. With no patch at all every weight is 0 rather than a division by zero.
+void computePackWeights(const RunContext& ctx, PackStage& stage) {
+  float total = 0.0f;
+  for (int i = 0; i < kPackCount; ++i)
+    if (ctx.patchPresent[i]) total += kPackJobs[i].weightFactor;
+  for (int i = 0; i < kPackCount; ++i) {
+    const float factor = ctx.patchPresent[i] ? kPackJobs[i].weightFactor : 0.0f;
+    stage.weights[i] = total > 0.0f ? factor / total * 80.0f : 0.0f;
+  }
+}
 
 // A pack that has changes but cannot be updated in this run stays at the old version. When it
 // is missing or damaged, a later run can still finish once the player has restored it, as long
 // as the installation reads as the old version.
-void markLeftBehind(RunContext& ctx) {
-  if (ctx.patchPresent[currentPackIndex]) ctx.fileLeftAtOldVersion = true;
+void markLeftBehind(RunContext& ctx, const PackStage& stage) {
+  if (ctx.patchPresent[stage.current]) ctx.fileLeftAtOldVersion = true;
 }
 
-void reportMissing(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
-  markLeftBehind(ctx);
+void reportMissing(RunContext& ctx, const PackStage& stage, const PackJob& job,
+                   const PackPaths& paths) {
+  markLeftBehind(ctx, stage);
   logRun(ctx, paths.pack + (job.secondGroup ? "not exist before update!"
                                             : " not exist before update!"));
   ctx.addFailure(paths.pack + "文件缺失，无法更新!");
   printTitled("->" + escapePercent(paths.pack) + "缺少文件，无法更新!\n");
 }
 
-void reportDamaged(RunContext& ctx, const PackJob& job, const PackPaths& paths,
-                   const std::string& local, const std::string& oldStandard) {
-  markLeftBehind(ctx);
+void reportDamaged(RunContext& ctx, const PackStage& stage, const PackJob& job,
+                   const PackPaths& paths, const std::string& local,
+                   const std::string& oldStandard) {
+  markLeftBehind(ctx, stage);
   logRun(ctx, paths.pack + " damaged before update!");
   if (job.secondGroup) {
     logRun(ctx, "localCRC32 : " + local);
@@ -120,10 +128,13 @@ void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& 
                     getFileSizeValue(rewrittenPath));
     logRun(ctx, "MD5 check failed ......\n" + std::string(packTitle) + "->update failed : " +
                     pack + "!\n" + ctx.accountName);
-    RefPtr<KXFileSystem> rewritten = makeRef<KXFileSystem>(rewrittenPath);
-    rewritten->logEntryChecksums(ctx.runLogPath);
+    RunArchiveLog readerLog;
+    RefPtr<KXFileSystem> rewritten = makeRef<KXFileSystem>(rewrittenPath, &readerLog);
+    logRun(ctx, "文件MD5值错误，更新文件失败...");
+    const std::string checksums = rewritten->entryChecksums();
+    logRun(ctx, "MD5 for total file in kx:" + checksums);
     rewritten->closeArchive();
-    uploadFolderKind = 2;
+    ctx.uploadFolderKind = 2;
   } else {
     logRun(ctx, "standardSize:" + newStandard + "\nfileSize    : " + result);
     logRun(ctx, "MD5 check failed......\n" + std::string(packTitle) + "->failed to update: " +
@@ -241,15 +252,18 @@ void swapInWithWaitingVersionPack(RunContext& ctx, const PackJob& job, const Pac
 // Merges the patch into the pack and writes the result to pack + "temp". True when that is
 // ready to be swapped in; false when the patch is empty or the rewrite failed (reported here),
 // and the pack is untouched.
-bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths, bool lenient) {
+bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
+                 const PackPaths& paths, bool lenient) {
   const std::string pack = job.packName;
-  RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(paths.patch);
+  RunArchiveLog events(ctx.runLogPath, std::string(packTitle) + "->更新" + pack + "...",
+                       stage.currentWeight(), ctx.launcher);
+  RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(paths.patch, &events);
   if (patch->entryCount() == 0) {
     patch->closeArchive();
     // The payload had changes for this pack, but its archive no longer reads (damaged, or
     // taken by a scanner since it was written): that is a failed update, not one with nothing
     // to do.
-    if (ctx.patchPresent[currentPackIndex]) {
+    if (ctx.patchPresent[stage.current]) {
       reportUpdateFailed(ctx, job, paths, paths.patch);
       return false;
     }
@@ -257,12 +271,11 @@ bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths, bo
     logRun(ctx, std::string(packTitle) + "->do not update: " + pack + "!");
     return false;
   }
-  progressLabel = std::string(packTitle) + "->更新" + pack + "...";
   printTitled("->更新" + pack + "...1%%\r");
-  reportProgress("%.1f", currentWeight() * 0.02);
+  ctx.launcher.progress("%.1f", stage.currentWeight() * 0.02);
   logRun(ctx, std::string(packTitle) + "->update " + pack + " ......");
 
-  RefPtr<KXFileSystem> installed = makeRef<KXFileSystem>(paths.pack);
+  RefPtr<KXFileSystem> installed = makeRef<KXFileSystem>(paths.pack, &events);
   // A pack that passed its check but cannot be indexed now (damage outside the sampled windows
   // of its fingerprint, or a lock taken since) would be rewritten as the patch alone. Only an
   // absent kxres_packed.kx is made from its patch alone.
@@ -273,11 +286,11 @@ bool rewritePack(RunContext& ctx, const PackJob& job, const PackPaths& paths, bo
     return false;
   }
   printTitled("->更新" + pack + "...16%%\r");
-  reportProgress("%.1f", currentWeight() * 0.05);
+  ctx.launcher.progress("%.1f", stage.currentWeight() * 0.05);
   installed->mergePatch(*patch);
   printTitled("->更新" + pack + "...66%%\r");
-  reportProgress("%.1f", currentWeight() * 0.05);
-  const bool rewritten = installed->createNewZip(paths.pack, ctx.runLogPath, patch.get());
+  ctx.launcher.progress("%.1f", stage.currentWeight() * 0.05);
+  const bool rewritten = installed->createNewZip(paths.pack, patch.get());
   installed->closeArchive();
   patch->closeArchive();
   printTitled("->更新" + pack + "...100%%\n");
@@ -339,7 +352,7 @@ void settleWaitingVersionPack(RunContext& ctx, PackStage& stage) {
 }
 
 void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
-  ++currentPackIndex;
+  ++stage.current;
   const std::string pack = job.packName;
   const PackPaths paths{joinPath(ctx.installDir, pack), joinPath(ctx.installDir, job.patchName)};
   const bool lenient = !job.secondGroup && pack == kLenientPack;
@@ -357,7 +370,7 @@ void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
   }
 
   if (!lenient && !platform::pathExists(paths.pack)) {
-    reportMissing(ctx, job, paths);
+    reportMissing(ctx, stage, job, paths);
   } else {
     if (job.secondGroup) local = getCRC32Value(paths.pack);
     const std::string key = "Halvoreen\\" + pack;
@@ -365,12 +378,12 @@ void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
         getCheckValue(ctx.checkTable, std::string("mox") + oldVersion, key);
     newStandard = getCheckValue(ctx.checkTable, std::string("mox") + newVersion, key);
     if (!lenient && local != oldStandard && local != newStandard) {
-      reportDamaged(ctx, job, paths, local, oldStandard);
+      reportDamaged(ctx, stage, job, paths, local, oldStandard);
     } else if (local == oldStandard || (lenient && local != newStandard)) {
       if (holdsBackVersion(ctx, job, paths))
         keepAtOldVersion(ctx, job);
       else
-        swapPending = rewritePack(ctx, job, paths, lenient);
+        swapPending = rewritePack(ctx, stage, job, paths, lenient);
     }
   }
   // Before the swap: once the version pack is in place a later run stops at the version check
@@ -380,17 +393,16 @@ void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
   if (isCN(job)) settleWaitingVersionPack(ctx, stage);
 
   float total = 20.0f;
-  for (int i = 0; i <= currentPackIndex; ++i) total += packWeights[i];
-  reportProgress("T%.1f", total);
+  for (int i = 0; i <= stage.current; ++i) total += stage.weights[i];
+  ctx.launcher.progress("T%.1f", total);
 }
 
 }  // namespace
 
 void patchPacks(RunContext& ctx) {
-  currentPackIndex = -1;
-  reportProgress("5.0");
-  if (autoRun) computePackWeights(ctx);
-  ctx.uploadNeeded = false;
   PackStage stage;
+  ctx.launcher.progress("5.0");
+  if (ctx.launcher.autoRun()) computePackWeights(ctx, stage);
+  ctx.uploadNeeded = false;
   for (const PackJob& job : kPackJobs) processJob(ctx, stage, job);
 }

@@ -39,13 +39,13 @@ bool writeAll(FILE* file, const char* bytes, size_t size) {
 }
 
 // Writes the res payload in whole blocks, one progress line per block, then the rest.
-bool writeInBlocks(FILE* file, const Payload& payload) {
+bool writeInBlocks(FILE* file, const Payload& payload, Launcher& launcher) {
   const size_t blocks = payload.size / kResBlockBytes;
   bool written = true;
   for (size_t k = 1; k <= blocks; ++k) {
     written = writeAll(file, payload.bytes.data() + (k - 1) * kResBlockBytes, kResBlockBytes) &&
               written;
-    reportProgress("0.1");
+    launcher.progress("0.1");
     // The res row's share of the bar runs from 20% to 29%: a patch of ten blocks or more
     // shows 29% until it is written, never 210%.
     printTitled("->准备更新...2%d%%\r", static_cast<int>(std::min<size_t>(k, 9)));
@@ -57,10 +57,11 @@ bool writeInBlocks(FILE* file, const Payload& payload) {
 // Writes the whole payload to a new file; false when the file cannot be created or does not
 // take every byte (a full disk), which the caller reports like a folder it cannot write. The
 // part written is removed: it is of no use, and it holds space the player has to free.
-bool writePayloadFile(const std::string& path, const Payload& payload, bool inBlocks) {
+bool writePayloadFile(const std::string& path, const Payload& payload, bool inBlocks,
+                      Launcher& launcher) {
   FILE* file = platform::createFileExclusive(path);
   if (!file) return false;
-  bool written = inBlocks ? writeInBlocks(file, payload)
+  bool written = inBlocks ? writeInBlocks(file, payload, launcher)
                           : writeAll(file, payload.bytes.data(), payload.size);
   if (std::fclose(file) != 0) written = false;
   if (!written) platform::deleteFile(path);
@@ -71,14 +72,14 @@ bool writePayloadFile(const std::string& path, const Payload& payload, bool inBl
   Payload payload = loadPayload(row.id);
   const std::string path = joinPath(ctx.installDir, row.fileName);
   platform::setFileAttributesNormal(path);
-  if (!writePayloadFile(path, payload, row.id == kPayloadRes)) {
+  if (!writePayloadFile(path, payload, row.id == kPayloadRes, ctx.launcher)) {
     logRun(ctx, std::string(packTitle) + "->" + row.fileName + " can not write in!");
     showMessage("您在" + ctx.installDir + "没有写权限，程序无法运行!", "您没有写权限");
     return false;
   }
   printTitled(row.progressFormat);
   if (row.packIndex >= 0) ctx.patchPresent[row.packIndex] = payload.size != kEmptyArchiveBytes;
-  if (row.launcherText) reportProgress("%s", row.launcherText);
+  if (row.launcherText) ctx.launcher.progress("%s", row.launcherText);
   return true;
 }
 
@@ -123,7 +124,7 @@ std::string readWholeFile(const std::string& path) {
 }
 
 bool extractPayload(RunContext& ctx) {
-  reportProgress("5.0");
+  ctx.launcher.progress("5.0");
   for (const ExtractRow& row : kRows)
     if (!writeArchiveRow(ctx, row)) return false;
   waitUntilGameClosed(&ctx.runLogPath);
@@ -132,7 +133,7 @@ bool extractPayload(RunContext& ctx) {
   printTitled("->准备更新...90%%\r");
   ctx.checkTable = readWholeFile(joinPath(ctx.binDir, "MD5.txt"));
   printTitled("->准备更新...100%%\n");
-  reportProgress("4.0");
+  ctx.launcher.progress("4.0");
   printTitled(std::string("->从v") + oldVersion + "升级到v" + newVersion + "......\n");
   return true;
 }

@@ -82,7 +82,7 @@ InstallLocation locateInstallation() {
 }
 
 void beginRun(RunContext& ctx) {
-  reportProgress("Begin");
+  ctx.launcher.progress("Begin");
   ctx.computerName = platform::computerName();
   ctx.uploadFolderName = std::string("updaterLog_") + newVersion;
 }
@@ -105,8 +105,8 @@ bool locateInstallationStage(RunContext& ctx) {
   const std::string message = "请在Halvoreen\\bin目录下运行该程序";
   showMessage(message, "无法自动获得《Halvoreen》安装目录");
   closeUpdater();
-  notifyLauncher(kLauncherEnd, "end");
-  notifyLauncher(kLauncherFailure, message);
+  ctx.launcher.notify(kLauncherEnd, "end");
+  ctx.launcher.notify(kLauncherFailure, message);
   return false;
 }
 
@@ -115,8 +115,8 @@ bool lockInstallation(RunContext& ctx) {
   if (ctx.installationLock.lock(ctx.installDir, marker)) return true;
   writeLog("can not lock installDir:" + ctx.installDir);
   showMessage(kLockFailedText, "更新失败!");
-  notifyLauncher(kLauncherEnd, "end");
-  notifyLauncher(kLauncherFailure, kLockFailedText);
+  ctx.launcher.notify(kLauncherEnd, "end");
+  ctx.launcher.notify(kLauncherFailure, kLockFailedText);
   return false;
 }
 

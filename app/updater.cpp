@@ -9,6 +9,7 @@ void RunContext::addFailure(const std::string& message) {
 
 bool Updater::run() {
   RunContext ctx;
+  ctx.launcher = Launcher(autoRun_);
   beginRun(ctx);
   waitForGameClosed(ctx);
   prepareConsole(ctx);

@@ -29,12 +29,16 @@ struct RunContext {
   std::vector<std::string> failureMessages;
   uint32_t failureBits = 0;
   bool uploadNeeded = false;
+  // Which folder of the log server the run log goes to (0: the first group's; 2: the second
+  // group's, after a second-group pack failed its check).
+  int32_t uploadFolderKind = 0;
   // A pack or loose file could not be written and is still at the old version: a later run
   // can finish it.
   bool fileLeftAtOldVersion = false;
   // Held from before the first write to the end of the run: two installers that do not share
   // the mutex (other users, other runtime folders) still never write one installation at once.
   platform::FolderLock installationLock;
+  Launcher launcher;
 
   // Adds a user-facing failure text; the n-th text (from 0) sets bit n mod 32.
   void addFailure(const std::string& message);
@@ -44,13 +48,17 @@ class Updater {
  public:
   // Gathers the system information; with "-sysinfo" on the command line writes the report and
   // ends the process with code 0.
-  Updater();
+  // `autoRun`: the launcher started the run ("AutoRun"), and hears its progress.
+  explicit Updater(bool autoRun = false);
   ~Updater();
   Updater(const Updater&) = delete;
   Updater& operator=(const Updater&) = delete;
 
   // True only when the run reaches its success line.
   bool run();
+
+ private:
+  bool autoRun_;
 };
 
 // The program entry, separate from main() so that tests can drive it.

@@ -6,7 +6,7 @@
 #include "platform/sysinfo.h"
 #include "report/system_info.h"
 
-Updater::Updater() {
+Updater::Updater(bool autoRun) : autoRun_(autoRun) {
   gatherSystemInfo();
   if (wantsSystemInfoOnly(platform::commandLine())) {
     // Whether or not the file could be written, the process ends here with code 0.

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/archive_log.h"
 #include "app/preflight.h"
 #include "app/run_text.h"
 #include "app/stages.h"
@@ -28,22 +29,23 @@ BlockRef readConfigEntry(KXFileSystem& archive) {
 }
 
 // Failures A and B: the bin folder could not be used to read the version.
-void failInitialisation(const RunContext& ctx, const std::string& logAfterBox) {
+void failInitialisation(RunContext& ctx, const std::string& logAfterBox) {
   const std::string text = "->使用bin\\路径初始化失败:" + ctx.binDir;
   const std::string titled = std::string(packTitle) + text;
   showMessage(titled, titled);
   if (!logAfterBox.empty()) logRun(ctx, logAfterBox);
   closeUpdater();
-  notifyLauncher(kLauncherEnd, "end");
-  notifyLauncher(kLauncherFailure, text);
+  ctx.launcher.notify(kLauncherEnd, "end");
+  ctx.launcher.notify(kLauncherFailure, text);
 }
 
 }  // namespace
 
 bool checkVersion(RunContext& ctx) {
+  RunArchiveLog readerLog;
   std::vector<RefPtr<KXFileSystem>> archives;
   for (const char* pack : kVersionPacks)
-    archives.push_back(makeRef<KXFileSystem>(joinPath(ctx.installDir, pack)));
+    archives.push_back(makeRef<KXFileSystem>(joinPath(ctx.installDir, pack), &readerLog));
 
   BlockRef entry;
   std::string holder;

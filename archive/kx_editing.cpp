@@ -228,6 +228,6 @@ std::string KXFileSystem::formatFileTime(uint64_t value) {
 
 FileSystemRef KXFileSystem::clone() {
   // A fresh index over what the file holds now, independent of this one's edits.
-  KXFileSystem* copy = new (std::nothrow) KXFileSystem(path_);
+  KXFileSystem* copy = new (std::nothrow) KXFileSystem(path_, events_);
   return FileSystemRef(copy);
 }

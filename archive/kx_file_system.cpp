@@ -9,14 +9,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "report/log.h"
 
 namespace {
-
-// Every open failure goes to the working-directory log, one line each.
-constexpr const char* kReaderLog = "updater.log";
-
-void logLine(const std::string& text) { appendLogLine(kReaderLog, text); }
 
 // Average distance between local headers up to which they are read through a window of the
 // file rather than one read each: an archive of 65,535 small entries would otherwise pay a
@@ -64,9 +58,18 @@ class HeaderReader {
 
 }  // namespace
 
-KXFileSystem::KXFileSystem(const std::string& path) : path_(path) {
-  // The result is deliberately dropped: a failed open leaves an empty archive behind.
+KXFileSystem::KXFileSystem(const std::string& path, ArchiveEvents* events)
+    : path_(path), events_(events ? events : &silentArchiveEvents()) {
+  // The result is deliberately dropped: a failed open leaves an empty archive behind, and
+  // lastError() says why.
   (void)openZip();
+}
+
+bool KXFileSystem::fail(ArchiveFailure failure, const std::string& subject,
+                        uint32_t systemCode) {
+  lastError_ = ArchiveError{failure, systemCode, subject};
+  events_->failed(lastError_);
+  return false;
 }
 
 KXFileSystem::~KXFileSystem() { closeArchive(); }
@@ -92,57 +95,52 @@ void KXFileSystem::closeArchive() {
 bool KXFileSystem::openZip() {
   closeHandle();
   file_ = platform::openFileNarrow(path_, "rb");
-  if (!file_) {
-    const uint32_t code = platform::lastErrorCode();
-    logLine("->can not open kx file:" + path_ + std::to_string(code));
-    return false;
-  }
+  if (!file_) return fail(ArchiveFailure::CannotOpen, path_, platform::lastErrorCode());
   if (!files.empty()) return true;
   directories[""];
   return readIndex();
 }
 
 bool KXFileSystem::readIndex() {
-  auto fail = [this](const char* line) {
-    logLine(line);
+  auto refuse = [this](ArchiveFailure failure) {
+    fail(failure, path_);
     closeArchive();
     return false;
   };
 
   // The size is kept as a signed 32-bit value: archives stay below 2 GiB.
-  if (std::fseek(file_, 0, SEEK_END) != 0) return fail("openZip Failed to seek to footer");
+  if (std::fseek(file_, 0, SEEK_END) != 0) return refuse(ArchiveFailure::FooterNotFound);
   const long end = std::ftell(file_);
   if (end < static_cast<long>(kFooterSize) ||
       end > static_cast<long>(std::numeric_limits<int32_t>::max()) ||
       std::fseek(file_, end - static_cast<long>(kFooterSize), SEEK_SET) != 0)
-    return fail("openZip Failed to seek to footer");
+    return refuse(ArchiveFailure::FooterNotFound);
   archiveSize = static_cast<int32_t>(end);
 
   unsigned char footerBytes[kFooterSize];
   if (std::fread(footerBytes, 1, kFooterSize, file_) != kFooterSize)
-    return fail("openZip Failed to read footer");
+    return refuse(ArchiveFailure::FooterUnreadable);
   ByteReader footerReader(footerBytes, kFooterSize);
   ArchiveFooter footer;
-  if (!decodeArchiveFooter(footerReader, footer)) return fail("openZip Failed to read footer");
-  if (footer.signature != kFooterSignature) return fail("openZip Invalid footer signature");
+  if (!decodeArchiveFooter(footerReader, footer)) return refuse(ArchiveFailure::FooterUnreadable);
+  if (footer.signature != kFooterSignature) return refuse(ArchiveFailure::BadFooterSignature);
 
   if (footer.directoryOffset > static_cast<uint32_t>(archiveSize) ||
       std::fseek(file_, static_cast<long>(footer.directoryOffset), SEEK_SET) != 0)
-    return fail("openZip Failed to seek to directory start");
+    return refuse(ArchiveFailure::DirectoryNotFound);
   if (footer.directorySize == 0) return true;
 
   // A directory that claims more bytes than the file holds is refused before any allocation.
   if (footer.directorySize > static_cast<uint32_t>(archiveSize) - footer.directoryOffset)
-    return fail("openZip Failed to read directory block");
+    return refuse(ArchiveFailure::DirectoryUnreadable);
   files.reserve(footer.entryCount);
   BlockRef directory(new BinaryBlock(nullptr, static_cast<int32_t>(footer.directorySize),
                                      "BinaryBlock/ZipDirectory"));
   if (static_cast<uint32_t>(directory->length()) != footer.directorySize) {
-    logLine("openZip Failed to new ram");
-    return false;
+    return fail(ArchiveFailure::DirectoryNoMemory, path_);
   }
   if (std::fread(directory->data(), 1, footer.directorySize, file_) != footer.directorySize)
-    return fail("openZip Failed to read directory block");
+    return refuse(ArchiveFailure::DirectoryUnreadable);
 
   ByteReader cursor(directory->data(), footer.directorySize);
   const int64_t spacing = footer.entryCount ? footer.directoryOffset / footer.entryCount : 0;
@@ -153,14 +151,14 @@ bool KXFileSystem::readIndex() {
     // A count larger than the records present, or a name running past the block, means the
     // directory is damaged: nothing beyond the block is ever read.
     DirectoryEntry entry;
-    if (!decodeDirectoryEntry(cursor, entry)) return fail("openZip Failed to read directory block");
+    if (!decodeDirectoryEntry(cursor, entry)) return refuse(ArchiveFailure::DirectoryUnreadable);
     if (entry.signature != kDirectoryEntrySignature)
-      return fail("openZip Invalid directory signature");
-    if (entry.fileNameLength > kMaxFieldLength) return fail("openZip Filename is too long ");
-    if (entry.extraFieldLength > kMaxFieldLength) return fail("openZip Extra field is too long");
-    if (entry.commentLength > kMaxFieldLength) return fail("openZip File comment is too long");
+      return refuse(ArchiveFailure::BadDirectorySignature);
+    if (entry.fileNameLength > kMaxFieldLength) return refuse(ArchiveFailure::NameTooLong);
+    if (entry.extraFieldLength > kMaxFieldLength) return refuse(ArchiveFailure::ExtraFieldTooLong);
+    if (entry.commentLength > kMaxFieldLength) return refuse(ArchiveFailure::CommentTooLong);
     std::string name = cursor.text(entry.fileNameLength);
-    if (!cursor.ok()) return fail("openZip Failed to read directory block");
+    if (!cursor.ok()) return refuse(ArchiveFailure::DirectoryUnreadable);
     // Extra field and comment are skipped unread; if they overrun the block, the next record's
     // decode fails (the last record's need not be there at all).
     cursor.skip(static_cast<size_t>(entry.extraFieldLength) + entry.commentLength);
@@ -169,14 +167,14 @@ bool KXFileSystem::readIndex() {
     if (entry.localHeaderOffset < 0 ||
         static_cast<int64_t>(entry.localHeaderOffset) + static_cast<int64_t>(kLocalHeaderSize) >
             archiveSize)
-      return fail("openZip Invalid local header offset");
+      return refuse(ArchiveFailure::BadLocalHeaderOffset);
     size_t available = 0;
     const unsigned char* local =
         headers.read(entry.localHeaderOffset, kLocalHeaderSize + entry.fileNameLength, &available);
     LocalHeader header;
     ByteReader headerReader(local, local ? kLocalHeaderSize : 0);
     if (!local || !decodeLocalHeader(headerReader, header))
-      return fail("openZip Invalid local header offset");
+      return refuse(ArchiveFailure::BadLocalHeaderOffset);
     // Whether the header and name in the file are exactly what the writer would write for
     // this record from its index, data right behind them: then they can be copied as they are.
     std::string normalised = normalisePath(name);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_events.h"
 #include "archive/file_system.h"
 #include "archive/kx_format.h"
 #include "sections/binary_block.h"
@@ -53,8 +54,9 @@ struct DirectoryListing {
 class KXFileSystem : public IFileSystem {
  public:
   // Opens and indexes the archive at `path`. A failed open is not reported here: the file
-  // system then behaves as an empty archive (see the log for why).
-  explicit KXFileSystem(const std::string& path);
+  // system then behaves as an empty archive, and lastError() says why. `events` (none: silent)
+  // hears of every failure and of the steps of a rewrite; it must outlive the archive.
+  explicit KXFileSystem(const std::string& path, ArchiveEvents* events = nullptr);
   ~KXFileSystem() override;
   KXFileSystem(const KXFileSystem&) = delete;
   KXFileSystem& operator=(const KXFileSystem&) = delete;
@@ -82,12 +84,17 @@ class KXFileSystem : public IFileSystem {
 
   // ---- Reading ----
   const std::string& path() const { return path_; }
+  // Where failures and the steps of a rewrite are told from now on (none: nowhere); it must
+  // outlive the archive or be replaced before it ends.
+  void setEvents(ArchiveEvents* events) { events_ = events ? events : &silentArchiveEvents(); }
+  // Why the last operation that failed did (opening included); failure None when none has.
+  const ArchiveError& lastError() const { return lastError_; }
   int32_t entryCount() const { return static_cast<int32_t>(files.size()); }
   // The records in their current order (directory order after open).
   const std::vector<ArchiveFile>& records() const { return files; }
 
   // Opens the file and builds the index; true on success. On an archive already indexed it
-  // only reopens the handle. Failures are logged to "updater.log" in the current directory.
+  // only reopens the handle.
   bool openZip();
   // Whether the archive's file is open; right after construction or openZip, whether the file
   // was found and indexed (false for a path that is missing or not an archive).
@@ -95,7 +102,7 @@ class KXFileSystem : public IFileSystem {
   // Closes the handle and forgets the whole index, releasing every attached block.
   void closeArchive();
   // Reads an entry's bytes as stored (not decompressed), attaches them to its record and
-  // returns them; failures go to "updater.log" and leave the record unchanged.
+  // returns them; a failure leaves the record unchanged.
   BlockRef readStored(const std::string& name);
   // Record `index` of records() read by position. A read by name goes through version
   // resolution, under which a record named "p" next to one named "p 1" (or "p anything")
@@ -130,11 +137,11 @@ class KXFileSystem : public IFileSystem {
   void mergeEntry(const ArchiveFile& patchRecord);
   // Removes the records erased in memory and renumbers the index, in one pass.
   void dropErasedRecords();
-  // Writes this archive to archivePath + "temp", logging progress to logPath. `patch` (may be
-  // null) is the archive merged before. True only when a complete file was written; an entry
-  // whose bytes cannot be read, on either side, fails it and removes the file.
-  bool createNewZip(const std::string& archivePath, const std::string& logPath,
-                    KXFileSystem* patch);
+  // Writes this archive to archivePath + "temp", announcing its steps to the events. `patch`
+  // (may be null) is the archive merged before. True only when a complete file was written,
+  // on the disk; an entry whose bytes cannot be read, on either side, fails it and removes
+  // the file (lastError() says why).
+  [[nodiscard]] bool createNewZip(const std::string& archivePath, KXFileSystem* patch);
   // Gives the record its bytes for writing: from `patch` when the patch holds a record of the
   // same name. False when either archive announces bytes it cannot deliver.
   [[nodiscard]] bool takePatchData(ArchiveFile& record, KXFileSystem* patch);
@@ -142,8 +149,9 @@ class KXFileSystem : public IFileSystem {
   [[nodiscard]] bool writeLocalEntry(ArchiveFile& record, WriteHandler& out,
                                      uint32_t& runningOffset);
   void writeDirectoryEntry(ArchiveFile& record, WriteHandler& out, uint32_t& runningOffset);
-  // Appends the failure line and one line of per-entry CRC-32 values of the stored bytes.
-  void logEntryChecksums(const std::string& logPath);
+  // The CRC-32 of every entry's stored bytes, as "name crc " for each in order; closes the
+  // archive's handle afterwards.
+  [[nodiscard]] std::string entryChecksums();
   // CRC-32 (initial 0) as 8 lower-case hexadecimal digits; "00000000" for no bytes.
   static std::string checksumText(const void* bytes, size_t length);
 
@@ -169,12 +177,12 @@ class KXFileSystem : public IFileSystem {
   };
   void indexRecord(const DirectoryEntry& entry, const LocalHeader& header, std::string name,
                    bool isFolder, bool headerInFile, LastFolder& last);
-  // Why a record's stored bytes could not be loaded; each maps to one "updater.log" line.
-  enum class StoredStatus { Ok, NotInFile, OpenFailed, SeekFailed, BadMethod, AllocFailed,
-                            ReadFailed };
+  // Keeps `failure` as the last error and tells the events; returns false.
+  bool fail(ArchiveFailure failure, const std::string& subject, uint32_t systemCode = 0);
   // Loads the record's stored bytes through the handle (opening it when closed), checking
-  // `method` as the caller's rule requires, and attaches them. Writes no log line.
-  StoredStatus loadStored(ArchiveFile& record, uint16_t method);
+  // `method` as the caller's rule requires, and attaches them. Reports nothing: None, or why
+  // it could not.
+  ArchiveFailure loadStored(ArchiveFile& record, uint16_t method);
   // readStoredAt with `method` in place of the record's own for loadStored's check.
   BlockRef readStoredAs(size_t index, uint16_t method);
   // Seeks to the record's data; false when it would start outside the archive or the seek
@@ -199,6 +207,8 @@ class KXFileSystem : public IFileSystem {
                                     const std::string& headerBytes, int64_t dataStart) const;
 
   std::string path_;
+  ArchiveEvents* events_;
+  ArchiveError lastError_;
   FILE* file_ = nullptr;
   int32_t archiveSize = 0;
   std::vector<ArchiveFile> files;

@@ -9,11 +9,9 @@
 
 #include "archive/dos_time.h"
 #include "archive/inflate.h"
-#include "report/log.h"
 
 namespace {
 
-constexpr const char* kReaderLog = "updater.log";
 constexpr const char* kReadLabel = "BinaryBlock/ZipRead";
 
 // Deflate cannot expand one input byte to more than 1032 output bytes, so a recorded size
@@ -50,22 +48,22 @@ bool KXFileSystem::seekToData(const ArchiveFile& record, int64_t* dataEnd) {
   return std::fseek(file_, static_cast<long>(start), SEEK_SET) == 0;
 }
 
-KXFileSystem::StoredStatus KXFileSystem::loadStored(ArchiveFile& record, uint16_t method) {
-  if (record.entry_.localHeaderOffset < 0) return StoredStatus::NotInFile;
-  if (!ensureHandle()) return StoredStatus::OpenFailed;
+ArchiveFailure KXFileSystem::loadStored(ArchiveFile& record, uint16_t method) {
+  if (record.entry_.localHeaderOffset < 0) return ArchiveFailure::EntryNotInFile;
+  if (!ensureHandle()) return ArchiveFailure::ReopenFailed;
   int64_t dataEnd = 0;
-  if (!seekToData(record, &dataEnd)) return StoredStatus::SeekFailed;
-  if (!isKnownMethod(method)) return StoredStatus::BadMethod;
+  if (!seekToData(record, &dataEnd)) return ArchiveFailure::SeekFailed;
+  if (!isKnownMethod(method)) return ArchiveFailure::UnknownMethod;
   // Stored bytes past the end of the archive are a short read; refuse them before allocating.
-  if (dataEnd > archiveSize) return StoredStatus::ReadFailed;
+  if (dataEnd > archiveSize) return ArchiveFailure::ReadFailed;
   const uint32_t length = record.entry_.compressedSize;
   BlockRef block(new BinaryBlock(nullptr, static_cast<int32_t>(length), kReadLabel));
-  if (static_cast<uint32_t>(block->length()) != length) return StoredStatus::AllocFailed;
+  if (static_cast<uint32_t>(block->length()) != length) return ArchiveFailure::EntryNoMemory;
   if (length > 0 && std::fread(block->data(), 1, length, file_) != length)
-    return StoredStatus::ReadFailed;
+    return ArchiveFailure::ReadFailed;
   record.data = block;
   record.storedLoaded = true;
-  return StoredStatus::Ok;
+  return ArchiveFailure::None;
 }
 
 BlockRef KXFileSystem::inflateEntry(const ArchiveFile& record, const unsigned char* stored,
@@ -158,7 +156,7 @@ BlockRef KXFileSystem::loadContent(size_t index) {
 
 BlockRef KXFileSystem::readStored(const std::string& name) {
   if (path_.empty()) {
-    appendLogLine(kReaderLog, "error:this->path_ is NULL");
+    fail(ArchiveFailure::NoArchivePath, name);
     return BlockRef();
   }
   std::string resolved = name;
@@ -166,7 +164,7 @@ BlockRef KXFileSystem::readStored(const std::string& name) {
   auto found = fileMap_.find(resolved);
   if (found == fileMap_.end() || found->second.index < 0 ||
       static_cast<size_t>(found->second.index) >= files.size()) {
-    appendLogLine(kReaderLog, "error:file is missing in fileMap");
+    fail(ArchiveFailure::EntryNotIndexed, name);
     return BlockRef();
   }
   return readStoredAt(static_cast<size_t>(found->second.index));
@@ -185,40 +183,21 @@ BlockRef KXFileSystem::readStoredAsIs(size_t index) {
 
 BlockRef KXFileSystem::readStoredAs(size_t index, uint16_t method) {
   if (path_.empty()) {
-    appendLogLine(kReaderLog, "error:this->path_ is NULL");
+    fail(ArchiveFailure::NoArchivePath, index < files.size() ? files[index].name : std::string());
     return BlockRef();
   }
   if (index >= files.size()) return BlockRef();
   ArchiveFile* record = &files[index];
-  switch (loadStored(*record, method)) {
-    case StoredStatus::Ok:
-      return record->data;
-    case StoredStatus::NotInFile:
-      appendLogLine(kReaderLog, "error:localHeaderOffset is less than zero");
-      break;
-    case StoredStatus::OpenFailed:
-      appendLogLine(kReaderLog, "failed to open file:" + path_);
-      break;
-    case StoredStatus::SeekFailed:
-      appendLogLine(kReaderLog, "KXFileSystem::readFile Failed to seek past local header");
-      break;
-    case StoredStatus::BadMethod:
-      appendLogLine(kReaderLog, "KXFileSystem::readFile Compression method  not yet supported");
-      break;
-    case StoredStatus::AllocFailed:
-      appendLogLine(kReaderLog, "KXFileSystem::readFile Failed to alloc data buffer");
-      break;
-    case StoredStatus::ReadFailed:
-      appendLogLine(kReaderLog, "KXFileSystem::readFile Data read error");
-      break;
-  }
+  const ArchiveFailure failure = loadStored(*record, method);
+  if (failure == ArchiveFailure::None) return record->data;
+  fail(failure, failure == ArchiveFailure::ReopenFailed ? path_ : record->name);
   return BlockRef();
 }
 
 void KXFileSystem::loadAllStored() {
   for (ArchiveFile& record : files) {
     if (record.data || record.name.empty()) continue;
-    if (loadStored(record, record.entry_.compressionMethod) != StoredStatus::Ok) return;
+    if (loadStored(record, record.entry_.compressionMethod) != ArchiveFailure::None) return;
   }
 }
 

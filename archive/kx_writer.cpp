@@ -12,8 +12,6 @@
 #include "archive/write_handler.h"
 #include "integrity/crc32.h"
 #include "platform/platform.h"
-#include "report/log.h"
-#include "report/run_state.h"
 
 namespace {
 
@@ -22,8 +20,6 @@ constexpr const char* kReadLabel = "BinaryBlock/ZipRead";
 constexpr double kStepProgressShare = 0.05;
 // The reader measures archives as signed 32-bit lengths; a larger file could not be opened.
 constexpr int64_t kMaxArchiveBytes = INT32_MAX;
-
-void printProgress(const char* text) { consolePrintf((progressLabel + text).c_str()); }
 
 bool carriesDeleteMarker(const ArchiveFile& record) {
   return record.header_.flag == kDeleteMarker || record.entry_.flag == kDeleteMarker;
@@ -73,7 +69,7 @@ void writeName(WriteHandler& out, const ArchiveFile& record, uint32_t& runningOf
 // ---- Merging ----
 
 bool KXFileSystem::mergePatch(KXFileSystem& patch) {
-  printProgress("36%%\r");
+  events_->progress(36);
   for (size_t i = 0; i < patch.files.size(); ++i) {
     if (patch.files[i].name.empty()) continue;  // erased in memory: nothing to merge
     // By position, whatever the method: the bytes are copied, never decompressed, and a read
@@ -213,13 +209,12 @@ bool KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
     // first had set its sizes to 0), so that the two always agree.
     record.header_ = source->header_;
     record.data = sizedCopy(source->data, source->header_.compressedSize);
-    return static_cast<bool>(record.data);
+    return record.data ? true : fail(ArchiveFailure::EntryNoMemory, record.name);
   }
   // The patch announces bytes it cannot deliver. Written empty, the entry would replace the
   // pack's own, good one with nothing, in a file that then takes the pack's place.
-  packLog("this->header_.compressedSize err:%s %d", record.name.c_str(),
-          static_cast<int>(source->header_.compressedSize));
-  return false;
+  events_->entryNote(EntryNote::StoredSizeWrong, record.name, source->header_.compressedSize);
+  return fail(ArchiveFailure::EntryUnavailable, record.name);
 }
 
 bool KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
@@ -236,8 +231,7 @@ bool KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
   header.fileNameLength = static_cast<uint16_t>(writtenName(record).size());
 
   if (header.extraFieldLength != 0) {
-    packLog("header_.extraFieldLength err:%s %d", record.name.c_str(),
-            static_cast<int>(header.extraFieldLength));
+    events_->entryNote(EntryNote::ExtraFieldDropped, record.name, header.extraFieldLength);
     header.extraFieldLength = 0;  // the extra bytes are never copied
   }
 
@@ -248,9 +242,8 @@ bool KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
   const uint32_t dataLength = record.data ? static_cast<uint32_t>(record.data->length())
                                           : copied ? record.entry_.compressedSize : 0;
   if (header.compressedSize != dataLength) {
-    packLog("this->header_.compressedSize err:%s %d", record.name.c_str(),
-            static_cast<int>(header.compressedSize));
-    return false;
+    events_->entryNote(EntryNote::StoredSizeWrong, record.name, header.compressedSize);
+    return fail(ArchiveFailure::EntrySizeMismatch, record.name);
   }
   if (!record.data && !copied) {
     header.uncompressedSize = 0;
@@ -305,9 +298,8 @@ void KXFileSystem::writeDirectoryEntry(ArchiveFile& record, WriteHandler& out,
   writeName(out, record, runningOffset);
 }
 
-bool KXFileSystem::createNewZip(const std::string& archivePath, const std::string& logPath,
-                                KXFileSystem* patch) {
-  appendLogLine(logPath, "One.....");
+bool KXFileSystem::createNewZip(const std::string& archivePath, KXFileSystem* patch) {
+  events_->writerStep(WriterStep::Started, 0);
   // Records erased in memory keep an empty name; they are not entries any more.
   dropErasedRecords();
   // std::string compares as unsigned bytes, the order the format requires.
@@ -317,45 +309,54 @@ bool KXFileSystem::createNewZip(const std::string& archivePath, const std::strin
     auto mapped = fileMap_.find(files[k].name);
     if (mapped != fileMap_.end()) mapped->second.index = static_cast<int32_t>(k);
   }
-  appendLogLine(logPath, "One-0");
-  printProgress("68%%\r");
-  reportPackProgress(kStepProgressShare);
+  events_->writerStep(WriterStep::Sorted, 0);
+  events_->progress(68);
+  events_->packProgress(kStepProgressShare);
 
   closeHandle();
-  if (!fitsFormat(files)) return false;
+  const std::string tempPath = archivePath + "temp";
+  if (!fitsFormat(files)) return fail(ArchiveFailure::DoesNotFitFormat, tempPath);
   // Entries are copied from the file in large pieces; stdio's own buffer would only add a copy.
   if (ensureHandle()) std::setvbuf(file_, nullptr, _IONBF, 0);
-  const std::string tempPath = archivePath + "temp";
   // Creating the output over the archive being copied would destroy it before it is read.
-  if (tempPath == path_) return false;
+  if (tempPath == path_) return fail(ArchiveFailure::OutputIsSource, tempPath);
   // Made anew: a leftover of a killed run, or a link planted under this name, is removed first.
   FILE* file = platform::createFileExclusive(tempPath);
-  if (!file) return false;
-  WriteHandler out(file);
+  if (!file) return fail(ArchiveFailure::CannotCreate, tempPath, platform::lastErrorCode());
+  WriteHandler out(file, WriteHandler::kBufferBytes, events_);
+  // The reason was kept where the failure happened; this only cleans up.
   auto abandon = [&]() {
     for (ArchiveFile& record : files) record.data = BlockRef();
     out.release();
     platform::deleteFile(tempPath);
     return false;
   };
-  if (!out.hasBuffer()) return abandon();
+  auto outputFailure = [&]() {
+    if (out.failed()) fail(ArchiveFailure::WriteFailed, tempPath, out.failureCode());
+    else fail(ArchiveFailure::TooLarge, tempPath);
+    return abandon();
+  };
+  if (!out.hasBuffer()) {
+    fail(ArchiveFailure::WriterNoMemory, tempPath);
+    return abandon();
+  }
 
-  appendLogLine(logPath, "One-1");
-  printProgress("70%%\r");
-  appendLogLine(logPath, "One-2");
+  events_->writerStep(WriterStep::OutputReady, 0);
+  events_->progress(70);
+  events_->writerStep(WriterStep::WritingEntries, 0);
 
   uint32_t runningOffset = 0;
   for (ArchiveFile& record : files) {
     if (!takePatchData(record, patch) || !writeLocalEntry(record, out, runningOffset))
       return abandon();
-    if (out.failed() || out.total() > kMaxArchiveBytes) return abandon();
+    if (out.failed() || out.total() > kMaxArchiveBytes) return outputFailure();
   }
 
-  appendLogLine(logPath, "Two.....");
+  events_->writerStep(WriterStep::EntriesWritten, 0);
   const uint32_t directoryOffset = runningOffset;
   for (ArchiveFile& record : files) writeDirectoryEntry(record, out, runningOffset);
 
-  appendLogLine(logPath, "Three.....");
+  events_->writerStep(WriterStep::DirectoryWritten, 0);
   ArchiveFooter footer;
   footer.directorySize = runningOffset - directoryOffset;
   footer.signature = kFooterSignature;
@@ -363,26 +364,34 @@ bool KXFileSystem::createNewZip(const std::string& archivePath, const std::strin
   footer.entryCount = footer.entryCountAgain = static_cast<uint16_t>(files.size());
   const std::string footerBytes = encodeArchiveFooter(footer);
   out.write(footerBytes.data(), footerBytes.size());
-  if (out.failed() || out.total() > kMaxArchiveBytes) return abandon();
+  if (out.failed() || out.total() > kMaxArchiveBytes) return outputFailure();
 
-  appendLogLine(logPath, "Four....." + std::to_string(out.total()));
+  events_->writerStep(WriterStep::FooterWritten, out.total());
   const int64_t expected = static_cast<int64_t>(runningOffset) + static_cast<int64_t>(kFooterSize);
-  if (expected != out.total()) appendLogLine(logPath, "offset:" + std::to_string(expected));
+  if (expected != out.total()) events_->writerStep(WriterStep::OffsetMismatch, expected);
   for (ArchiveFile& record : files) record.data = BlockRef();
-  appendLogLine(logPath, "Five....." + std::to_string(out.total()));
+  events_->writerStep(WriterStep::Released, out.total());
 
-  reportPackProgress(kStepProgressShare);
+  events_->packProgress(kStepProgressShare);
   out.flush();
-  printProgress("99%%\r");
-  appendLogLine(logPath, "Six......");
+  events_->progress(99);
+  events_->writerStep(WriterStep::Flushed, 0);
 
   // Only a file that is wholly on the disk may take the installed pack's place.
-  const bool complete = !out.failed() && expected == out.total() && platform::flushToDisk(file);
-  if (!out.release() || !complete) {
-    platform::deleteFile(tempPath);
-    return false;
+  if (out.failed()) {
+    fail(ArchiveFailure::WriteFailed, tempPath, out.failureCode());
+  } else if (expected != out.total()) {
+    fail(ArchiveFailure::WriteFailed, tempPath);
+  } else if (!platform::flushToDisk(file)) {
+    fail(ArchiveFailure::NotOnDisk, tempPath, platform::lastErrorCode());
+  } else if (out.release()) {
+    return true;
+  } else {
+    fail(ArchiveFailure::NotOnDisk, tempPath, platform::lastErrorCode());
   }
-  return true;
+  out.release();
+  platform::deleteFile(tempPath);
+  return false;
 }
 
 // ---- Checksums of a damaged result ----
@@ -396,8 +405,7 @@ std::string KXFileSystem::checksumText(const void* bytes, size_t length) {
   return text;
 }
 
-void KXFileSystem::logEntryChecksums(const std::string& logPath) {
-  appendLogLine(logPath, "文件MD5值错误，更新文件失败...");
+std::string KXFileSystem::entryChecksums() {
   std::string text;
   for (size_t index = 0; index < files.size(); ++index) {
     ArchiveFile& record = files[index];
@@ -415,5 +423,5 @@ void KXFileSystem::logEntryChecksums(const std::string& logPath) {
   }
   for (ArchiveFile& record : files) record.data = BlockRef();
   closeHandle();
-  appendLogLine(logPath, "MD5 for total file in kx:" + text);
+  return text;
 }

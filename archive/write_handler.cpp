@@ -7,7 +7,6 @@
 
 #include "platform/file_copy.h"
 #include "platform/platform.h"
-#include "report/run_state.h"
 
 namespace {
 
@@ -16,10 +15,11 @@ constexpr double kFlushProgressShare = 0.1;
 
 }  // namespace
 
-WriteHandler::WriteHandler(FILE* file, int32_t flushBytes)
+WriteHandler::WriteHandler(FILE* file, int32_t flushBytes, ArchiveEvents* events)
     : flushBytes_(flushBytes > 0 ? flushBytes : 1),
       stageCapacity_(static_cast<size_t>(std::min<int64_t>(flushBytes_, kStageBytes))),
-      file_(file) {
+      file_(file),
+      events_(events ? events : &silentArchiveEvents()) {
   stage_ = new (std::nothrow) unsigned char[stageCapacity_];
 }
 
@@ -27,8 +27,7 @@ WriteHandler::~WriteHandler() { release(); }
 
 void WriteHandler::beginItem(uint64_t length) {
   if (static_cast<uint64_t>(pending_) + length > static_cast<uint64_t>(flushBytes_)) {
-    if (length >= static_cast<uint64_t>(kBufferBytes))
-      showMessage("WriteHandler file len is too large", "error");
+    if (length >= static_cast<uint64_t>(kBufferBytes)) events_->hugeItem(length);
     flush();
   }
   pending_ += static_cast<int64_t>(length);
@@ -84,7 +83,8 @@ void WriteHandler::flush() {
   drain();
   flushCount_ += 1;
   pending_ = 0;
-  reportFlush();
+  events_->progress(flushCount_);
+  events_->packProgress(kFlushProgressShare);
 }
 
 void WriteHandler::drain() {
@@ -109,22 +109,8 @@ void WriteHandler::writeToFile(const void* bytes, size_t length) {
 
 void WriteHandler::reportWriteFailure(size_t elementsWritten, uint64_t length) {
   failed_ = true;
-  char text[128];
-  std::snprintf(text, sizeof text, "更新的数据大小不对:%d %d %d",
-                static_cast<int>(platform::lastErrorCode()), static_cast<int>(elementsWritten),
-                static_cast<int>(length));
-  showMessage(text, "更新出错");
-}
-
-void reportPackProgress(double share) {
-  const int32_t pack = currentPackIndex;
-  const float weight = pack >= 0 && pack < kPackCount ? packWeights[pack] : 0.0f;
-  reportProgress("%.1f", weight * share);
-}
-
-void WriteHandler::reportFlush() {
-  consolePrintf((progressLabel + "%d%%\r").c_str(), flushCount_);
-  reportPackProgress(kFlushProgressShare);
+  failureCode_ = platform::lastErrorCode();
+  events_->writeFailed(failureCode_, elementsWritten, length);
 }
 
 bool WriteHandler::release() {

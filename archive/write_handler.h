@@ -1,6 +1,7 @@
 // The buffered output of the archive writer. Progress is counted in steps of one buffer's worth
-// of output: every flush advances the console and launcher progress by one, at the same byte
-// positions whatever the file system is given at a time. Small items pass through a staging
+// of output: every flush is one progress step for the events (one percent, and a share of the
+// pack's launcher progress), at the same byte positions whatever the file system is given at a
+// time. Small items pass through a staging
 // area and reach the file a few MiB at a time (one write call of 100 MiB costs several times
 // what the same bytes cost in pieces of a few MiB); ranges of another file are copied by the
 // system without passing through this process (bench/archive_merge_bench).
@@ -10,19 +11,22 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "archive/archive_events.h"
+
 class WriteHandler {
  public:
   // Output between two flushes (progress steps), and the item size that draws a warning box.
   static constexpr int32_t kBufferBytes = 104857600;  // 100 MiB
   // Bytes held in memory before they are handed to the file.
   static constexpr int32_t kStageBytes = 8 << 20;
-  // The console shows the writer's progress from 71% upwards: 70 is printed before writing.
+  // The writer's progress runs from 71% upwards: 70 is announced before writing.
   static constexpr int32_t kFirstFlushCount = 70;
 
   // Takes over `file` (closed by release()) and obtains the staging memory; when it cannot be
   // obtained hasBuffer() is false and writes are dropped. Tests pass a small `flushBytes`; the
-  // writer always uses kBufferBytes.
-  explicit WriteHandler(FILE* file, int32_t flushBytes = kBufferBytes);
+  // writer always uses kBufferBytes. `events` (none: silent) hears of progress and failures.
+  explicit WriteHandler(FILE* file, int32_t flushBytes = kBufferBytes,
+                        ArchiveEvents* events = nullptr);
   ~WriteHandler();
   WriteHandler(const WriteHandler&) = delete;
   WriteHandler& operator=(const WriteHandler&) = delete;
@@ -53,6 +57,8 @@ class WriteHandler {
   // Set for good once a write to the file (or a copy from a source) came up short; the output
   // is then incomplete.
   bool failed() const { return failed_; }
+  // The system's error code of the write or copy that came up short (0 when none did).
+  uint32_t failureCode() const { return failureCode_; }
   FILE* file() const { return file_; }
 
  private:
@@ -65,7 +71,6 @@ class WriteHandler {
   void copyPending();
   void writeToFile(const void* bytes, size_t length);
   void reportWriteFailure(size_t elementsWritten, uint64_t length);
-  void reportFlush();
 
   int64_t flushBytes_;
   size_t stageCapacity_;
@@ -78,9 +83,7 @@ class WriteHandler {
   int64_t copyOffset_ = 0;
   uint64_t copyLength_ = 0;
   FILE* file_ = nullptr;
+  ArchiveEvents* events_;
+  uint32_t failureCode_ = 0;
   bool failed_ = false;
 };
-
-// Sends the current pack's share of the launcher's progress bar times `share` ("%.1f"); only
-// under autoRun, like every launcher progress text.
-void reportPackProgress(double share);

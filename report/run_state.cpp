@@ -6,12 +6,6 @@
 
 #include "platform/platform.h"
 
-bool autoRun = false;
-int32_t currentPackIndex = 0;
-float packWeights[kPackCount] = {};
-std::string progressLabel;
-int32_t uploadFolderKind = 0;
-
 namespace {
 
 constexpr size_t kProgressBufferBytes = 260;
@@ -24,20 +18,6 @@ constexpr size_t kProgressBufferBytes = 260;
 constexpr unsigned kProgressWaitMs = 250;
 constexpr unsigned kProgressBudgetMs = 2000;
 constexpr unsigned kNoticeWaitMs = 1000;
-bool launcherTaking = true;
-unsigned progressWaitedMs = 0;
-
-void sendToLauncher(uint32_t code, const std::string& text) {
-  const bool progress = code == kLauncherProgress;
-  unsigned waitMs = kNoticeWaitMs;
-  if (progress) {
-    const unsigned left = kProgressBudgetMs - std::min(progressWaitedMs, kProgressBudgetMs);
-    waitMs = launcherTaking ? std::min(kProgressWaitMs, left) : 0;
-  }
-  const uint32_t start = platform::tickMs();
-  launcherTaking = platform::sendLauncherMessage(code, text, waitMs);
-  if (progress) progressWaitedMs += platform::tickMs() - start;
-}
 
 std::string formatText(const char* format, va_list args) {
   va_list copy;
@@ -53,20 +33,30 @@ std::string formatText(const char* format, va_list args) {
 
 }  // namespace
 
-void reportProgress(const char* format, ...) {
-  if (!autoRun) return;
+void Launcher::send(uint32_t code, const std::string& text) {
+  const bool progress = code == kLauncherProgress;
+  unsigned waitMs = kNoticeWaitMs;
+  if (progress) {
+    const unsigned left = kProgressBudgetMs - std::min(progressWaitedMs_, kProgressBudgetMs);
+    waitMs = taking_ ? std::min(kProgressWaitMs, left) : 0;
+  }
+  const uint32_t start = platform::tickMs();
+  taking_ = platform::sendLauncherMessage(code, text, waitMs);
+  if (progress) progressWaitedMs_ += platform::tickMs() - start;
+}
+
+void Launcher::progress(const char* format, ...) {
+  if (!autoRun_) return;
   char buffer[kProgressBufferBytes];
   va_list args;
   va_start(args, format);
   int n = std::vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
   if (n < 0) return;
-  sendToLauncher(kLauncherProgress, buffer);
+  send(kLauncherProgress, buffer);
 }
 
-void notifyLauncher(uint32_t code, const std::string& text) {
-  sendToLauncher(code, text);
-}
+void Launcher::notify(uint32_t code, const std::string& text) { send(code, text); }
 
 void consolePrintf(const char* format, ...) {
   va_list args;
@@ -80,12 +70,3 @@ void showMessage(const std::string& text, const std::string& caption) {
   platform::messageBox(text, caption);
 }
 
-void resetRunState() {
-  autoRun = false;
-  currentPackIndex = 0;
-  for (float& weight : packWeights) weight = 0.0f;
-  progressLabel.clear();
-  uploadFolderKind = 0;
-  launcherTaking = true;
-  progressWaitedMs = 0;
-}

@@ -276,7 +276,7 @@ TEST(PackOutcomes, VersionFromVemoHoldsBackCNToo) {
   {
     RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(cn);
     ASSERT_TRUE(archive->eraseFileOrDirectory("scripts_config.xml"));
-    ASSERT_TRUE(archive->createNewZip(cn, scratch.root() + "/edit.log", nullptr));
+    ASSERT_TRUE(archive->createNewZip(cn, nullptr));
     archive->closeArchive();
   }
   fs::rename(cn + "temp", cn);

@@ -23,7 +23,7 @@ class EditingTest : public ArchiveTest {
   // Writes `fs` and opens the result.
   KXFileSystemRef writeAndReopen(KXFileSystem& fs) {
     const std::string path = dir_ / "edited.kx";
-    EXPECT_TRUE(fs.createNewZip(path, logPath(), nullptr));
+    EXPECT_TRUE(fs.createNewZip(path, nullptr));
     testing_support::writeFile(path, readFile(path + "temp"));
     return open(path);
   }

@@ -7,6 +7,7 @@
 
 #include "archive/kx_file_system.h"
 #include "tests/archive/reader_archive_builder.h"
+#include "tests/archive/run_archive_log.h"
 #include "tests/support/test_support.h"
 
 using namespace kxtest;
@@ -38,8 +39,11 @@ TEST_P(RefusedArchive, LogsOneLineAndBehavesAsEmpty) {
   const std::string path = dir / "pack.kx";
   writeFile(path, GetParam().bytes());
 
-  KXFileSystemRef fs = makeRef<KXFileSystem>(path);
+  KXFileSystemRef fs = makeRef<KXFileSystem>(path, &kxtest::runReaderLog());
   EXPECT_EQ(readFile(dir / "updater.log"), std::string(GetParam().line) + "\n");
+  // The caller gets the reason too, naming the archive.
+  EXPECT_TRUE(fs->lastError());
+  EXPECT_EQ(fs->lastError().subject, path);
   EXPECT_EQ(fs->entryCount(), 0);
   EXPECT_FALSE(fs->readFile("a.txt"));
   EXPECT_TRUE(fs->readDirectory("").empty());
@@ -132,7 +136,7 @@ TEST(ArchiveOpen, MissingFileLogsPathAndSystemCode) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   const std::string path = dir / "absent.kx";
-  KXFileSystemRef fs = makeRef<KXFileSystem>(path);
+  KXFileSystemRef fs = makeRef<KXFileSystem>(path, &kxtest::runReaderLog());
   EXPECT_EQ(readFile(dir / "updater.log"),
             "->can not open kx file:" + path + std::to_string(ENOENT) + "\n");
   EXPECT_FALSE(fs->readFile("anything"));
@@ -145,7 +149,7 @@ TEST(ArchiveOpen, FieldsOfExactly1024BytesAreAccepted) {
     TempDir dir;
     ScopedCwd cwd(dir.path());
     writeFile(dir / "pack.kx", withLongField(1024, which));
-    KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx");
+    KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx", &kxtest::runReaderLog());
     EXPECT_FALSE(testing_support::fileExists(dir / "updater.log"));
     ASSERT_EQ(fs->entryCount(), 1);
     const std::string name = which == 0 ? std::string(1024, 'n') : "x";
@@ -161,7 +165,7 @@ TEST(ArchiveOpen, EmptyArchiveHasOnlyTheRoot) {
   const std::string empty = unhex("00000000 504b0506 0000000000000000000000000000");
   EXPECT_EQ(buildArchive({}).bytes, empty);
   writeFile(dir / "empty.kx", empty);
-  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "empty.kx");
+  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "empty.kx", &kxtest::runReaderLog());
   EXPECT_EQ(fs->entryCount(), 0);
   EXPECT_TRUE(fs->readDirectory("").empty());
   EXPECT_EQ(fs->getFileType("", nullptr), FileType::NotFound);
@@ -174,7 +178,7 @@ TEST(ArchiveOpen, ReopeningAnIndexedArchiveKeepsTheIndex) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   writeFile(dir / "pack.kx", twoEntryArchive());
-  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx");
+  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx", &kxtest::runReaderLog());
   ASSERT_EQ(fs->entryCount(), 2);
 
   // Ruin the directory on disk: a second open must not read it again.
@@ -194,7 +198,7 @@ TEST(ArchiveOpen, CloseArchiveForgetsEverything) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   writeFile(dir / "pack.kx", twoEntryArchive());
-  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx");
+  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx", &kxtest::runReaderLog());
   ASSERT_TRUE(fs->readStored("a.txt"));
   fs->closeArchive();
   EXPECT_EQ(fs->entryCount(), 0);

@@ -5,6 +5,7 @@
 #include "archive/dos_time.h"
 #include "archive/kx_file_system.h"
 #include "tests/archive/reader_archive_builder.h"
+#include "tests/archive/run_archive_log.h"
 #include "tests/support/test_support.h"
 
 using namespace kxtest;
@@ -62,7 +63,7 @@ class GoldenArchive : public ::testing::Test {
  protected:
   void SetUp() override {
     writeFile(path_, buildArchive(goldenEntries()).bytes);
-    fs_ = makeRef<KXFileSystem>(path_);
+    fs_ = makeRef<KXFileSystem>(path_, &kxtest::runReaderLog());
     ASSERT_EQ(fs_->entryCount(), 10);
   }
   std::string log() const { return readFile(dir_ / "updater.log"); }
@@ -244,7 +245,7 @@ TEST(ArchiveReads, RecordsReadByPositionWhateverTheirNames) {
   writeFile(path, buildArchive({stored("fonts", "plain"), deflated("fonts 1", pattern(3000)),
                                 stored("fonts old.bin", "old"), misdeclared, stored("empty", "")})
                       .bytes);
-  KXFileSystemRef fs = makeRef<KXFileSystem>(path);
+  KXFileSystemRef fs = makeRef<KXFileSystem>(path, &kxtest::runReaderLog());
   ASSERT_EQ(fs->entryCount(), 5);
   BlockRef byName = fs->readFileInternal("fonts");
   ASSERT_TRUE(byName);
@@ -288,7 +289,7 @@ TEST_F(GoldenArchive, LoadAllStoredStopsAtTheFirstUnreadableRecord) {
   std::vector<RawEntry> entries = goldenEntries();
   std::swap(entries[3], entries[9]);  // the method-12 entry moves to the middle
   writeFile(path_, buildArchive(entries).bytes);
-  KXFileSystemRef fs = makeRef<KXFileSystem>(path_);
+  KXFileSystemRef fs = makeRef<KXFileSystem>(path_, &kxtest::runReaderLog());
   fs->loadAllStored();
   for (size_t i = 0; i < fs->records().size(); ++i) {
     SCOPED_TRACE(fs->records()[i].name);
@@ -312,7 +313,7 @@ TEST(ArchiveReads, DamagedEntriesFailAndLeaveTheArchiveUsable) {
   patch32(a.bytes, a.recordOffsets[4] + kRecordCompressedSize, 0x00100000);  // past the end
   writeFile(dir / "pack.kx", a.bytes);
 
-  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx");
+  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx", &kxtest::runReaderLog());
   ASSERT_EQ(fs->entryCount(), 5);
   for (const char* name : {"corrupt.bin", "short.bin", "long.bin", "beyond.bin"}) {
     SCOPED_TRACE(name);
@@ -329,7 +330,7 @@ TEST(ArchiveReads, DamagedEntriesFailAndLeaveTheArchiveUsable) {
 TEST(ArchiveReads, InflateStoredTellsFailureFromEmpty) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
-  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "none.kx");
+  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "none.kx", &kxtest::runReaderLog());
   auto block = [](const std::string& bytes) { return BinaryBlock::fromString(bytes, "test"); };
   const std::string text = noise(3000);
 
@@ -382,7 +383,7 @@ TEST(ArchivePaths, NormalisePathTable) {
 TEST(ArchivePaths, ResolveStripsTheArchivePrefixOnlyWhenAsked) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
-  KXFileSystemRef fs = makeRef<KXFileSystem>("/games/pack.kx");
+  KXFileSystemRef fs = makeRef<KXFileSystem>("/games/pack.kx", &kxtest::runReaderLog());
   struct Case {
     const char* in;
     bool strip;
@@ -404,7 +405,7 @@ TEST(ArchivePaths, ResolveStripsTheArchivePrefixOnlyWhenAsked) {
     EXPECT_EQ(path, c.out) << c.in << " strip=" << c.strip;
   }
   // An archive without a path leaves paths untouched.
-  KXFileSystemRef unnamed = makeRef<KXFileSystem>("");
+  KXFileSystemRef unnamed = makeRef<KXFileSystem>("", &kxtest::runReaderLog());
   std::string path = "\\a//b";
   unnamed->zip_resolvePath(path, true);
   EXPECT_EQ(path, "\\a//b");
@@ -441,7 +442,7 @@ TEST(ArchivePaths, DosDateTimeConversion) {
 TEST(ArchiveSlots, TrivialSlotsAnswerTheSameForEveryPath) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
-  FileSystemRef fs(new KXFileSystem(dir / "none.kx"));
+  FileSystemRef fs(new KXFileSystem(dir / "none.kx", &kxtest::runReaderLog()));
   for (const std::string& path : std::vector<std::string>{"", "a", "\\x/y z", "\xB8\xFC"}) {
     EXPECT_FALSE(fs->rejectPath(path));
     EXPECT_FALSE(fs->rejectPathPair(path, path));

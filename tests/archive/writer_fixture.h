@@ -14,6 +14,7 @@
 #include "archive/kx_file_system.h"
 #include "report/run_state.h"
 #include "tests/archive/reader_archive_builder.h"
+#include "tests/archive/run_archive_log.h"
 #include "tests/support/test_support.h"
 
 namespace kxwrite {
@@ -50,16 +51,18 @@ class StdoutCapture {
 
 class ArchiveTest : public ::testing::Test {
  protected:
-  void SetUp() override { resetRunState(); }
-  void TearDown() override { resetRunState(); }
+  // The percentages of a rewrite are shown after `label`, as the run shows them after a pack's.
+  void setProgressLabel(const std::string& label) {
+    events_ = RunArchiveLog(logPath(), label, 0.0f, launcher_);
+  }
 
   std::string put(const std::string& name, const std::vector<kxtest::RawEntry>& entries) {
     const std::string path = dir_ / name;
     testing_support::writeFile(path, kxtest::buildArchive(entries).bytes);
     return path;
   }
-  static KXFileSystemRef open(const std::string& path) {
-    return KXFileSystemRef(new KXFileSystem(path));
+  KXFileSystemRef open(const std::string& path) {
+    return KXFileSystemRef(new KXFileSystem(path, &events_));
   }
   // Merges `patch` (when given) into `installed`, writes path + "temp" and returns its bytes.
   std::string rewrite(const std::string& installed, const std::string& patch = std::string(),
@@ -67,7 +70,7 @@ class ArchiveTest : public ::testing::Test {
     KXFileSystemRef target = open(installed);
     KXFileSystemRef source = patch.empty() ? KXFileSystemRef() : open(patch);
     if (source) target->mergePatch(*source);
-    const bool ok = target->createNewZip(installed, logPath(), source.get());
+    const bool ok = target->createNewZip(installed, source.get());
     if (written) *written = ok;
     return testing_support::readFile(installed + "temp");
   }
@@ -88,6 +91,8 @@ class ArchiveTest : public ::testing::Test {
 
   testing_support::TempDir dir_;
   testing_support::ScopedCwd cwd_{dir_.path()};
+  Launcher launcher_;
+  RunArchiveLog events_{logPath(), "", 0.0f, launcher_};
 };
 
 }  // namespace kxwrite

@@ -36,7 +36,7 @@ TEST_F(WriterFullDiskTest, FullDiskFailsAndLeavesTheInstalledPackAlone) {
     ::dup2(devNull, 0);  // the message box must not wait for a key
     ::dup2(devNull, 2);
     KXFileSystemRef fs(new KXFileSystem(installed));
-    const bool written = fs->createNewZip(installed, logPath(), nullptr);
+    const bool written = fs->createNewZip(installed, nullptr);
     ::_exit(written ? 1 : 0);
   }
   int status = 0;

@@ -18,13 +18,13 @@ class WriterOutputTest : public ArchiveTest {};
 // Progress steps fall where a buffer of the step's size would have filled, however the bytes
 // reach the file; items too large for any buffer pass straight through.
 TEST_F(WriterOutputTest, FlushesStepThroughTheOutputInOrder) {
-  progressLabel = "L";
+  setProgressLabel("L");
   const std::string path = dir_ / "out.bin";
   const std::string source = dir_ / "source.bin";
   testing_support::writeFile(source, "xyz0123456789");
   StdoutCapture capture(dir_ / "stdout.txt");
   {
-    WriteHandler out(std::fopen(path.c_str(), "wb+"), 8);
+    WriteHandler out(std::fopen(path.c_str(), "wb+"), 8, &events_);
     out.write("abc", 3);
     out.write("defgh", 5);              // exactly fills the step
     out.write("ij", 2);                 // 71: does not fit
@@ -77,7 +77,7 @@ TEST_F(WriterOutputTest, RandomArchivesReadBackThroughTheReader) {
     }
 
     const std::string rewritten = rewrite(put("pack.kx", entries));
-    ASSERT_TRUE(edited->createNewZip(dir_ / "edited.kx", logPath(), nullptr));
+    ASSERT_TRUE(edited->createNewZip(dir_ / "edited.kx", nullptr));
     for (const std::string& bytes : {rewritten, readFile(dir_ / "edited.kxtemp")}) {
       std::map<std::string, std::string> files;
       for (const auto& entry : readBack(bytes))

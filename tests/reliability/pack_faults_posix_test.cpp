@@ -60,7 +60,7 @@ class PackFaults : public ::testing::TestWithParam<Scenario> {
     {
       KXFileSystemRef archive = makeRef<KXFileSystem>(cn);
       ASSERT_TRUE(archive->eraseFileOrDirectory("scripts_config.xml"));
-      ASSERT_TRUE(archive->createNewZip(cn, installation.root() + "/edit.log", nullptr));
+      ASSERT_TRUE(archive->createNewZip(cn, nullptr));
       archive->closeArchive();
     }
     fs::rename(cn + "temp", cn);

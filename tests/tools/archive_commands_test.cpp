@@ -178,7 +178,7 @@ TEST(Apply, LeavesThePackAloneWhenThePatchIsNotAnArchive) {
   writeFile(dir / "patch.kx", "not an archive at all, no footer here");
   ToolResult result = runTool({"apply", "pack.kx", "patch.kx"});
   EXPECT_EQ(result.code, 1);
-  EXPECT_NE(result.err.find("not a readable archive (openZip Invalid footer signature)"),
+  EXPECT_NE(result.err.find("not a readable archive (bad footer signature in"),
             std::string::npos)
       << result.err;
   EXPECT_EQ(readFile(dir / "pack.kx"), pack);

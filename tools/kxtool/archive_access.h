@@ -8,18 +8,6 @@
 
 namespace kxtool {
 
-// The lines the libraries append to "updater.log" in the current directory from now on; the
-// last of them is the best one-line reason for a failure they only log.
-class DiagnosticLog {
- public:
-  DiagnosticLog();
-  // The last non-empty line appended since construction, or "".
-  std::string lastLine() const;
-
- private:
-  long long start_ = 0;
-};
-
 // The archive at `path`, indexed; none with `error` set when it is missing or cannot be read as
 // an archive (an empty archive is fine).
 RefPtr<KXFileSystem> openArchiveChecked(const std::string& path, std::string& error);

@@ -10,9 +10,9 @@
 
 #include "archive/kx_format.h"
 #include "platform/platform.h"
-#include "report/run_state.h"
 #include "tools/kxtool/archive_access.h"
 #include "tools/kxtool/commands.h"
+#include "tools/kxtool/progress_bar.h"
 #include "tools/release/loose_patch.h"
 #include "tools/release/release.h"
 
@@ -62,13 +62,6 @@ bool isInstallation(const std::string& path) {
 bool samePlace(const std::string& a, const std::string& b) {
   std::error_code code;
   return a == b || fs::equivalent(a, b, code);
-}
-
-// A progress label is used as the start of a printf format by the archive writer.
-std::string formatSafe(const std::string& text) {
-  std::string safe;
-  for (char c : text) safe += c == '%' ? std::string("%%") : std::string(1, c);
-  return safe;
 }
 
 }  // namespace
@@ -177,19 +170,21 @@ int applyCommand(const Invocation& call, ToolIo& io) {
       return failure(io, call, input + ": " + oversized + ": " + release::kOversizedReason);
   }
 
-  const std::string logPath = "kxtool-apply.log";
-  progressLabel = io.progress ? formatSafe("kxtool apply " + call.args[0] + "...") : "";
+  ProgressBar bar(io.out, "kxtool apply " + call.args[0], io.progress);
+  pack->setEvents(&bar);
   pack->mergePatch(*patch);
   const int32_t expected = pack->entryCount();
-  const bool written = pack->createNewZip(out, logPath, patch.get());
+  const bool written = pack->createNewZip(out, patch.get());
+  bar.finish();
+  const ArchiveError why = pack->lastError();
   pack->closeArchive();
   patch->closeArchive();
-  platform::deleteFile(logPath);
-  if (io.progress) consolePrintf("\n");
+  pack->setEvents(nullptr);
   const std::string temp = out + "temp";
   if (!written) {
     platform::deleteFile(temp);
-    return failure(io, call, out + ": the merged archive cannot be written");
+    return failure(io, call, out + ": the merged archive cannot be written: " +
+                                 describeArchiveError(why));
   }
   // The writer reports unreadable entries only to its logs; a result that does not read back
   // whole is never put in place.

@@ -3,8 +3,8 @@
 #include <iomanip>
 #include <ostream>
 
-#include "report/run_state.h"
 #include "tools/kxtool/commands.h"
+#include "tools/kxtool/progress_bar.h"
 #include "tools/release/payload_release.h"
 
 namespace kxtool {
@@ -36,15 +36,15 @@ int releaseCommand(const Invocation& call, ToolIo& io) {
     request.previousTable = userPath(io, call.value("--previous-table"));
   request.expectedFrom = call.value("--from");
   request.expectedTo = call.value("--to");
-  // The archive writer prints its percentages after this label while it rehearses a merge.
-  progressLabel = io.progress ? "kxtool release: rehearsing... " : "";
+  ProgressBar bar(io.out, "kxtool release: rehearsing", io.progress);
+  request.rehearsalEvents = &bar;
   release::ReleaseSummary summary;
   std::string error;
   const bool made = release::makeRelease(request, summary, error, [&](const std::string& step) {
     io.err << "kxtool release: " << step << "...\n";
     io.err.flush();
   });
-  if (io.progress) consolePrintf("\n");
+  bar.finish();
   if (!made) return failure(io, call, error);
   printSummary(io.out, summary, call.value("-o"));
   return kExitOk;

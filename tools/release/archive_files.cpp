@@ -28,10 +28,8 @@ bool writeEmptyArchive(const std::string& path) {
 // Writes the archive's records to `path` through the archive writer (which goes by way of
 // path + "temp") and puts the result in place.
 bool finishArchive(KXFileSystem& archive, const std::string& path) {
-  const std::string logPath = path + ".log";
-  const bool written = archive.createNewZip(path, logPath, nullptr);
+  const bool written = archive.createNewZip(path, nullptr);
   archive.closeArchive();
-  platform::deleteFile(logPath);
   return written && platform::replaceFile(path + "temp", path);
 }
 

@@ -114,16 +114,16 @@ int64_t firstDifference(const std::string& a, const std::string& b) {
 }
 
 Rehearsal rehearsePatch(const std::string& oldPack, const std::string& patchPath,
-                        const std::string& newPack, const std::string& scratch) {
+                        const std::string& newPack, const std::string& scratch,
+                        ArchiveEvents* events) {
   Rehearsal outcome;
   RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(patchPath);
   std::string result = oldPack;  // an empty patch leaves the pack as it is
   if (patch->entryCount() > 0) {
-    RefPtr<KXFileSystem> merged = makeRef<KXFileSystem>(oldPack);
+    RefPtr<KXFileSystem> merged = makeRef<KXFileSystem>(oldPack, events);
     merged->mergePatch(*patch);
-    const bool written = merged->createNewZip(scratch, scratch + ".log", patch.get());
+    const bool written = merged->createNewZip(scratch, patch.get());
     merged->closeArchive();
-    platform::deleteFile(scratch + ".log");
     result = scratch + "temp";
     if (!written) {
       patch->closeArchive();

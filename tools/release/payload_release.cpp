@@ -240,7 +240,8 @@ bool makePackPatch(const ReleaseRequest& request, int index, const std::string& 
     return false;
   }
   progress("rehearsing " + pack.pack + " with the installer's merge");
-  const Rehearsal rehearsal = rehearsePatch(oldPack, patch, newPack, patch + ".rehearsal");
+  const Rehearsal rehearsal = rehearsePatch(oldPack, patch, newPack, patch + ".rehearsal",
+                                            request.rehearsalEvents);
   if (!rehearsal.written) {
     error = oldPack + ": the installer's writer could not write the merged pack";
     return false;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+class ArchiveEvents;
+
 namespace release {
 
 // What "scripts_config.xml" of one pack says: absent, not a data section, or its "version"
@@ -43,6 +45,7 @@ struct ReleaseRequest {
   std::string previousTable;  // path of the previous release's MD5.txt, or ""
   std::string expectedFrom;   // when not empty, the version OLD must read
   std::string expectedTo;     // when not empty, the version NEW must read
+  ArchiveEvents* rehearsalEvents = nullptr;  // hears the rehearsed merges; none: silent
 };
 
 struct PackSummary {

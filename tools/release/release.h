@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+class ArchiveEvents;
+
 namespace release {
 
 // One file of an archive or folder: name (with "/" between levels) and content.
@@ -65,7 +67,8 @@ struct Rehearsal {
 // otherwise it is merged and rewritten (through `scratch` + "temp", removed afterwards). The
 // result is compared with `newPack`.
 [[nodiscard]] Rehearsal rehearsePatch(const std::string& oldPack, const std::string& patchPath,
-                                      const std::string& newPack, const std::string& scratch);
+                                      const std::string& newPack, const std::string& scratch,
+                                      ArchiveEvents* events = nullptr);
 
 // getSizeCRC32Value made fit for a table: when a window of a file of kSampledCrcMinBytes or
 // more cannot be read, the installer's function gives the size alone, which no run would ever
