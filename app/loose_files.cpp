@@ -10,6 +10,7 @@
 #include "archive/kx_file_system.h"
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
+#include "platform/replacement_file.h"
 
 namespace {
 
@@ -67,22 +68,16 @@ void reportLeftBehind(RunContext& ctx, const std::string& target) {
 // makes a later run necessary. A target that cannot be replaced (a running game executable
 // on Windows) counts as one that cannot be opened.
 WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockRef& content) {
-  const std::string temporary = target + "temp";
-  FILE* file = platform::createFileExclusive(temporary);
-  if (!file) return WriteResult::kCannotOpen;
-  bool written = content->length() == 0 ||
-                 std::fwrite(content->data(), static_cast<size_t>(content->length()), 1, file) == 1;
-  if (std::fclose(file) != 0) written = false;
-  if (!written) {
-    platform::deleteFile(temporary);
+  platform::ReplacementFile output(target);
+  if (!output.open()) return WriteResult::kCannotOpen;
+  if (!output.write(content->data(), static_cast<size_t>(content->length())) ||
+      !output.finish()) {
+    output.rollBack();
     logRun(ctx, std::string(packTitle) + "->write failed: " + target);
     reportLeftBehind(ctx, target);
     return WriteResult::kWriteFailed;
   }
-  if (!platform::replaceFile(temporary, target)) {
-    platform::deleteFile(temporary);
-    return WriteResult::kCannotOpen;
-  }
+  if (!output.commit()) return WriteResult::kCannotOpen;
   return WriteResult::kWritten;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/archive_log.h"
 #include "app/run_text.h"
@@ -11,6 +12,7 @@
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
 #include "platform/file_copy.h"
+#include "platform/replacement_file.h"
 
 namespace {
 
@@ -46,7 +48,10 @@ std::string firstGroupFingerprint(const std::string& path, const char* version) 
 struct PackPaths {
   std::string pack;
   std::string patch;
-  std::string rewritten() const { return pack + "temp"; }
+  // The rewritten pack, at pack + "temp" until it takes the pack's place; removed unless it
+  // does.
+  platform::ReplacementFile rewrite;
+  const std::string& rewritten() const { return rewrite.temporaryPath(); }
 };
 
 // When the version is read from vemo_packed.kx, CN_packed.kx (whose patch brings the version
@@ -182,7 +187,7 @@ void keepAtOldVersion(RunContext& ctx, const PackJob& job) {
 // Checks the rewritten archive before it may take the pack's place, with the fingerprint the
 // table holds for the new version. A result that does not match is reported as a failed check
 // and removed; the old pack stays. True when it matches.
-bool verifyRewritten(RunContext& ctx, const PackJob& job, const PackPaths& paths,
+bool verifyRewritten(RunContext& ctx, const PackJob& job, PackPaths& paths,
                      const std::string& newStandard) {
   const std::string rewritten = paths.rewritten();
   const std::string result = job.secondGroup ? getCRC32Value(rewritten)
@@ -190,18 +195,17 @@ bool verifyRewritten(RunContext& ctx, const PackJob& job, const PackPaths& paths
   if (result == newStandard) return true;
   logCreated(ctx, job);
   reportResultMismatch(ctx, job, paths, newStandard, result);
-  platform::deleteFile(rewritten);
+  paths.rewrite.rollBack();
   ctx.fileLeftAtOldVersion = true;
   return false;
 }
 
 // Puts the verified rewrite in the pack's place in one step (flushed, renamed over the old
 // file); a failure leaves the old pack whole and is a failed update.
-bool swapIn(RunContext& ctx, const PackJob& job, const PackPaths& paths) {
+bool swapIn(RunContext& ctx, const PackJob& job, PackPaths& paths) {
   const std::string rewritten = paths.rewritten();
-  if (platform::replaceFile(rewritten, paths.pack)) return true;
+  if (paths.rewrite.commit()) return true;
   logRun(ctx, std::string(packTitle) + "->can not replace " + paths.pack + " with " + rewritten);
-  platform::deleteFile(rewritten);
   reportUpdateFailed(ctx, job, paths);
   return false;
 }
@@ -226,12 +230,12 @@ bool keepCopy(const std::string& from, const std::string& to) {
 // CN_packed.kx's verified rewrite goes in first, then vemo's, which waited for it. Should
 // vemo's swap fail, CN is put back from the copy kept of it: the installation must not read
 // as the new version with vemo still old.
-void swapInWithWaitingVersionPack(RunContext& ctx, const PackJob& job, const PackPaths& paths,
+void swapInWithWaitingVersionPack(RunContext& ctx, const PackJob& job, PackPaths& paths,
                                   PendingSwap& waiting) {
   const std::string keptCopy = paths.pack + "old";
   if (!keepCopy(paths.pack, keptCopy)) {
     logRun(ctx, std::string(packTitle) + "->can not copy " + paths.pack + " to " + keptCopy);
-    platform::deleteFile(paths.rewritten());
+    paths.rewrite.rollBack();
     reportUpdateFailed(ctx, job, paths);
   } else if (swapIn(ctx, job, paths)) {
     if (swapIn(ctx, *waiting.job, waiting.paths)) {
@@ -253,7 +257,7 @@ void swapInWithWaitingVersionPack(RunContext& ctx, const PackJob& job, const Pac
 // ready to be swapped in; false when the patch is empty or the rewrite failed (reported here),
 // and the pack is untouched.
 bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
-                 const PackPaths& paths, bool lenient) {
+                 PackPaths& paths, bool lenient) {
   const std::string pack = job.packName;
   RunArchiveLog events(ctx.runLogPath, std::string(packTitle) + "->更新" + pack + "...",
                        stage.currentWeight(), ctx.launcher);
@@ -290,7 +294,7 @@ bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
   installed->mergePatch(*patch);
   printTitled("->更新" + pack + "...66%%\r");
   ctx.launcher.progress("%.1f", stage.currentWeight() * 0.05);
-  const bool rewritten = installed->createNewZip(paths.pack, patch.get());
+  const bool rewritten = installed->createNewZip(paths.rewrite, patch.get());
   installed->closeArchive();
   patch->closeArchive();
   printTitled("->更新" + pack + "...100%%\n");
@@ -317,11 +321,11 @@ bool holdsBackVersion(const RunContext& ctx, const PackJob& job, const PackPaths
 
 // A rewritten pack that passed its check takes the pack's place, or waits for CN_packed.kx
 // when it is the version pack read from vemo_packed.kx.
-void finishRewrite(RunContext& ctx, PackStage& stage, const PackJob& job, const PackPaths& paths,
+void finishRewrite(RunContext& ctx, PackStage& stage, const PackJob& job, PackPaths& paths,
                    const std::string& newStandard) {
   if (!verifyRewritten(ctx, job, paths, newStandard)) return;
   if (isVersionPack(ctx, paths) && !isCN(job)) {
-    stage.versionPack = PendingSwap{&job, paths};
+    stage.versionPack = PendingSwap{&job, std::move(paths)};
     return;
   }
   if (isCN(job) && stage.versionPack.job) {
@@ -347,14 +351,15 @@ void settleWaitingVersionPack(RunContext& ctx, PackStage& stage) {
     reportUpdated(ctx, job);
     return;
   }
-  platform::deleteFile(waiting.paths.rewritten());
+  waiting.paths.rewrite.rollBack();
   keepAtOldVersion(ctx, job);
 }
 
 void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
   ++stage.current;
   const std::string pack = job.packName;
-  const PackPaths paths{joinPath(ctx.installDir, pack), joinPath(ctx.installDir, job.patchName)};
+  PackPaths paths{joinPath(ctx.installDir, pack), joinPath(ctx.installDir, job.patchName),
+                  platform::ReplacementFile(joinPath(ctx.installDir, pack))};
   const bool lenient = !job.secondGroup && pack == kLenientPack;
   platform::setFileAttributesNormal(paths.pack);
 

@@ -8,6 +8,7 @@
 #include "app/preflight.h"
 #include "app/run_text.h"
 #include "app/stages.h"
+#include "platform/replacement_file.h"
 
 namespace {
 

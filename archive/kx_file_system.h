@@ -15,6 +15,7 @@
 #include "archive/archive_events.h"
 #include "archive/file_system.h"
 #include "archive/kx_format.h"
+#include "platform/replacement_file.h"
 #include "sections/binary_block.h"
 
 class WriteHandler;
@@ -142,6 +143,9 @@ class KXFileSystem : public IFileSystem {
   // on the disk; an entry whose bytes cannot be read, on either side, fails it and removes
   // the file (lastError() says why).
   [[nodiscard]] bool createNewZip(const std::string& archivePath, KXFileSystem* patch);
+  // As above, into `output` (target: the archive's new place): on success it holds the
+  // finished file, ready to be committed; on failure it has been rolled back.
+  [[nodiscard]] bool createNewZip(platform::ReplacementFile& output, KXFileSystem* patch);
   // Gives the record its bytes for writing: from `patch` when the patch holds a record of the
   // same name. False when either archive announces bytes it cannot deliver.
   [[nodiscard]] bool takePatchData(ArchiveFile& record, KXFileSystem* patch);

@@ -299,6 +299,13 @@ void KXFileSystem::writeDirectoryEntry(ArchiveFile& record, WriteHandler& out,
 }
 
 bool KXFileSystem::createNewZip(const std::string& archivePath, KXFileSystem* patch) {
+  platform::ReplacementFile output(archivePath);
+  if (!createNewZip(output, patch)) return false;
+  output.leave();
+  return true;
+}
+
+bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem* patch) {
   events_->writerStep(WriterStep::Started, 0);
   // Records erased in memory keep an empty name; they are not entries any more.
   dropErasedRecords();
@@ -314,21 +321,21 @@ bool KXFileSystem::createNewZip(const std::string& archivePath, KXFileSystem* pa
   events_->packProgress(kStepProgressShare);
 
   closeHandle();
-  const std::string tempPath = archivePath + "temp";
+  const std::string& tempPath = output.temporaryPath();
   if (!fitsFormat(files)) return fail(ArchiveFailure::DoesNotFitFormat, tempPath);
   // Entries are copied from the file in large pieces; stdio's own buffer would only add a copy.
   if (ensureHandle()) std::setvbuf(file_, nullptr, _IONBF, 0);
   // Creating the output over the archive being copied would destroy it before it is read.
   if (tempPath == path_) return fail(ArchiveFailure::OutputIsSource, tempPath);
   // Made anew: a leftover of a killed run, or a link planted under this name, is removed first.
-  FILE* file = platform::createFileExclusive(tempPath);
+  FILE* file = output.open();
   if (!file) return fail(ArchiveFailure::CannotCreate, tempPath, platform::lastErrorCode());
-  WriteHandler out(file, WriteHandler::kBufferBytes, events_);
+  WriteHandler out(file, WriteHandler::kBufferBytes, events_, false);
   // The reason was kept where the failure happened; this only cleans up.
   auto abandon = [&]() {
     for (ArchiveFile& record : files) record.data = BlockRef();
     out.release();
-    platform::deleteFile(tempPath);
+    output.rollBack();
     return false;
   };
   auto outputFailure = [&]() {
@@ -378,19 +385,17 @@ bool KXFileSystem::createNewZip(const std::string& archivePath, KXFileSystem* pa
   events_->writerStep(WriterStep::Flushed, 0);
 
   // Only a file that is wholly on the disk may take the installed pack's place.
+  out.release();
   if (out.failed()) {
     fail(ArchiveFailure::WriteFailed, tempPath, out.failureCode());
   } else if (expected != out.total()) {
     fail(ArchiveFailure::WriteFailed, tempPath);
-  } else if (!platform::flushToDisk(file)) {
+  } else if (!output.finish()) {
     fail(ArchiveFailure::NotOnDisk, tempPath, platform::lastErrorCode());
-  } else if (out.release()) {
-    return true;
   } else {
-    fail(ArchiveFailure::NotOnDisk, tempPath, platform::lastErrorCode());
+    return true;
   }
-  out.release();
-  platform::deleteFile(tempPath);
+  output.rollBack();
   return false;
 }
 

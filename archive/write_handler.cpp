@@ -15,11 +15,13 @@ constexpr double kFlushProgressShare = 0.1;
 
 }  // namespace
 
-WriteHandler::WriteHandler(FILE* file, int32_t flushBytes, ArchiveEvents* events)
+WriteHandler::WriteHandler(FILE* file, int32_t flushBytes, ArchiveEvents* events,
+                           bool closesFile)
     : flushBytes_(flushBytes > 0 ? flushBytes : 1),
       stageCapacity_(static_cast<size_t>(std::min<int64_t>(flushBytes_, kStageBytes))),
       file_(file),
-      events_(events ? events : &silentArchiveEvents()) {
+      events_(events ? events : &silentArchiveEvents()),
+      closesFile_(closesFile) {
   stage_ = new (std::nothrow) unsigned char[stageCapacity_];
 }
 
@@ -116,7 +118,7 @@ void WriteHandler::reportWriteFailure(size_t elementsWritten, uint64_t length) {
 bool WriteHandler::release() {
   bool closed = true;
   if (file_) {
-    closed = std::fclose(file_) == 0;
+    if (closesFile_) closed = std::fclose(file_) == 0;
     file_ = nullptr;
   }
   delete[] stage_;

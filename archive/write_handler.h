@@ -25,8 +25,9 @@ class WriteHandler {
   // Takes over `file` (closed by release()) and obtains the staging memory; when it cannot be
   // obtained hasBuffer() is false and writes are dropped. Tests pass a small `flushBytes`; the
   // writer always uses kBufferBytes. `events` (none: silent) hears of progress and failures.
+  // Without `closesFile` the file stays open at release() for its owner to finish.
   explicit WriteHandler(FILE* file, int32_t flushBytes = kBufferBytes,
-                        ArchiveEvents* events = nullptr);
+                        ArchiveEvents* events = nullptr, bool closesFile = true);
   ~WriteHandler();
   WriteHandler(const WriteHandler&) = delete;
   WriteHandler& operator=(const WriteHandler&) = delete;
@@ -45,8 +46,8 @@ class WriteHandler {
   void copyRange(FILE* source, int64_t offset, uint64_t length);
   // Writes everything still staged or pending to the file and advances the progress counter.
   void flush();
-  // Closes the file and frees the staging memory; true when the close succeeded (or nothing
-  // was open). Bytes staged or pending since the last flush are dropped.
+  // Closes the file (when it closes it) and frees the staging memory; true when the close
+  // succeeded (or nothing was closed). Bytes staged or pending since the last flush are dropped.
   bool release();
 
   // Bytes accepted since the start, staged ones included.
@@ -84,6 +85,7 @@ class WriteHandler {
   uint64_t copyLength_ = 0;
   FILE* file_ = nullptr;
   ArchiveEvents* events_;
+  bool closesFile_;
   uint32_t failureCode_ = 0;
   bool failed_ = false;
 };

@@ -10,6 +10,7 @@
 
 #include "archive/kx_format.h"
 #include "platform/platform.h"
+#include "platform/replacement_file.h"
 #include "tools/kxtool/archive_access.h"
 #include "tools/kxtool/commands.h"
 #include "tools/kxtool/progress_bar.h"
@@ -73,15 +74,9 @@ bool commitFile(const std::string& from, const std::string& to) {
 }
 
 bool writeFileReplacing(const std::string& path, const std::string& bytes) {
-  const std::string partial = partialName(path);
-  FILE* file = platform::openFile(partial, "wb");
-  if (!file) return false;
-  const bool written = bytes.empty() || std::fwrite(bytes.data(), bytes.size(), 1, file) == 1;
-  if (std::fclose(file) != 0 || !written) {
-    platform::deleteFile(partial);
-    return false;
-  }
-  return commitFile(partial, path);
+  platform::ReplacementFile output(path, ".partial");
+  return output.open() && output.write(bytes.data(), bytes.size()) && output.finish() &&
+         output.commit();
 }
 
 int createCommand(const Invocation& call, ToolIo& io) {
@@ -174,30 +169,26 @@ int applyCommand(const Invocation& call, ToolIo& io) {
   pack->setEvents(&bar);
   pack->mergePatch(*patch);
   const int32_t expected = pack->entryCount();
-  const bool written = pack->createNewZip(out, patch.get());
+  platform::ReplacementFile output(out);
+  const bool written = pack->createNewZip(output, patch.get());
   bar.finish();
   const ArchiveError why = pack->lastError();
   pack->closeArchive();
   patch->closeArchive();
   pack->setEvents(nullptr);
-  const std::string temp = out + "temp";
-  if (!written) {
-    platform::deleteFile(temp);
+  if (!written)
     return failure(io, call, out + ": the merged archive cannot be written: " +
                                  describeArchiveError(why));
-  }
   // The writer reports unreadable entries only to its logs; a result that does not read back
   // whole is never put in place.
   {
     std::string reread;
-    RefPtr<KXFileSystem> result = openArchiveChecked(temp, reread);
-    if (!result || result->entryCount() != expected) {
-      platform::deleteFile(temp);
+    RefPtr<KXFileSystem> result = openArchiveChecked(output.temporaryPath(), reread);
+    if (!result || result->entryCount() != expected)
       return failure(io, call, "the merged archive did not read back whole; " + out +
                                    " is unchanged");
-    }
   }
-  if (!commitFile(temp, out)) return failure(io, call, out + ": cannot be replaced");
+  if (!output.commit()) return failure(io, call, out + ": cannot be replaced");
   return kExitOk;
 }
 

@@ -28,9 +28,10 @@ bool writeEmptyArchive(const std::string& path) {
 // Writes the archive's records to `path` through the archive writer (which goes by way of
 // path + "temp") and puts the result in place.
 bool finishArchive(KXFileSystem& archive, const std::string& path) {
-  const bool written = archive.createNewZip(path, nullptr);
+  platform::ReplacementFile output(path);
+  const bool written = archive.createNewZip(output, nullptr);
   archive.closeArchive();
-  return written && platform::replaceFile(path + "temp", path);
+  return written && output.commit();
 }
 
 bool sameStoredEntry(const ArchiveFile& a, const BlockRef& aBytes, const ArchiveFile& b,

@@ -1,0 +1,79 @@
+#include "platform/replacement_file.h"
+
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+ReplacementFile::ReplacementFile(std::string target, const std::string& suffix)
+    : target_(std::move(target)), temporary_(target_ + suffix) {}
+
+ReplacementFile::~ReplacementFile() { rollBack(); }
+
+ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
+    : target_(std::move(other.target_)),
+      temporary_(std::move(other.temporary_)),
+      file_(std::exchange(other.file_, nullptr)),
+      pending_(std::exchange(other.pending_, false)) {}
+
+ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
+  if (this != &other) {
+    rollBack();
+    target_ = std::move(other.target_);
+    temporary_ = std::move(other.temporary_);
+    file_ = std::exchange(other.file_, nullptr);
+    pending_ = std::exchange(other.pending_, false);
+  }
+  return *this;
+}
+
+FILE* ReplacementFile::open() {
+  rollBack();
+  file_ = createFileExclusive(temporary_);
+  pending_ = file_ != nullptr;
+  return file_;
+}
+
+bool ReplacementFile::write(const void* bytes, size_t length) {
+  return file_ && (length == 0 || std::fwrite(bytes, length, 1, file_) == 1);
+}
+
+void ReplacementFile::closeStream() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+}
+
+bool ReplacementFile::finish() {
+  if (!file_) {
+    rollBack();
+    return false;
+  }
+  const bool flushed = flushToDisk(file_);
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (flushed && closed) return true;
+  rollBack();
+  return false;
+}
+
+bool ReplacementFile::commit() {
+  if (file_ || !pending_) {
+    rollBack();
+    return false;
+  }
+  if (!replaceFile(temporary_, target_)) {
+    rollBack();
+    return false;
+  }
+  pending_ = false;
+  return true;
+}
+
+void ReplacementFile::rollBack() {
+  closeStream();
+  if (pending_) deleteFile(temporary_);
+  pending_ = false;
+}
+
+}  // namespace platform

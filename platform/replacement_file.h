@@ -1,0 +1,52 @@
+// A file that takes another's place whole or not at all. It is written under the target's name
+// plus a suffix, flushed to the disk and closed, then renamed over the target in one step;
+// until commit() succeeds the target is untouched, and an object dropped before that removes
+// what it wrote. Every file the installer replaces goes through one of these, and so does every
+// file kxtool writes.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+class ReplacementFile {
+ public:
+  ReplacementFile() = default;  // replaces nothing
+  explicit ReplacementFile(std::string target, const std::string& suffix = "temp");
+  ~ReplacementFile();
+  ReplacementFile(ReplacementFile&& other) noexcept;
+  ReplacementFile& operator=(ReplacementFile&& other) noexcept;
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  const std::string& target() const { return target_; }
+  const std::string& temporaryPath() const { return temporary_; }
+
+  // Creates the temporary file anew (a leftover of a killed run or a link under its name is
+  // removed first); none when it cannot be made. The object keeps the stream.
+  [[nodiscard]] FILE* open();
+  FILE* file() const { return file_; }
+  // Writes `length` bytes; false when they did not all go out.
+  [[nodiscard]] bool write(const void* bytes, size_t length);
+  // Puts the written bytes on the disk and closes the stream; false, with everything removed,
+  // when either fails.
+  [[nodiscard]] bool finish();
+  // Renames the finished file over the target; false, with the temporary file removed and the
+  // target as it was, when that fails.
+  [[nodiscard]] bool commit();
+  // Closes and removes the temporary file; the target stays as it was.
+  void rollBack();
+  // Leaves the finished temporary file to the caller, who replaces or removes it by path.
+  void leave() { pending_ = false; }
+
+ private:
+  void closeStream();
+
+  std::string target_;
+  std::string temporary_;
+  FILE* file_ = nullptr;
+  bool pending_ = false;  // a temporary file of ours may be on the disk
+};
+
+}  // namespace platform
