@@ -26,6 +26,9 @@ class ReferenceCount {
   mutable int32_t count_ = 0;
 };
 
+// Despite its name, no safer than ReferenceCount: the counts are not interlocked, and no object
+// counted this way may be shared between threads. The name is the one every shared class of
+// the libraries has always derived from; it marks them, it promises nothing more.
 class SafeReferenceCount : public ReferenceCount {};
 
 // The counting pointer over any ReferenceCount class.

@@ -73,6 +73,12 @@ bool commitFile(const std::string& from, const std::string& to) {
   return false;
 }
 
+bool readWholeFile(const std::string& path, std::string& bytes) {
+  // Inputs of the tool are files of the format, all below 2 GiB.
+  constexpr size_t kLimit = size_t{1} << 31;
+  return platform::readRegularFile(path, kLimit, &bytes);
+}
+
 bool writeFileReplacing(const std::string& path, const std::string& bytes) {
   platform::ReplacementFile output(path, ".partial");
   return output.open() && output.write(bytes.data(), bytes.size()) && output.finish() &&

@@ -29,5 +29,7 @@ int releaseCommand(const Invocation& call, ToolIo& io);
 [[nodiscard]] bool writeFileReplacing(const std::string& path, const std::string& bytes);
 // Puts a finished file `from` in the place of `to`; the file `from` is gone either way.
 [[nodiscard]] bool commitFile(const std::string& from, const std::string& to);
+// Every byte of the regular file at `path`; false when it cannot be read.
+[[nodiscard]] bool readWholeFile(const std::string& path, std::string& bytes);
 
 }  // namespace kxtool

@@ -20,18 +20,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kDefaultTag = "root";
 
-bool readWholeFile(const std::string& path, std::string& bytes) {
-  FILE* file = platform::openFile(path, "rb");
-  if (!file) return false;
-  bytes.clear();
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-  const bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
-}
-
 bool isFile(const std::string& path) {
   std::error_code error;
   return fs::is_regular_file(path, error);
