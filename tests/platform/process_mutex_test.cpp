@@ -58,9 +58,8 @@ TEST_F(NamedMutexTest, AProcessThatDiedHoldingItDoesNotBlockForever) {
   ASSERT_TRUE(waitForFile(path("held")));
   helper.get();
   platform::NamedMutex mutex(name);
-  ASSERT_TRUE(mutex.wait());
+  EXPECT_TRUE(mutex.wait());
   mutex.release();
-  SUCCEED();
 }
 
 TEST(ProcessLookup, MatchesTheWholeNameExactly) {
