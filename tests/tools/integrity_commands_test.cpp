@@ -22,12 +22,13 @@ TEST(Fingerprint, TakesTheInstallersKindByNameUnlessOneIsChosen) {
     std::string expected;
   };
   const Case cases[] = {
-      {{"fingerprint", pack}, getSizeCRC32Value(pack) + "  " + pack + "\n"},
-      {{"fingerprint", vemo}, getCRC32Value(vemo) + "  " + vemo + "\n"},
-      {{"fingerprint", "--crc", pack}, getCRC32Value(pack) + "  " + pack + "\n"},
+      {{"fingerprint", pack}, getSizeCRC32Value(pack).text() + "  " + pack + "\n"},
+      {{"fingerprint", vemo}, getCRC32Value(vemo).text() + "  " + vemo + "\n"},
+      {{"fingerprint", "--crc", pack}, getCRC32Value(pack).text() + "  " + pack + "\n"},
       {{"fingerprint", "--size", pack, vemo},
-       getFileSizeValue(pack) + "  " + pack + "\n" + getFileSizeValue(vemo) + "  " + vemo + "\n"},
-      {{"fingerprint", "--sizecrc", vemo}, getFileSizeValue(vemo) + "  " + vemo + "\n"},
+       getFileSizeValue(pack).text() + "  " + pack + "\n" + getFileSizeValue(vemo).text() + "  " +
+           vemo + "\n"},
+      {{"fingerprint", "--sizecrc", vemo}, getFileSizeValue(vemo).text() + "  " + vemo + "\n"},
   };
   for (const Case& c : cases) {
     ToolResult result = runTool(c.words);
@@ -37,7 +38,11 @@ TEST(Fingerprint, TakesTheInstallersKindByNameUnlessOneIsChosen) {
   EXPECT_EQ(runTool({"fingerprint", "--crc", "--size", pack}).code, 2);
   ToolResult missing = runTool({"fingerprint", vemo, "missing.kx"});
   EXPECT_EQ(missing.code, 1);
-  EXPECT_EQ(missing.out, getCRC32Value(vemo) + "  " + vemo + "\n");
+  EXPECT_EQ(missing.out, getCRC32Value(vemo).text() + "  " + vemo + "\n");
+  writeFile(dir / "big.kx", "");
+  fs::resize_file(dir / "big.kx", uint64_t{1} << 31);
+  EXPECT_EQ(runTool({"fingerprint", "big.kx"}).err,
+            "kxtool fingerprint: big.kx is too large (2147483648 bytes)\n");
 }
 
 // A sampled value that fell back to the size alone because a window could not be read would

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <iomanip>
 #include <ostream>
+#include <string>
 
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
@@ -22,13 +23,34 @@ constexpr const char* kGameExecutableKey = "bin\\mox.exe";
 
 enum class Kind { WholeCrc, Size, SizeCrc };
 
-std::string fingerprint(Kind kind, const std::string& path) {
+// A sampled value that fell back to the size alone is a failure here as it is for the table
+// (release::sizeCrcValueForTable): the result says so itself.
+FingerprintResult fingerprint(Kind kind, const std::string& path) {
   switch (kind) {
     case Kind::Size: return getFileSizeValue(path);
-    case Kind::SizeCrc: return release::sizeCrcValueForTable(path);
+    case Kind::SizeCrc: return getSizeCRC32Value(path);
     case Kind::WholeCrc: break;
   }
   return getCRC32Value(path);
+}
+
+std::string failureMessage(const std::string& file, const FingerprintError& error) {
+  std::string message;
+  switch (error.reason) {
+    case FingerprintFailure::CannotOpen: message = "cannot open " + file; break;
+    case FingerprintFailure::TooLarge:
+      message = file + " is too large (" + std::to_string(error.fileSize) + " bytes)";
+      break;
+    case FingerprintFailure::NoMemory: message = "out of memory reading " + file; break;
+    case FingerprintFailure::ReadFailed:
+      message = "read error in " + file + " at offset " + std::to_string(error.offset);
+      break;
+    case FingerprintFailure::SeekFailed:
+      message = "seek error in " + file + " at offset " + std::to_string(error.offset);
+      break;
+  }
+  if (error.systemCode != 0) message += " (system error " + std::to_string(error.systemCode) + ")";
+  return message;
 }
 
 bool isLargePack(const std::string& fileName) {
@@ -94,12 +116,12 @@ int fingerprintCommand(const Invocation& call, ToolIo& io) {
     }
     const Kind kind =
         kinds ? chosen : installerKind(fs::path(path).filename().string(), newVersion);
-    const std::string value = fingerprint(kind, path);
-    if (isFingerprintFailure(value)) {
-      result = failure(io, call, given + ": " + value);
+    const FingerprintResult value = fingerprint(kind, path);
+    if (!value) {
+      result = failure(io, call, failureMessage(given, value.error()));
       continue;
     }
-    io.out << value << "  " << given << "\n";
+    io.out << value.value() << "  " << given << "\n";
   }
   return result;
 }
@@ -152,9 +174,9 @@ int verifyCommand(const Invocation& call, ToolIo& io) {
     if (!fs::is_regular_file(path, code)) {
       status = "missing";
       ++missing;
-    } else if ((value = fingerprint(installerKind(name, to), path)) == newStandard) {
+    } else if ((value = fingerprint(installerKind(name, to), path).text()) == newStandard) {
       status = "new";
-    } else if (fingerprint(installerKind(name, from), path) == oldStandard) {
+    } else if (fingerprint(installerKind(name, from), path).text() == oldStandard) {
       status = "old";
       ++atOld;
     } else {
