@@ -45,6 +45,19 @@ TEST(Fingerprint, TakesTheInstallersKindByNameUnlessOneIsChosen) {
             "kxtool fingerprint: big.kx is too large (2147483648 bytes)\n");
 }
 
+TEST(Fingerprint, DrawsProgressOnATerminalAndWipesItBeforeTheValue) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  writeFile(dir / "big.kx", "");
+  fs::resize_file(dir / "big.kx", uint64_t{64} << 20);
+  std::ostringstream out, err;
+  kxtool::ToolIo terminal{out, err, "", true};
+  ASSERT_EQ(kxtool::run({"fingerprint", "--crc", "big.kx"}, terminal), 0) << err.str();
+  const std::string shown = out.str();
+  EXPECT_NE(shown.find("big.kx [" + std::string(30, '#') + "] 100%"), std::string::npos);
+  EXPECT_EQ(shown.substr(shown.rfind('\r') + 1), getCRC32Value("big.kx").text() + "  big.kx\n");
+}
+
 // A sampled value that fell back to the size alone because a window could not be read would
 // make every run refuse the intact pack; the tools take it for the read failure it is.
 TEST(Fingerprint, ASampledValueWithoutItsCrcIsAReadFailure) {

@@ -1,9 +1,11 @@
 // Fingerprints and the check table: fingerprint, checktable, verify.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
@@ -25,13 +27,14 @@ enum class Kind { WholeCrc, Size, SizeCrc };
 
 // A sampled value that fell back to the size alone is a failure here as it is for the table
 // (release::sizeCrcValueForTable): the result says so itself.
-FingerprintResult fingerprint(Kind kind, const std::string& path) {
+FingerprintResult fingerprint(Kind kind, const std::string& path,
+                              FingerprintEvents* events = nullptr) {
   switch (kind) {
-    case Kind::Size: return getFileSizeValue(path);
-    case Kind::SizeCrc: return getSizeCRC32Value(path);
+    case Kind::Size: return getFileSizeValue(path, events);
+    case Kind::SizeCrc: return getSizeCRC32Value(path, events);
     case Kind::WholeCrc: break;
   }
-  return getCRC32Value(path);
+  return getCRC32Value(path, events);
 }
 
 std::string failureMessage(const std::string& file, const FingerprintError& error) {
@@ -52,6 +55,39 @@ std::string failureMessage(const std::string& file, const FingerprintError& erro
   if (error.systemCode != 0) message += " (system error " + std::to_string(error.systemCode) + ")";
   return message;
 }
+
+// Below this a fingerprint is over before a bar is worth drawing.
+constexpr int64_t kLongFingerprintBytes = int64_t{64} << 20;
+constexpr int kBarCells = 30;
+
+// How far a long whole-file CRC has come, redrawn over one terminal line and wiped before the
+// result is printed on it.
+class ProgressBar : public FingerprintEvents {
+ public:
+  ProgressBar(std::ostream& out, std::string label) : out_(out), label_(std::move(label)) {}
+  void progress(int64_t done, int64_t total) override {
+    if (total < kLongFingerprintBytes) return;
+    const int percent = static_cast<int>(std::clamp<int64_t>(done * 100 / total, 0, 100));
+    if (percent == shown_) return;
+    shown_ = percent;
+    const int filled = percent * kBarCells / 100;
+    line_ = label_ + " [" + std::string(filled, '#') + std::string(kBarCells - filled, ' ') +
+            "] " + std::to_string(percent) + "%";
+    out_ << '\r' << line_ << std::flush;
+  }
+
+  void clear() {
+    if (!line_.empty()) out_ << '\r' << std::string(line_.size(), ' ') << '\r' << std::flush;
+    line_.clear();
+    shown_ = -1;
+  }
+
+ private:
+  std::ostream& out_;
+  std::string label_;
+  std::string line_;
+  int shown_ = -1;
+};
 
 bool isLargePack(const std::string& fileName) {
   for (int i = 0; i < release::kFirstWholeCrcPack; ++i)
@@ -116,7 +152,9 @@ int fingerprintCommand(const Invocation& call, ToolIo& io) {
     }
     const Kind kind =
         kinds ? chosen : installerKind(fs::path(path).filename().string(), newVersion);
-    const FingerprintResult value = fingerprint(kind, path);
+    ProgressBar bar(io.out, fs::path(given).filename().string());
+    const FingerprintResult value = fingerprint(kind, path, io.progress ? &bar : nullptr);
+    bar.clear();
     if (!value) {
       result = failure(io, call, failureMessage(given, value.error()));
       continue;
