@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/archive_log.h"
+#include "app/fingerprint_log.h"
 #include "app/run_text.h"
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
@@ -106,8 +107,9 @@ void updateOrdinaryEntry(RunContext& ctx, const std::string& target, const Block
 }
 
 void logSizeBefore(const RunContext& ctx, const std::string& target) {
+  FingerprintLog log;
   logRun(ctx, std::string(packTitle) + "->size of " + "bin\\" + kGameExe +
-                  " before update: " + getFileSizeValue(target));
+                  " before update: " + getFileSizeValue(target, &log).text());
 }
 
 // The game executable: its new content must carry the table's fingerprint for newVersion; a

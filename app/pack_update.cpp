@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/archive_log.h"
+#include "app/fingerprint_log.h"
 #include "app/run_text.h"
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
@@ -42,7 +43,9 @@ bool sortsAboveSizeOnlyEra(const char* version) {
 }
 
 std::string firstGroupFingerprint(const std::string& path, const char* version) {
-  return sortsAboveSizeOnlyEra(version) ? getSizeCRC32Value(path) : getFileSizeValue(path);
+  FingerprintLog log;
+  return (sortsAboveSizeOnlyEra(version) ? getSizeCRC32Value(path, &log)
+                                         : getFileSizeValue(path, &log)).text();
 }
 
 struct PackPaths {
@@ -127,10 +130,11 @@ void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& 
                           const std::string& newStandard, const std::string& result) {
   const std::string pack = job.packName;
   const std::string rewrittenPath = paths.rewritten();
+  FingerprintLog log;
   if (job.secondGroup) {
-    logRun(ctx, getFileSizeValue(rewrittenPath));
+    logRun(ctx, getFileSizeValue(rewrittenPath, &log).text());
     logRun(ctx, "standardMD5:" + newStandard + "\nfileMD5    :" + result + "\nfileSize: " +
-                    getFileSizeValue(rewrittenPath));
+                    getFileSizeValue(rewrittenPath, &log).text());
     logRun(ctx, "MD5 check failed ......\n" + std::string(packTitle) + "->update failed : " +
                     pack + "!\n" + ctx.accountName);
     RunArchiveLog readerLog;
@@ -190,7 +194,8 @@ void keepAtOldVersion(RunContext& ctx, const PackJob& job) {
 bool verifyRewritten(RunContext& ctx, const PackJob& job, PackPaths& paths,
                      const std::string& newStandard) {
   const std::string rewritten = paths.rewritten();
-  const std::string result = job.secondGroup ? getCRC32Value(rewritten)
+  FingerprintLog log;
+  const std::string result = job.secondGroup ? getCRC32Value(rewritten, &log).text()
                                              : firstGroupFingerprint(rewritten, newVersion);
   if (result == newStandard) return true;
   logCreated(ctx, job);
@@ -366,9 +371,10 @@ void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
   std::string local;
   std::string newStandard;
   bool swapPending = false;
+  FingerprintLog log;
   if (job.secondGroup) {
     logRun(ctx, std::string(packTitle) + "->size of " + pack + " before update: " +
-                    getFileSizeValue(paths.pack));
+                    getFileSizeValue(paths.pack, &log).text());
   } else {
     local = firstGroupFingerprint(paths.pack, oldVersion);
     logRun(ctx, std::string(packTitle) + "->size of " + pack + " before update: " + local);
@@ -377,7 +383,7 @@ void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
   if (!lenient && !platform::pathExists(paths.pack)) {
     reportMissing(ctx, stage, job, paths);
   } else {
-    if (job.secondGroup) local = getCRC32Value(paths.pack);
+    if (job.secondGroup) local = getCRC32Value(paths.pack, &log).text();
     const std::string key = "Halvoreen\\" + pack;
     const std::string oldStandard =
         getCheckValue(ctx.checkTable, std::string("mox") + oldVersion, key);

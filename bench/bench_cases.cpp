@@ -48,7 +48,7 @@ int packIndex(const std::string& name) {
 }
 
 std::string fingerprintFor(int index, const std::string& path) {
-  return index >= kSecondGroup ? getCRC32Value(path) : getSizeCRC32Value(path);
+  return (index >= kSecondGroup ? getCRC32Value(path) : getSizeCRC32Value(path)).text();
 }
 
 bool writeText(const std::string& path, const std::string& text) {
@@ -227,7 +227,7 @@ bool makeFile(const std::string& path, uint64_t mib) {
 bool fingerprint(const std::string& path, const std::string& expected) {
   std::string value;
   (void)timedOperation([&] {
-    value = getCRC32Value(path);
+    value = getCRC32Value(path).text();
     return true;
   });
   return expected.empty() || value == expected || fail("fingerprint " + value + ", expected " + expected);

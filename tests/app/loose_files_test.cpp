@@ -81,7 +81,7 @@ TEST(LooseFiles, WrongGameFingerprintIsWrittenAndReportedAtTheEnd) {
   Scratch scratch(looseRelease());
   scratch.setTableValue("2.651", "bin\\mox.exe", "12345678");
   const std::string target = scratch.bin() + "/mox.exe";
-  const std::string oldSize = getFileSizeValue(target);
+  const std::string oldSize = getFileSizeValue(target).text();
   auto result = scratch.run();
   EXPECT_EQ(readFile(target), kNewGame);
   EXPECT_EQ(result.err, box("更新失败!", "bin\\mox.exe文件更新错误!"));

@@ -157,10 +157,10 @@ TEST(PackOutcomes, RewrittenPackFailingItsCheckIsLoggedWithEntryChecksums) {
     const std::string rewritten = scratch.releaseDir() + "/2.651/" + release::kPackNames[c.pack];
     for (std::string line : c.logLines) {
       const std::string value =
-          c.pack == kCN ? getCRC32Value(rewritten) : getSizeCRC32Value(rewritten);
+          c.pack == kCN ? getCRC32Value(rewritten).text() : getSizeCRC32Value(rewritten).text();
       if (size_t at = line.find("$V"); at != std::string::npos) line.replace(at, 2, value);
       if (size_t at = line.find("$S"); at != std::string::npos)
-        line.replace(at, 2, getFileSizeValue(rewritten));
+        line.replace(at, 2, getFileSizeValue(rewritten).text());
       EXPECT_NE(log.find(line), std::string::npos) << line << "\n---\n" << log;
     }
     const bool checksums = log.find("MD5 for total file in kx:") != std::string::npos;
@@ -226,7 +226,7 @@ TEST(PackOutcomes, PackThatPassesItsCheckButDoesNotOpenIsKept) {
   std::string bytes = readFile(pack);
   bytes[bytes.size() - 22] ^= 0x5A;  // the directory's end record no longer reads
   writeFile(pack, bytes);
-  scratch.setTableValue("2.650", "qdres_packed.kx", getSizeCRC32Value(pack));
+  scratch.setTableValue("2.650", "qdres_packed.kx", getSizeCRC32Value(pack).text());
 
   auto result = scratch.run();
   EXPECT_EQ(result.err, box("更新失败!", pack + "文件更新失败!"));
@@ -280,7 +280,7 @@ TEST(PackOutcomes, VersionFromVemoHoldsBackCNToo) {
     archive->closeArchive();
   }
   fs::rename(cn + "temp", cn);
-  scratch.setTableValue("2.650", "CN_packed.kx", getCRC32Value(cn));
+  scratch.setTableValue("2.650", "CN_packed.kx", getCRC32Value(cn).text());
   const std::string vemo = scratch.packPath(kVemo);
   const std::string cnBefore = readFile(cn);
   fs::create_directory(vemo + "temp");

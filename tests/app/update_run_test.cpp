@@ -57,7 +57,7 @@ TEST(UpdateRun, IntactInstallationEndsAtTheNewVersion) {
     const std::string pack = scratch.packPath(i);
     const std::string expected =
         getCheckValue(table, "mox2.651", std::string("Halvoreen\\") + release::kPackNames[i]);
-    EXPECT_EQ(i < 4 ? getSizeCRC32Value(pack) : getCRC32Value(pack), expected);
+    EXPECT_EQ(i < 4 ? getSizeCRC32Value(pack).text() : getCRC32Value(pack).text(), expected);
     // Merging the patch reproduces the independently written new pack byte for byte.
     EXPECT_EQ(readFile(pack), readFile(scratch.releaseDir() + "/2.651/" + release::kPackNames[i]));
     EXPECT_FALSE(fileExists(pack + "temp"));

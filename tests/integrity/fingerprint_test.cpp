@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -13,10 +14,9 @@
 
 namespace {
 
-using testing_support::readFile;
-using testing_support::ScopedCwd;
 using testing_support::TempDir;
 using testing_support::writeFile;
+using Seen = std::vector<std::string>;
 
 // Deterministic bytes that are not all alike, so a window read from the wrong place shows.
 std::string patternBytes(size_t n, uint32_t seed) {
@@ -69,22 +69,42 @@ void makeSparseFile(const std::string& path, uint64_t size,
   }
 }
 
+// Every event but progress, one line each, in the order they came.
+struct RecordedEvents : FingerprintEvents {
+  void crcStarted(const std::string& p) override { seen.push_back("start " + p); }
+  void openFailed(const std::string& p, bool exists, int attempt) override {
+    seen.push_back("open " + p + (exists ? " exists " : " missing ") + std::to_string(attempt));
+  }
+  void crcFileSize(int64_t size) override { seen.push_back("size " + std::to_string(size)); }
+  void tooLarge(const std::string& p, int64_t size) override {
+    seen.push_back("too large " + p + " " + std::to_string(size));
+  }
+  void noMemory() override { seen.push_back("no memory"); }
+  void readError(const std::string& p, uint32_t) override { seen.push_back("read error " + p); }
+  void readFailed(const std::string& p, int64_t offset) override {
+    seen.push_back("read failed " + p + " " + std::to_string(offset));
+  }
+  void fileEndNotReached(const std::string& p) override { seen.push_back("no end " + p); }
+  void crcFinished(int64_t bytes) override { seen.push_back("end " + std::to_string(bytes)); }
+  void sampleSeekFailed(int64_t at) override { seen.push_back("seek " + std::to_string(at)); }
+  void sampleReadFailed(int64_t at) override { seen.push_back("fread " + std::to_string(at)); }
+  Seen seen;
+};
+
 class Fingerprints : public ::testing::Test {
  protected:
   std::string path(const std::string& name) const { return dir_ / name; }
-  std::string workingLog() const { return readFile(dir_ / "updater.log"); }
 
   TempDir dir_;
-  ScopedCwd cwd_{dir_.path()};
+  RecordedEvents events_;
 };
 
 TEST_F(Fingerprints, ZeroLengthFile) {
   writeFile(path("empty"), "");
-  EXPECT_EQ(getCRC32Value(path("empty")), "00000000");
-  EXPECT_EQ(getFileSizeValue(path("empty")), "0");
-  EXPECT_EQ(getSizeCRC32Value(path("empty")), "0");
-  EXPECT_EQ(workingLog(), "CRC check..." + path("empty") +
-                              "\nfile size:0\nend pos at:0\nread total size:0\n");
+  EXPECT_EQ(getCRC32Value(path("empty"), &events_).text(), "00000000");
+  EXPECT_EQ(getFileSizeValue(path("empty"), &events_).text(), "0");
+  EXPECT_EQ(getSizeCRC32Value(path("empty"), &events_).text(), "0");
+  EXPECT_EQ(events_.seen, (Seen{"start " + path("empty"), "size 0", "end 0"}));
 }
 
 TEST_F(Fingerprints, WholeFileCrcAcrossPieceBoundaries) {
@@ -93,13 +113,13 @@ TEST_F(Fingerprints, WholeFileCrcAcrossPieceBoundaries) {
   for (size_t size : {size_t{2} * 0x1400000 + 1, size_t{0x1400000}, size_t{12345}}) {
     std::string bytes = patternBytes(size, static_cast<uint32_t>(size));
     writeFile(path("f"), bytes);
-    EXPECT_EQ(getCRC32Value(path("f")), hex8(zlibCrc(0, bytes.data(), bytes.size()))) << size;
-    std::string tail = "end pos at:" + std::to_string(size) + "\nread total size:" +
-                       std::to_string(size) + "\n";
-    std::string log = workingLog();
-    EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << size;
+    RecordedEvents events;
+    EXPECT_EQ(getCRC32Value(path("f"), &events).text(),
+              hex8(zlibCrc(0, bytes.data(), bytes.size())))
+        << size;
+    EXPECT_EQ(events.seen, (Seen{"start " + path("f"), "size " + std::to_string(size),
+                                 "end " + std::to_string(size)}));
   }
-  EXPECT_EQ(workingLog().find("did not read file end"), std::string::npos);
 }
 
 TEST_F(Fingerprints, CrcBelow0x10000000KeepsItsLeadingZero) {
@@ -112,7 +132,7 @@ TEST_F(Fingerprints, CrcBelow0x10000000KeepsItsLeadingZero) {
     if (crc < 0x10000000) break;
   }
   writeFile(path("low"), bytes);
-  std::string text = getCRC32Value(path("low"));
+  std::string text = getCRC32Value(path("low")).text();
   EXPECT_EQ(text, hex8(crc));
   EXPECT_EQ(text.size(), 8u);
   EXPECT_EQ(text[0], '0');
@@ -144,23 +164,23 @@ TEST_F(Fingerprints, SampledCrcFromThreeWindowsFrom3MiBOn) {
         crc = zlibCrc(crc, bytes.data() + window, kMiB);
       expected += hex8(crc);
     }
-    EXPECT_EQ(getSizeCRC32Value(path("pack")), expected) << c.size;
-    EXPECT_EQ(getFileSizeValue(path("pack")), std::to_string(c.size));
+    EXPECT_EQ(getSizeCRC32Value(path("pack"), &events_).text(), expected) << c.size;
+    EXPECT_EQ(getFileSizeValue(path("pack"), &events_).text(), std::to_string(c.size));
   }
-  EXPECT_EQ(workingLog(), "") << "sampling and sizes log nothing when all goes well";
+  EXPECT_EQ(events_.seen, Seen{}) << "sampling and sizes report nothing when all goes well";
 }
 
 TEST_F(Fingerprints, MissingFileAfterTwoAttempts) {
   const std::string missing = path("gone.kx");
-  const std::string fourLines = missing + " does not exist!\n" + missing +
-                                "不存在:_access(fileName.c_str())\n" + missing +
-                                " does not exist!\n" + missing +
-                                "不存在 end :_access(fileName.c_str())\n";
-  EXPECT_EQ(getCRC32Value(missing), "FileNotExist");
-  EXPECT_EQ(workingLog(), "CRC check..." + missing + "\n" + fourLines);
-  std::filesystem::remove(path("updater.log"));
-  EXPECT_EQ(getSizeCRC32Value(missing), "FileNotExist");
-  EXPECT_EQ(workingLog(), fourLines);
+  const Seen twoAttempts = {"open " + missing + " missing 1", "open " + missing + " missing 2"};
+  const FingerprintResult crc = getCRC32Value(missing, &events_);
+  EXPECT_EQ(crc.text(), "FileNotExist");
+  EXPECT_EQ(crc.error().reason, FingerprintFailure::CannotOpen);
+  EXPECT_NE(crc.error().systemCode, 0u);
+  EXPECT_EQ(events_.seen, (Seen{"start " + missing, twoAttempts[0], twoAttempts[1]}));
+  events_.seen.clear();
+  EXPECT_EQ(getSizeCRC32Value(missing, &events_).text(), "FileNotExist");
+  EXPECT_EQ(events_.seen, twoAttempts);
 }
 
 TEST_F(Fingerprints, WholeFileCrcStopsAfter50Pieces) {
@@ -177,44 +197,42 @@ TEST_F(Fingerprints, WholeFileCrcStopsAfter50Pieces) {
   crc = zlibCrcOfZeros(crc, straddleAt - insideAt - inside.size());
   crc = zlibCrc(crc, straddling.data(), 6);
 
-  EXPECT_EQ(getCRC32Value(path("huge")), hex8(crc));
-  EXPECT_EQ(workingLog(), "CRC check..." + path("huge") + "\nfile size:1048580096\n" +
-                              path("huge") + " did not read file end, and read times > 50\n" +
-                              "end pos at:1048576000\nread total size:1048576000\n");
+  EXPECT_EQ(getCRC32Value(path("huge"), &events_).text(), hex8(crc));
+  EXPECT_EQ(events_.seen, (Seen{"start " + path("huge"), "size 1048580096",
+                                "no end " + path("huge"), "end 1048576000"}));
 }
 
 TEST_F(Fingerprints, FilesOf2GiBOrMoreAreRefused) {
   makeSparseFile(path("2g"), uint64_t{1} << 31);
-  EXPECT_EQ(getCRC32Value(path("2g")), kFileTooLarge);
-  EXPECT_EQ(getFileSizeValue(path("2g")), kFileTooLarge);
-  EXPECT_EQ(getSizeCRC32Value(path("2g")), kFileTooLarge);
-  EXPECT_NE(workingLog().find(path("2g") + " file too large, size:2147483648\n"),
-            std::string::npos);
+  EXPECT_EQ(getCRC32Value(path("2g")).text(), kFileTooLarge);
+  EXPECT_EQ(getFileSizeValue(path("2g")).text(), kFileTooLarge);
+  const FingerprintResult sampled = getSizeCRC32Value(path("2g"), &events_);
+  EXPECT_EQ(sampled.text(), kFileTooLarge);
+  EXPECT_EQ(sampled.error().fileSize, int64_t{1} << 31);
+  EXPECT_EQ(events_.seen, Seen{"too large " + path("2g") + " 2147483648"});
 
   // One byte less is still measured, and sampled.
   const uint64_t largest = (uint64_t{1} << 31) - 1;
   makeSparseFile(path("2g-1"), largest, {{largest - 1, "z"}});
-  EXPECT_EQ(getFileSizeValue(path("2g-1")), "2147483647");
+  EXPECT_EQ(getFileSizeValue(path("2g-1")).text(), "2147483647");
   uint32_t crc = zlibCrcOfZeros(0, 2 << 20);
   crc = zlibCrcOfZeros(crc, (1 << 20) - 1);
   crc = zlibCrc(crc, "z", 1);
-  EXPECT_EQ(getSizeCRC32Value(path("2g-1")), "2147483647" + hex8(crc));
+  EXPECT_EQ(getSizeCRC32Value(path("2g-1")).text(), "2147483647" + hex8(crc));
 }
 
 #ifndef _WIN32
 TEST_F(Fingerprints, UnreadableFileFailsAfterTenAttempts) {
   // A folder opens for reading on POSIX but every read of it fails.
   std::filesystem::create_directory(path("folder"));
-  EXPECT_EQ(getCRC32Value(path("folder")), kReadDataFailed);
-  std::string log = workingLog();
-  size_t errors = 0;
-  for (size_t at = log.find(" read data error..."); at != std::string::npos;
-       at = log.find(" read data error...", at + 1))
-    ++errors;
-  EXPECT_EQ(errors, 10u);
-  EXPECT_NE(log.find(path("folder") + " read data failed!\n" + path("folder") +
-                     " error pos at:0\n"),
-            std::string::npos);
+  const FingerprintResult result = getCRC32Value(path("folder"), &events_);
+  EXPECT_EQ(result.text(), kReadDataFailed);
+  EXPECT_EQ(result.error().reason, FingerprintFailure::ReadFailed);
+  EXPECT_EQ(result.error().offset, 0);
+  EXPECT_NE(result.error().systemCode, 0u);
+  const Seen& seen = events_.seen;
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "read error " + path("folder")), 10);
+  EXPECT_EQ(seen.back(), "read failed " + path("folder") + " 0");
 }
 #endif
 

@@ -49,7 +49,7 @@ TEST(FullDisk, FailedRewriteLeavesThePackAndALaterRunFinishes) {
   EXPECT_NE(full.err.find(pack + "文件更新失败!"), std::string::npos) << full.err;
   // Untouched, and nothing of the attempt left behind.
   EXPECT_TRUE(readFile(pack) == before);
-  EXPECT_EQ(getSizeCRC32Value(pack), getCheckValue(table, "mox2.650", key));
+  EXPECT_EQ(getSizeCRC32Value(pack).text(), getCheckValue(table, "mox2.650", key));
   EXPECT_FALSE(fileExists(pack + "temp"));
   EXPECT_TRUE(readFile(installation.packPath(kCN)) ==
               readFile(releaseDir + "/2.650/" + release::kPackNames[kCN]));
@@ -57,7 +57,7 @@ TEST(FullDisk, FailedRewriteLeavesThePackAndALaterRunFinishes) {
   const Outcome roomy = installation.run();
   ASSERT_TRUE(roomy.exited);
   EXPECT_EQ(roomy.err, "");
-  EXPECT_EQ(getSizeCRC32Value(pack), getCheckValue(table, "mox2.651", key));
+  EXPECT_EQ(getSizeCRC32Value(pack).text(), getCheckValue(table, "mox2.651", key));
   EXPECT_TRUE(readFile(pack) == readFile(releaseDir + "/2.651/" + release::kPackNames[kQdres]));
   for (int i = 0; i < 6; ++i)
     EXPECT_TRUE(readFile(installation.packPath(i)) ==

@@ -48,7 +48,7 @@ bool isLog(const std::string& relative) {
 }
 
 std::string packFingerprint(int pack, const std::string& path) {
-  return pack >= kVemo ? getCRC32Value(path) : getSizeCRC32Value(path);
+  return pack >= kVemo ? getCRC32Value(path).text() : getSizeCRC32Value(path).text();
 }
 
 class PackFaults : public ::testing::TestWithParam<Scenario> {
@@ -64,7 +64,7 @@ class PackFaults : public ::testing::TestWithParam<Scenario> {
       archive->closeArchive();
     }
     fs::rename(cn + "temp", cn);
-    setTableValue(table, "2.650", "CN_packed.kx", getCRC32Value(cn));
+    setTableValue(table, "2.650", "CN_packed.kx", getCRC32Value(cn).text());
   }
 
   // Puts the fault in place for `pack`; returns the options the failing run needs.

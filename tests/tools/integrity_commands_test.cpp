@@ -22,12 +22,13 @@ TEST(Fingerprint, TakesTheInstallersKindByNameUnlessOneIsChosen) {
     std::string expected;
   };
   const Case cases[] = {
-      {{"fingerprint", pack}, getSizeCRC32Value(pack) + "  " + pack + "\n"},
-      {{"fingerprint", vemo}, getCRC32Value(vemo) + "  " + vemo + "\n"},
-      {{"fingerprint", "--crc", pack}, getCRC32Value(pack) + "  " + pack + "\n"},
+      {{"fingerprint", pack}, getSizeCRC32Value(pack).text() + "  " + pack + "\n"},
+      {{"fingerprint", vemo}, getCRC32Value(vemo).text() + "  " + vemo + "\n"},
+      {{"fingerprint", "--crc", pack}, getCRC32Value(pack).text() + "  " + pack + "\n"},
       {{"fingerprint", "--size", pack, vemo},
-       getFileSizeValue(pack) + "  " + pack + "\n" + getFileSizeValue(vemo) + "  " + vemo + "\n"},
-      {{"fingerprint", "--sizecrc", vemo}, getFileSizeValue(vemo) + "  " + vemo + "\n"},
+       getFileSizeValue(pack).text() + "  " + pack + "\n" + getFileSizeValue(vemo).text() + "  " +
+           vemo + "\n"},
+      {{"fingerprint", "--sizecrc", vemo}, getFileSizeValue(vemo).text() + "  " + vemo + "\n"},
   };
   for (const Case& c : cases) {
     ToolResult result = runTool(c.words);
@@ -37,7 +38,24 @@ TEST(Fingerprint, TakesTheInstallersKindByNameUnlessOneIsChosen) {
   EXPECT_EQ(runTool({"fingerprint", "--crc", "--size", pack}).code, 2);
   ToolResult missing = runTool({"fingerprint", vemo, "missing.kx"});
   EXPECT_EQ(missing.code, 1);
-  EXPECT_EQ(missing.out, getCRC32Value(vemo) + "  " + vemo + "\n");
+  EXPECT_EQ(missing.out, getCRC32Value(vemo).text() + "  " + vemo + "\n");
+  writeFile(dir / "big.kx", "");
+  fs::resize_file(dir / "big.kx", uint64_t{1} << 31);
+  EXPECT_EQ(runTool({"fingerprint", "big.kx"}).err,
+            "kxtool fingerprint: big.kx is too large (2147483648 bytes)\n");
+}
+
+TEST(Fingerprint, DrawsProgressOnATerminalAndWipesItBeforeTheValue) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  writeFile(dir / "big.kx", "");
+  fs::resize_file(dir / "big.kx", uint64_t{64} << 20);
+  std::ostringstream out, err;
+  kxtool::ToolIo terminal{out, err, "", true};
+  ASSERT_EQ(kxtool::run({"fingerprint", "--crc", "big.kx"}, terminal), 0) << err.str();
+  const std::string shown = out.str();
+  EXPECT_NE(shown.find("big.kx [" + std::string(30, '#') + "] 100%"), std::string::npos);
+  EXPECT_EQ(shown.substr(shown.rfind('\r') + 1), getCRC32Value("big.kx").text() + "  big.kx\n");
 }
 
 // A sampled value that fell back to the size alone because a window could not be read would

@@ -1,8 +1,11 @@
 // Fingerprints and the check table: fingerprint, checktable, verify.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
 #include <ostream>
+#include <string>
+#include <utility>
 
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
@@ -22,14 +25,69 @@ constexpr const char* kGameExecutableKey = "bin\\mox.exe";
 
 enum class Kind { WholeCrc, Size, SizeCrc };
 
-std::string fingerprint(Kind kind, const std::string& path) {
+// A sampled value that fell back to the size alone is a failure here as it is for the table
+// (release::sizeCrcValueForTable): the result says so itself.
+FingerprintResult fingerprint(Kind kind, const std::string& path,
+                              FingerprintEvents* events = nullptr) {
   switch (kind) {
-    case Kind::Size: return getFileSizeValue(path);
-    case Kind::SizeCrc: return release::sizeCrcValueForTable(path);
+    case Kind::Size: return getFileSizeValue(path, events);
+    case Kind::SizeCrc: return getSizeCRC32Value(path, events);
     case Kind::WholeCrc: break;
   }
-  return getCRC32Value(path);
+  return getCRC32Value(path, events);
 }
+
+std::string failureMessage(const std::string& file, const FingerprintError& error) {
+  std::string message;
+  switch (error.reason) {
+    case FingerprintFailure::CannotOpen: message = "cannot open " + file; break;
+    case FingerprintFailure::TooLarge:
+      message = file + " is too large (" + std::to_string(error.fileSize) + " bytes)";
+      break;
+    case FingerprintFailure::NoMemory: message = "out of memory reading " + file; break;
+    case FingerprintFailure::ReadFailed:
+      message = "read error in " + file + " at offset " + std::to_string(error.offset);
+      break;
+    case FingerprintFailure::SeekFailed:
+      message = "seek error in " + file + " at offset " + std::to_string(error.offset);
+      break;
+  }
+  if (error.systemCode != 0) message += " (system error " + std::to_string(error.systemCode) + ")";
+  return message;
+}
+
+// Below this a fingerprint is over before a bar is worth drawing.
+constexpr int64_t kLongFingerprintBytes = int64_t{64} << 20;
+constexpr int kBarCells = 30;
+
+// How far a long whole-file CRC has come, redrawn over one terminal line and wiped before the
+// result is printed on it.
+class ProgressBar : public FingerprintEvents {
+ public:
+  ProgressBar(std::ostream& out, std::string label) : out_(out), label_(std::move(label)) {}
+  void progress(int64_t done, int64_t total) override {
+    if (total < kLongFingerprintBytes) return;
+    const int percent = static_cast<int>(std::clamp<int64_t>(done * 100 / total, 0, 100));
+    if (percent == shown_) return;
+    shown_ = percent;
+    const int filled = percent * kBarCells / 100;
+    line_ = label_ + " [" + std::string(filled, '#') + std::string(kBarCells - filled, ' ') +
+            "] " + std::to_string(percent) + "%";
+    out_ << '\r' << line_ << std::flush;
+  }
+
+  void clear() {
+    if (!line_.empty()) out_ << '\r' << std::string(line_.size(), ' ') << '\r' << std::flush;
+    line_.clear();
+    shown_ = -1;
+  }
+
+ private:
+  std::ostream& out_;
+  std::string label_;
+  std::string line_;
+  int shown_ = -1;
+};
 
 bool isLargePack(const std::string& fileName) {
   for (int i = 0; i < release::kFirstWholeCrcPack; ++i)
@@ -94,12 +152,14 @@ int fingerprintCommand(const Invocation& call, ToolIo& io) {
     }
     const Kind kind =
         kinds ? chosen : installerKind(fs::path(path).filename().string(), newVersion);
-    const std::string value = fingerprint(kind, path);
-    if (isFingerprintFailure(value)) {
-      result = failure(io, call, given + ": " + value);
+    ProgressBar bar(io.out, fs::path(given).filename().string());
+    const FingerprintResult value = fingerprint(kind, path, io.progress ? &bar : nullptr);
+    bar.clear();
+    if (!value) {
+      result = failure(io, call, failureMessage(given, value.error()));
       continue;
     }
-    io.out << value << "  " << given << "\n";
+    io.out << value.value() << "  " << given << "\n";
   }
   return result;
 }
@@ -152,9 +212,9 @@ int verifyCommand(const Invocation& call, ToolIo& io) {
     if (!fs::is_regular_file(path, code)) {
       status = "missing";
       ++missing;
-    } else if ((value = fingerprint(installerKind(name, to), path)) == newStandard) {
+    } else if ((value = fingerprint(installerKind(name, to), path).text()) == newStandard) {
       status = "new";
-    } else if (fingerprint(installerKind(name, from), path) == oldStandard) {
+    } else if (fingerprint(installerKind(name, from), path).text() == oldStandard) {
       status = "old";
       ++atOld;
     } else {

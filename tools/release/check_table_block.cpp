@@ -30,7 +30,7 @@ bool sizeCrcValueIsWhole(const std::string& value, int64_t size) {
 }
 
 std::string sizeCrcValueForTable(const std::string& path) {
-  const std::string value = getSizeCRC32Value(path);
+  const std::string value = getSizeCRC32Value(path).text();
   FILE* file = platform::openFileNarrow(path, "rb");
   if (!file) return value;
   const int64_t size = platform::fileSize(file);
@@ -48,12 +48,13 @@ std::string makeCheckTableBlock(const std::string& installDir, const std::string
     const std::string path = join(installDir, kPackNames[index]);
     std::string value;
     if (index >= kFirstWholeCrcPack)
-      value = getCRC32Value(path);
+      value = getCRC32Value(path).text();
     else
-      value = sizePlusCrc ? sizeCrcValueForTable(path) : getFileSizeValue(path);
+      value = sizePlusCrc ? sizeCrcValueForTable(path) : getFileSizeValue(path).text();
     block += tableLine(kPackNames[index], value);
   }
-  block += tableLine("bin\\mox.exe", getCRC32Value(join(join(installDir, "bin"), "mox.exe")));
+  const std::string game = join(join(installDir, "bin"), "mox.exe");
+  block += tableLine("bin\\mox.exe", getCRC32Value(game).text());
   block += "</mox" + version + ">\n";
   return block;
 }
