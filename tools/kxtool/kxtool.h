@@ -18,11 +18,9 @@ enum ExitCode : int { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 struct ToolIo {
   std::ostream& out;  // results; `cat` writes entry bytes as they are
   std::ostream& err;  // one line per failure
-  // Relative paths on the command line start here; empty means the current directory. The
-  // program runs its subcommands in a scratch folder (the libraries write their diagnostic logs
-  // into the current directory) and passes the user's folder here.
+  // Relative paths on the command line start here; empty means the current directory.
   std::string baseDir;
-  // Standard output is a terminal: the archive writer's progress lines are worth showing.
+  // Standard output is a terminal: progress bars of long work are worth showing.
   bool progress = false;
 };
 
