@@ -94,11 +94,10 @@ const std::string kMachine = "<machine>";
 // after the prefix is replaced. The language is not among them: the harness runs the installer
 // under LC_ALL=C.
 const char* const kMachineValues[] = {
-    "Computer Name: ", "CPU: ",          "\tCPU Speed: ",     "\tPage Size: ",
-    "\tPhysical Memory(Free/Total): ",  "\tVirtual Memory(Free/Total): ",
-    "\tPagefile(Free/Total): ",         "\tUser Name: ",     "\tManufacturer: ",
-    "\tModel: ",     "\t\tMajorVersion: ", "\t\tMinorVersion: ", "\t\tBuildNumber: ",
-    "\t\tCSDVersion: "};
+    "Computer Name: ", "CPU: ", "\tCPU Speed: ", "\tPage Size: ",
+    "\tPhysical Memory(Free/Total): ", "\tVirtual Memory(Free/Total): ",
+    "\tPagefile(Free/Total): ", "\tUser Name: ", "\tManufacturer: ", "\tModel: ",
+    "\t\tMajorVersion: ", "\t\tMinorVersion: ", "\t\tBuildNumber: ", "\t\tCSDVersion: "};
 // Its sections listing the machine's devices, windows and processes: how many entries they have
 // is the machine's too, so a section's indented entries, however many, become one line. So do
 // the "\tProcessor N: " lines, one per processor. The report ends with the processes; the
@@ -127,7 +126,7 @@ std::string normaliseSystemReport(const std::string& text) {
       if (startsWith(line, prefix)) normal = prefix + kMachine;
     if (startsWith(line, "\tProcessor ")) {
       normal = "\tProcessor " + kMachine;
-      if (out.back() == normal) continue;
+      if (!out.empty() && out.back() == normal) continue;
     }
     out.push_back(normal);
     if (!list.empty()) out.push_back("\t" + kMachine);
@@ -202,8 +201,10 @@ void announceExtraField(const std::string& archive) {
 void writePreferences(const Scratch& scratch) {
   const std::string folder = scratch.root() + "/config/Brightfall/Halvoreen";
   fs::create_directories(folder);
+  // The account name in GBK bytes, as the game writes it.
   writeFile(folder + "/preferences.xml",
-            "<preferences>\n\t<accountName>\xCD\xE6\xBC\xD2\xD2\xBB</accountName>\n</preferences>\n");
+            "<preferences>\n\t<accountName>\xCD\xE6\xBC\xD2\xD2\xBB</accountName>\n"
+            "</preferences>\n");
 }
 
 struct Scenario {
