@@ -221,7 +221,7 @@ std::vector<Scenario> scenarios() {
   const auto none = [](Scratch&) {};
   const auto resChanged = changedPacks({kRes, kVemo, kCN});
   const auto wrongNewValue = [](int pack) {
-    return [pack](Scratch& s) { s.setTableValue("2.651", release::kPackNames[pack], "0badc0de"); };
+    return [pack](Scratch& s) { s.setTableValue("2.651", kGamePacks[pack].name, "0badc0de"); };
   };
   return {
       {"success", "golden default", {}, none, {}, false, false},
@@ -236,7 +236,7 @@ std::vector<Scenario> scenarios() {
       {"extra-field-in-patch", "golden default", {},
        [](Scratch& s) {
          s.usePrivatePayload();
-         announceExtraField(s.payload() + "/" + release::kPatchNames[kVemo]);
+         announceExtraField(s.payload() + "/" + kGamePacks[kVemo].patchName);
        },
        {}, false, false},
       // No log server: the run log keeps the system report, and the account name of the

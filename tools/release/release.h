@@ -24,16 +24,6 @@ using NamedContent = std::pair<std::string, std::string>;
 // follows them.
 inline constexpr GamePackIndex kCheckTableOrder[] = {kGameResPack, kQdresPack, kKxresPack,
                                                      kResPack,     kVemoPack,  kCNPack};
-// The six packs in the installer's order, and the file names of their patch archives.
-inline constexpr const char* kPackNames[6] = {"qdres_packed.kx", "gameRes_packed.kx",
-                                              "kxres_packed.kx", "res_packed.kx",
-                                              "vemo_packed.kx",  "CN_packed.kx"};
-inline constexpr const char* kPatchNames[6] = {"qdres_packedTemp.kx", "gameRes_packedTemp.kx",
-                                               "kxres_packedTemp.kx", "res_packedTemp.kx",
-                                               "vemo_packedTemp.kx",  "CN_packedTemp.kx"};
-// Packs at and above this index are fingerprinted by whole-file CRC, the others by size plus
-// sampled CRC.
-inline constexpr int kFirstWholeCrcPack = 4;
 
 // Writes an archive holding `entries` (content compressed as the archive library stores new
 // content). Entries with the same name: the last one wins. False when it cannot be written.
