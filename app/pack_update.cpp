@@ -12,29 +12,20 @@
 #include "archive/kx_file_system.h"
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
+#include "integrity/game_packs.h"
 #include "platform/file_copy.h"
 #include "platform/replacement_file.h"
 
 namespace {
 
-struct PackJob {
-  const char* patchName;
-  const char* packName;
-  float weightFactor;
-  bool secondGroup;
-};
+// Each pack is one job of the stage, taken in the table's order.
+using PackJob = GamePack;
 
-constexpr PackJob kPackJobs[kPackCount] = {
-    {"qdres_packedTemp.kx", "qdres_packed.kx", 1.0f, false},
-    {"gameRes_packedTemp.kx", "gameRes_packed.kx", 2.0f, false},
-    {"kxres_packedTemp.kx", "kxres_packed.kx", 4.0f, false},
-    {"res_packedTemp.kx", "res_packed.kx", 8.0f, false},
-    {"vemo_packedTemp.kx", "vemo_packed.kx", 0.5f, true},
-    {"CN_packedTemp.kx", "CN_packed.kx", 2.5f, true},
-};
+// The run's texts for the second group (whole-file CRC) differ from the first group's.
+bool secondGroup(const PackJob& job) { return job.group == PackGroup::WholeCrc; }
 
 // The one first-group pack that may be absent and is updated whenever it is not yet new.
-constexpr const char* kLenientPack = "kxres_packed.kx";
+constexpr GamePackIndex kLenientPack = kKxresPack;
 
 // Versions above 1.051 carry size-plus-CRC fingerprints for the large packs; the comparison
 // covers the terminating zero, as the table's producer did.
@@ -72,7 +63,7 @@ struct PackStage {
   int32_t current = -1;
   // Each pack's share of the launcher's progress bar; all 0 unless the launcher started the
   // run, whose bar alone they move.
-  float weights[kPackCount] = {};
+  float weights[kGamePackCount] = {};
   PendingSwap versionPack;
 
   float currentWeight() const { return weights[current]; }
@@ -82,10 +73,10 @@ struct PackStage {
 // factors. With no patch at all every weight is 0 rather than a division by zero.
 void computePackWeights(const RunContext& ctx, PackStage& stage) {
   float total = 0.0f;
-  for (int i = 0; i < kPackCount; ++i)
-    if (ctx.patchPresent[i]) total += kPackJobs[i].weightFactor;
-  for (int i = 0; i < kPackCount; ++i) {
-    const float factor = ctx.patchPresent[i] ? kPackJobs[i].weightFactor : 0.0f;
+  for (int i = 0; i < kGamePackCount; ++i)
+    if (ctx.patchPresent[i]) total += kGamePacks[i].weightFactor;
+  for (int i = 0; i < kGamePackCount; ++i) {
+    const float factor = ctx.patchPresent[i] ? kGamePacks[i].weightFactor : 0.0f;
     stage.weights[i] = total > 0.0f ? factor / total * 80.0f : 0.0f;
   }
 }
@@ -100,8 +91,8 @@ void markLeftBehind(RunContext& ctx, const PackStage& stage) {
 void reportMissing(RunContext& ctx, const PackStage& stage, const PackJob& job,
                    const PackPaths& paths) {
   markLeftBehind(ctx, stage);
-  logRun(ctx, paths.pack + (job.secondGroup ? "not exist before update!"
-                                            : " not exist before update!"));
+  logRun(ctx, paths.pack + (secondGroup(job) ? "not exist before update!"
+                                             : " not exist before update!"));
   ctx.addFailure(paths.pack + "文件缺失，无法更新!");
   printTitled("->" + escapePercent(paths.pack) + "缺少文件，无法更新!\n");
 }
@@ -111,7 +102,7 @@ void reportDamaged(RunContext& ctx, const PackStage& stage, const PackJob& job,
                    const std::string& oldStandard) {
   markLeftBehind(ctx, stage);
   logRun(ctx, paths.pack + " damaged before update!");
-  if (job.secondGroup) {
+  if (secondGroup(job)) {
     logRun(ctx, "localCRC32 : " + local);
     logRun(ctx, "oldStandard: " + oldStandard);
     ctx.addFailure(paths.pack + "文件损坏，无法更新!!");
@@ -128,10 +119,10 @@ void reportDamaged(RunContext& ctx, const PackStage& stage, const PackJob& job,
 // checksums) as it lies at pack + "temp"; the caller removes it afterwards.
 void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& paths,
                           const std::string& newStandard, const std::string& result) {
-  const std::string pack = job.packName;
+  const std::string pack = job.name;
   const std::string rewrittenPath = paths.rewritten();
   FingerprintLog log;
-  if (job.secondGroup) {
+  if (secondGroup(job)) {
     logRun(ctx, getFileSizeValue(rewrittenPath, &log).text());
     logRun(ctx, "standardMD5:" + newStandard + "\nfileMD5    :" + result + "\nfileSize: " +
                     getFileSizeValue(rewrittenPath, &log).text());
@@ -158,7 +149,7 @@ void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& 
 // read); the old pack stays and the player is told to run the installer again.
 void reportUpdateFailed(RunContext& ctx, const PackJob& job, const PackPaths& paths,
                         const std::string& unreadable = std::string()) {
-  const std::string pack = job.packName;
+  const std::string pack = job.name;
   if (!unreadable.empty()) logRun(ctx, std::string(packTitle) + "->can not read " + unreadable);
   logRun(ctx, std::string(packTitle) + "->update failed: " + pack + "!\n" + ctx.accountName);
   ctx.addFailure(paths.pack + "文件更新失败!");
@@ -168,21 +159,21 @@ void reportUpdateFailed(RunContext& ctx, const PackJob& job, const PackPaths& pa
 }
 
 void logCreated(RunContext& ctx, const PackJob& job) {
-  const std::string pack = job.packName;
-  if (job.secondGroup)
+  const std::string pack = job.name;
+  if (secondGroup(job))
     logRun(ctx, std::string(packTitle) + "->create successful: " + pack + "!");
   else
     logRun(ctx, std::string(packTitle) + "->create file: " + pack);
 }
 
 void reportUpdated(RunContext& ctx, const PackJob& job) {
-  const std::string pack = job.packName;
+  const std::string pack = job.name;
   printTitled("->更新" + pack + "完成!\n");
   logRun(ctx, std::string(packTitle) + "->update successful: " + pack + "!");
 }
 
 void keepAtOldVersion(RunContext& ctx, const PackJob& job) {
-  const std::string pack = job.packName;
+  const std::string pack = job.name;
   logRun(ctx, std::string(packTitle) + "->keep " + pack + " at " + oldVersion +
                   " until every pack is updated!");
   printTitled("->暂不更新" + pack + ", 请重新更新!\n");
@@ -195,8 +186,8 @@ bool verifyRewritten(RunContext& ctx, const PackJob& job, PackPaths& paths,
                      const std::string& newStandard) {
   const std::string rewritten = paths.rewritten();
   FingerprintLog log;
-  const std::string result = job.secondGroup ? getCRC32Value(rewritten, &log).text()
-                                             : firstGroupFingerprint(rewritten, newVersion);
+  const std::string result = secondGroup(job) ? getCRC32Value(rewritten, &log).text()
+                                              : firstGroupFingerprint(rewritten, newVersion);
   if (result == newStandard) return true;
   logCreated(ctx, job);
   reportResultMismatch(ctx, job, paths, newStandard, result);
@@ -263,7 +254,7 @@ void swapInWithWaitingVersionPack(RunContext& ctx, const PackJob& job, PackPaths
 // and the pack is untouched.
 bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
                  PackPaths& paths, bool lenient) {
-  const std::string pack = job.packName;
+  const std::string pack = job.name;
   RunArchiveLog events(ctx.runLogPath, std::string(packTitle) + "->更新" + pack + "...",
                        stage.currentWeight(), ctx.launcher);
   RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(paths.patch, &events);
@@ -313,7 +304,7 @@ bool isVersionPack(const RunContext& ctx, const PackPaths& paths) {
   return paths.pack == ctx.versionArchivePath;
 }
 
-bool isCN(const PackJob& job) { return job.packName == std::string(kVersionPacks[0]); }
+bool isCN(const PackJob& job) { return &job == &kGamePacks[kVersionPacks[0]]; }
 
 // The player is told to run the installer again after a failed update. That later run accepts
 // the installation only while it still reads as the old version, so the archive the version
@@ -362,17 +353,17 @@ void settleWaitingVersionPack(RunContext& ctx, PackStage& stage) {
 
 void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
   ++stage.current;
-  const std::string pack = job.packName;
+  const std::string pack = job.name;
   PackPaths paths{joinPath(ctx.installDir, pack), joinPath(ctx.installDir, job.patchName),
                   platform::ReplacementFile(joinPath(ctx.installDir, pack))};
-  const bool lenient = !job.secondGroup && pack == kLenientPack;
+  const bool lenient = &job == &kGamePacks[kLenientPack];
   platform::setFileAttributesNormal(paths.pack);
 
   std::string local;
   std::string newStandard;
   bool swapPending = false;
   FingerprintLog log;
-  if (job.secondGroup) {
+  if (secondGroup(job)) {
     logRun(ctx, std::string(packTitle) + "->size of " + pack + " before update: " +
                     getFileSizeValue(paths.pack, &log).text());
   } else {
@@ -383,8 +374,8 @@ void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
   if (!lenient && !platform::pathExists(paths.pack)) {
     reportMissing(ctx, stage, job, paths);
   } else {
-    if (job.secondGroup) local = getCRC32Value(paths.pack, &log).text();
-    const std::string key = "Halvoreen\\" + pack;
+    if (secondGroup(job)) local = getCRC32Value(paths.pack, &log).text();
+    const std::string key = job.tableKey;
     const std::string oldStandard =
         getCheckValue(ctx.checkTable, std::string("mox") + oldVersion, key);
     newStandard = getCheckValue(ctx.checkTable, std::string("mox") + newVersion, key);
@@ -415,5 +406,5 @@ void patchPacks(RunContext& ctx) {
   ctx.launcher.progress("5.0");
   if (ctx.launcher.autoRun()) computePackWeights(ctx, stage);
   ctx.uploadNeeded = false;
-  for (const PackJob& job : kPackJobs) processJob(ctx, stage, job);
+  for (const PackJob& job : kGamePacks) processJob(ctx, stage, job);
 }

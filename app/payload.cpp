@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "integrity/game_packs.h"
 #include "platform/platform.h"
 
 namespace {
@@ -14,12 +15,11 @@ struct PayloadFile {
   const char* name;
 };
 
-// Must agree with KXPATCH_PAYLOAD_FILES in cmake/Payload.cmake.
-constexpr PayloadFile kPayloadFiles[] = {
-    {kPayloadQdres, "qdres_packedTemp.kx"}, {kPayloadGameRes, "gameRes_packedTemp.kx"},
-    {kPayloadRes, "res_packedTemp.kx"},     {kPayloadKxres, "kxres_packedTemp.kx"},
-    {kPayloadVemo, "vemo_packedTemp.kx"},   {kPayloadBin, "binTemp.kx"},
-    {kPayloadCache, "cacheTemp.kx"},        {kPayloadCN, "CN_packedTemp.kx"},
+// The payload files besides the pack patches. Must agree with KXPATCH_PAYLOAD_FILES in
+// cmake/Payload.cmake, which takes the patches from kGamePacks as this file does.
+constexpr PayloadFile kOtherPayloadFiles[] = {
+    {kPayloadBin, "binTemp.kx"},
+    {kPayloadCache, "cacheTemp.kx"},
     {kPayloadCheckTable, "MD5.txt"},
 };
 
@@ -55,7 +55,9 @@ bool loadOverride(int id, Payload& payload) {
 }  // namespace
 
 const char* payloadFileName(int id) {
-  for (const PayloadFile& file : kPayloadFiles)
+  for (const GamePack& pack : kGamePacks)
+    if (pack.payloadId == id) return pack.patchName;
+  for (const PayloadFile& file : kOtherPayloadFiles)
     if (file.id == id) return file.name;
   return "";
 }

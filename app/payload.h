@@ -4,18 +4,12 @@
 #include <cstddef>
 #include <vector>
 
-// Resource ids of the payload. The archives are written to installDir, the check table to
-// binDir as "MD5.txt".
+// Resource ids of the payload besides the pack patches (whose ids are in kGamePacks). The
+// archives are written to installDir, the check table to binDir as "MD5.txt".
 enum PayloadId : int {
-  kPayloadQdres = 122,
-  kPayloadGameRes = 123,
-  kPayloadRes = 124,
-  kPayloadKxres = 125,
   kPayloadCheckTable = 220,
-  kPayloadVemo = 226,
   kPayloadBin = 228,
   kPayloadCache = 229,
-  kPayloadCN = 230,
 };
 
 // A copy of one resource. `bytes` is one byte longer than the resource and zero-filled, so a

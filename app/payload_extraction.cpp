@@ -8,6 +8,7 @@
 #include "app/preflight.h"
 #include "app/run_text.h"
 #include "app/stages.h"
+#include "integrity/game_packs.h"
 #include "platform/replacement_file.h"
 
 namespace {
@@ -24,13 +25,19 @@ struct ExtractRow {
   const char* launcherText;    // nullptr for none
 };
 
+constexpr ExtractRow packRow(GamePackIndex pack, const char* progressFormat,
+                             const char* launcherText) {
+  return {kGamePacks[pack].payloadId, kGamePacks[pack].patchName, progressFormat, pack,
+          launcherText};
+}
+
 constexpr ExtractRow kRows[] = {
-    {kPayloadQdres, "qdres_packedTemp.kx", "->准备更新...10%%\r", 0, "1.0"},
-    {kPayloadGameRes, "gameRes_packedTemp.kx", "->准备更新...15%%\r", 1, "1.0"},
-    {kPayloadKxres, "kxres_packedTemp.kx", "->准备更新...20%%\r", 2, "1.0"},
-    {kPayloadRes, "res_packedTemp.kx", "->准备更新...30%%\r", 3, "T9.0"},
-    {kPayloadVemo, "vemo_packedTemp.kx", "->准备更新...40%%\r", 4, "1.0"},
-    {kPayloadCN, "CN_packedTemp.kx", "->准备更新...50%%\r", 5, "1.0"},
+    packRow(kQdresPack, "->准备更新...10%%\r", "1.0"),
+    packRow(kGameResPack, "->准备更新...15%%\r", "1.0"),
+    packRow(kKxresPack, "->准备更新...20%%\r", "1.0"),
+    packRow(kResPack, "->准备更新...30%%\r", "T9.0"),
+    packRow(kVemoPack, "->准备更新...40%%\r", "1.0"),
+    packRow(kCNPack, "->准备更新...50%%\r", "1.0"),
     {kPayloadBin, "binTemp.kx", "->准备更新...60%%\r", -1, nullptr},
     {kPayloadCache, "cacheTemp.kx", "->准备更新...70%%\r", -1, nullptr},
 };
@@ -73,7 +80,7 @@ bool writePayloadFile(const std::string& path, const Payload& payload, bool inBl
   Payload payload = loadPayload(row.id);
   const std::string path = joinPath(ctx.installDir, row.fileName);
   platform::setFileAttributesNormal(path);
-  if (!writePayloadFile(path, payload, row.id == kPayloadRes, ctx.launcher)) {
+  if (!writePayloadFile(path, payload, row.packIndex == kResPack, ctx.launcher)) {
     logRun(ctx, std::string(packTitle) + "->" + row.fileName + " can not write in!");
     showMessage("您在" + ctx.installDir + "没有写权限，程序无法运行!", "您没有写权限");
     return false;

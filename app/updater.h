@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "integrity/game_packs.h"
 #include "platform/platform.h"
 #include "report/run_state.h"
-
-// The archives the installed version is read from, in the order they are tried.
-inline constexpr const char* kVersionPacks[] = {"CN_packed.kx", "vemo_packed.kx"};
 
 // What the stages of one run share. Each stage reads and writes only the fields it needs.
 struct RunContext {
@@ -24,7 +22,7 @@ struct RunContext {
   // The archive the version was read from; it is patched only when no earlier pack was left
   // behind, so that an unfinished installation still reads as the old version.
   std::string versionArchivePath;
-  bool patchPresent[kPackCount] = {};
+  bool patchPresent[kGamePackCount] = {};
   std::string checkTable;
   std::vector<std::string> failureMessages;
   uint32_t failureBits = 0;

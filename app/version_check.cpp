@@ -8,6 +8,7 @@
 #include "app/run_text.h"
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
+#include "integrity/game_packs.h"
 #include "sections/data_section.h"
 #include "sections/section_factory.h"
 
@@ -44,8 +45,9 @@ void failInitialisation(RunContext& ctx, const std::string& logAfterBox) {
 bool checkVersion(RunContext& ctx) {
   RunArchiveLog readerLog;
   std::vector<RefPtr<KXFileSystem>> archives;
-  for (const char* pack : kVersionPacks)
-    archives.push_back(makeRef<KXFileSystem>(joinPath(ctx.installDir, pack), &readerLog));
+  for (GamePackIndex pack : kVersionPacks)
+    archives.push_back(
+        makeRef<KXFileSystem>(joinPath(ctx.installDir, kGamePacks[pack].name), &readerLog));
 
   BlockRef entry;
   std::string holder;

@@ -21,6 +21,7 @@
 #include "bench/bench_data.h"
 #include "integrity/crc32.h"
 #include "integrity/fingerprint.h"
+#include "integrity/game_packs.h"
 #include "report/run_state.h"
 #include "sections/section_factory.h"
 #include "sections/xml_parser.h"
@@ -30,25 +31,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The installer's six packs and patch archives, in its order; the second group (whole-file
-// CRC) starts at index 4.
-constexpr const char* kPacks[6] = {"qdres_packed.kx", "gameRes_packed.kx", "kxres_packed.kx",
-                                   "res_packed.kx",   "vemo_packed.kx",    "CN_packed.kx"};
-constexpr const char* kPatches[6] = {"qdres_packedTemp.kx", "gameRes_packedTemp.kx",
-                                     "kxres_packedTemp.kx", "res_packedTemp.kx",
-                                     "vemo_packedTemp.kx",  "CN_packedTemp.kx"};
-constexpr int kSecondGroup = 4;
 // The packs the pack step is measured on: one of each group.
-constexpr const char* kStepPacks[2] = {"res_packed.kx", "CN_packed.kx"};
+constexpr GamePackIndex kStepPacks[2] = {kResPack, kCNPack};
 
 int packIndex(const std::string& name) {
-  for (int i = 0; i < 6; ++i)
-    if (name == kPacks[i]) return i;
+  for (int i = 0; i < kGamePackCount; ++i)
+    if (name == kGamePacks[i].name) return i;
   return -1;
 }
 
 std::string fingerprintFor(int index, const std::string& path) {
-  return (index >= kSecondGroup ? getCRC32Value(path) : getSizeCRC32Value(path)).text();
+  const bool wholeCrc = kGamePacks[index].group == PackGroup::WholeCrc;
+  return (wholeCrc ? getCRC32Value(path) : getSizeCRC32Value(path)).text();
 }
 
 bool writeText(const std::string& path, const std::string& text) {
@@ -103,8 +97,8 @@ bool timedOperation(const std::function<bool()>& work) {
 std::string stepTable(const std::string& dir, int step) {
   const std::string empty = dir + "/empty.kx";
   std::string oldBlock = "<mox2.650>\n", newBlock = "<mox2.651>\n";
-  for (int i = 0; i < 6; ++i) {
-    const std::string key = std::string("Halvoreen\\") + kPacks[i];
+  for (int i = 0; i < kGamePackCount; ++i) {
+    const std::string key = kGamePacks[i].tableKey;
     const std::string oldValue = i == step ? fingerprintFor(i, dir + "/old.kx") : "none";
     const std::string newValue = fingerprintFor(i, i == step ? dir + "/new.kx" : empty);
     oldBlock += "\t<" + key + ">" + oldValue + "</" + key + ">\n";
@@ -126,8 +120,8 @@ bool makePack(const std::string& dir, uint64_t mib, int entries) {
     return fail("cannot write the archives in " + dir);
   // The fingerprints log to the working directory.
   fs::current_path(dir);
-  for (const char* name : kStepPacks)
-    if (!writeText(dir + "/table-" + name + ".txt", stepTable(dir, packIndex(name))))
+  for (GamePackIndex step : kStepPacks)
+    if (!writeText(dir + "/table-" + kGamePacks[step].name + ".txt", stepTable(dir, step)))
       return fail("cannot write the tables");
   std::vector<Entry> changed;
   for (const Entry& e : patch)
@@ -151,12 +145,12 @@ bool prepareStep(const std::string& dir, const std::string& pack) {
   fs::remove_all(install, error);
   fs::create_directories(install + "/bin", error);
   if (error) return fail("cannot make " + install);
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < kGamePackCount; ++i) {
     fs::create_hard_link(i == index ? dir + "/old.kx" : dir + "/empty.kx",
-                         install + "/" + kPacks[i], error);
-    if (error) return fail("cannot link " + std::string(kPacks[i]));
+                         install + "/" + kGamePacks[i].name, error);
+    if (error) return fail("cannot link " + std::string(kGamePacks[i].name));
   }
-  fs::copy_file(dir + "/patch.kx", install + "/" + kPatches[index], error);
+  fs::copy_file(dir + "/patch.kx", install + "/" + kGamePacks[index].patchName, error);
   return !error || fail("cannot copy the patch");
 }
 

@@ -10,6 +10,7 @@
 #include "archive/kx_file_system.h"
 #include "bench/bench_cases.h"
 #include "bench/bench_data.h"
+#include "integrity/game_packs.h"
 #include "report/run_state.h"
 #include "tools/release/demo_release.h"
 #include "tools/release/release.h"
@@ -93,8 +94,8 @@ bool makeScaledRelease(const std::string& dir, int growMiB) {
     fs::copy(from + "/cache", to + "/cache", fs::copy_options::recursive, code);
     if (code) return complain("cannot copy the loose files of " + from);
     fs::remove(to + "/bin/MD5.txt", code);
-    for (int i = 0; i < 6; ++i) {
-      const std::string name = release::kPackNames[i];
+    for (int i = 0; i < kGamePackCount; ++i) {
+      const std::string name = kGamePacks[i].name;
       if (!growPack(from + "/" + name, to + "/" + name, i, uint64_t(growMiB) << 20)) return false;
     }
   }

@@ -1,16 +1,28 @@
 # Embeds the payload files of KXPATCH_PAYLOAD_DIR into the installer: resources of type "KX"
 # with numeric ids. On POSIX the bytes are linked in with .incbin behind a lookup table; the
 # Windows build compiles a resource script instead.
-set(KXPATCH_PAYLOAD_FILES
-  122 qdres_packedTemp.kx
-  123 gameRes_packedTemp.kx
-  124 res_packedTemp.kx
-  125 kxres_packedTemp.kx
-  226 vemo_packedTemp.kx
+# KXPATCH_PAYLOAD_FILES: id and file name of each payload file. The six pack patches come from
+# the pack table of the sources; the bin and cache archives and the check table follow.
+set(KXPATCH_PACK_TABLE "${CMAKE_CURRENT_LIST_DIR}/../integrity/game_packs.h")
+file(STRINGS "${KXPATCH_PACK_TABLE}" kx_pack_rows REGEX "^ *{\"")
+set(KXPATCH_PAYLOAD_FILES "")
+foreach(row IN LISTS kx_pack_rows)
+  if(NOT row MATCHES "^ *{\"[^\"]+\", \"([^\"]+)\", ([0-9]+),")
+    message(FATAL_ERROR "${KXPATCH_PACK_TABLE}: a pack row whose first line does not hold the "
+                        "pack name, the patch name and the payload id:\n${row}")
+  endif()
+  list(APPEND KXPATCH_PAYLOAD_FILES ${CMAKE_MATCH_2} ${CMAKE_MATCH_1})
+endforeach()
+if(NOT KXPATCH_PAYLOAD_FILES)
+  message(FATAL_ERROR "${KXPATCH_PACK_TABLE}: no pack rows")
+endif()
+list(APPEND KXPATCH_PAYLOAD_FILES
   228 binTemp.kx
   229 cacheTemp.kx
-  230 CN_packedTemp.kx
   220 MD5.txt)
+if(NOT CMAKE_SCRIPT_MODE_FILE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${KXPATCH_PACK_TABLE}")
+endif()
 
 # The payload files present in KXPATCH_PAYLOAD_DIR: their ids and paths, as two lists in step.
 function(kxpatch_present_payload ids_var paths_var)

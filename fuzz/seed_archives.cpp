@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 
+#include "integrity/game_packs.h"
 #include "sections/bin_section.h"
 #include "sections/packed_writer.h"
 #include "sections/section_factory.h"
@@ -123,7 +124,7 @@ std::vector<release::NamedContent> variant(std::vector<release::NamedContent> en
 std::string tableSeed(const fs::path& scratch) {
   const fs::path install = scratch / "install";
   fs::create_directories(install / "bin");
-  for (int i = 0; i < 6; ++i) save(install / release::kPackNames[i], noise(100 + i, i));
+  for (int i = 0; i < kGamePackCount; ++i) save(install / kGamePacks[i].name, noise(100 + i, i));
   save(install / "bin" / "mox.exe", noise(50, 99));
   std::string table = release::makeCheckTableBlock(install.string(), "2.651") + "\n" +
                       release::makeCheckTableBlock(install.string(), "2.650") + "\n";
@@ -211,10 +212,10 @@ bool writeCorpus(const std::string& dir) {
   // Check table: found values, a missing version, a missing key, a CR LF block.
   const std::string table = tableSeed(scratch);
   const std::vector<std::pair<std::string, std::string>> lookups = {
-      {"mox2.651", "Halvoreen\\CN_packed.kx"},
+      {"mox2.651", kGamePacks[kCNPack].tableKey},
       {"mox2.650", "Halvoreen\\bin\\mox.exe"},
-      {"mox1.051", "Halvoreen\\res_packed.kx"},
-      {"mox2.65", "Halvoreen\\CN_packed.kx"},
+      {"mox1.051", kGamePacks[kResPack].tableKey},
+      {"mox2.65", kGamePacks[kCNPack].tableKey},
       {"mox2.650", "Halvoreen\\CN"}};
   n = 0;
   for (const auto& lookup : lookups)

@@ -15,7 +15,6 @@ inline constexpr const char* oldVersion = KXPATCH_FROM_VERSION;
 inline constexpr const char* newVersion = KXPATCH_TO_VERSION;
 // Stays the Windows executable's name on every platform: it is a text of the system.
 inline constexpr const char* packTitle = KXPATCH_FROM_VERSION "-" KXPATCH_TO_VERSION "Pack.exe";
-inline constexpr int kPackCount = 6;
 
 // Launcher message codes.
 inline constexpr uint32_t kLauncherProgress = 0x807;

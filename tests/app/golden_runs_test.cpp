@@ -33,6 +33,7 @@
 
 #include <gtest/gtest.h>
 
+#include "integrity/game_packs.h"
 #include "platform/ftp.h"
 #include "platform/platform.h"
 #include "report/run_state.h"
@@ -221,7 +222,7 @@ std::vector<Scenario> scenarios() {
   const auto none = [](Scratch&) {};
   const auto resChanged = changedPacks({kRes, kVemo, kCN});
   const auto wrongNewValue = [](int pack) {
-    return [pack](Scratch& s) { s.setTableValue("2.651", release::kPackNames[pack], "0badc0de"); };
+    return [pack](Scratch& s) { s.setTableValue("2.651", kGamePacks[pack].name, "0badc0de"); };
   };
   return {
       {"success", "golden default", {}, none, {}, false, false},
@@ -236,7 +237,7 @@ std::vector<Scenario> scenarios() {
       {"extra-field-in-patch", "golden default", {},
        [](Scratch& s) {
          s.usePrivatePayload();
-         announceExtraField(s.payload() + "/" + release::kPatchNames[kVemo]);
+         announceExtraField(s.payload() + "/" + kGamePacks[kVemo].patchName);
        },
        {}, false, false},
       // No log server: the run log keeps the system report, and the account name of the
@@ -260,7 +261,7 @@ std::vector<Scenario> scenarios() {
       {"unreadable-patch", "golden default", {},
        [](Scratch& s) {
          s.usePrivatePayload();
-         const std::string patch = s.payload() + "/" + release::kPatchNames[kVemo];
+         const std::string patch = s.payload() + "/" + kGamePacks[kVemo].patchName;
          std::string bytes = readFile(patch);
          bytes[bytes.size() - 22] ^= 0x5A;
          writeFile(patch, bytes);

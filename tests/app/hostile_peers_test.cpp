@@ -92,7 +92,7 @@ Timed runWithFailedPack(testing_support::FtpServer& server, bool arrives) {
   release::TestReleaseOptions options;
   options.changedPacks = {kCN};
   Scratch scratch(releaseFor("CN changed", options));
-  scratch.setTableValue("2.651", release::kPackNames[kCN], "0badc0de");
+  scratch.setTableValue("2.651", kGamePacks[kCN].name, "0badc0de");
   testing_support::ScopedEnv port("KXPATCH_TEST_UPLOAD_PORT",
                                   std::to_string(server.port()).c_str());
   Timed timed = timedRun(scratch, {"AutoRun"}, "");

@@ -83,7 +83,7 @@ Scratch::Scratch(const std::string& releaseDir, const std::string& gameFolder)
 }
 
 std::string Scratch::packPath(int index) const {
-  return game() + "/" + release::kPackNames[index];
+  return game() + "/" + kGamePacks[index].name;
 }
 
 void Scratch::usePrivatePayload() {

@@ -22,7 +22,7 @@ enum Pack { kQdres = 0, kGameRes = 1, kKxres = 2, kRes = 3, kVemo = 4, kCN = 5 }
 
 bool isNew(const Scratch& scratch, int pack) {
   return readFile(scratch.packPath(pack)) ==
-         readFile(scratch.releaseDir() + "/2.651/" + release::kPackNames[pack]);
+         readFile(scratch.releaseDir() + "/2.651/" + kGamePacks[pack].name);
 }
 
 struct DamageCase {
@@ -58,7 +58,7 @@ TEST(PackOutcomes, DamagedOrMissingPackIsReportedAndTheOthersGoOn) {
     const std::string log = scratch.runLog();
     EXPECT_NE(log.find(pack + c.logLine + "\n"), std::string::npos) << log;
     EXPECT_EQ(readFile(pack), before);
-    EXPECT_FALSE(fileExists(scratch.game() + "/" + release::kPatchNames[c.pack]));
+    EXPECT_FALSE(fileExists(scratch.game() + "/" + kGamePacks[c.pack].patchName));
     // Damaged and missing packs are not uploaded: no update failure was recorded.
     EXPECT_EQ(log.find("MD5 check failed"), std::string::npos);
     EXPECT_EQ(log.find("->update failed"), std::string::npos);
@@ -68,7 +68,7 @@ TEST(PackOutcomes, DamagedOrMissingPackIsReportedAndTheOthersGoOn) {
     const bool hadChanges = c.pack == kVemo;
     EXPECT_EQ(isNew(scratch, kCN), !hadChanges);
     if (hadChanges) {
-      writeFile(pack, readFile(scratch.releaseDir() + "/2.650/" + release::kPackNames[c.pack]));
+      writeFile(pack, readFile(scratch.releaseDir() + "/2.650/" + kGamePacks[c.pack].name));
       auto later = scratch.run();
       EXPECT_EQ(later.err, "");
       for (int other = 0; other < 6; ++other) EXPECT_TRUE(isNew(scratch, other)) << other;
@@ -144,17 +144,17 @@ TEST(PackOutcomes, RewrittenPackFailingItsCheckIsLoggedWithEntryChecksums) {
   for (const CheckCase& c : cases) {
     SCOPED_TRACE(c.name);
     Scratch scratch(releaseFor("res changed", options));
-    scratch.setTableValue("2.651", release::kPackNames[c.pack], "0badc0de");
+    scratch.setTableValue("2.651", kGamePacks[c.pack].name, "0badc0de");
     auto result = scratch.run();
     const std::string pack = scratch.packPath(c.pack);
     EXPECT_EQ(result.err, box("更新失败!", pack + "文件更新错误!"));
     // A result that fails its check never takes the pack's place.
     EXPECT_EQ(readFile(pack),
-              readFile(scratch.releaseDir() + "/2.650/" + release::kPackNames[c.pack]));
+              readFile(scratch.releaseDir() + "/2.650/" + kGamePacks[c.pack].name));
     EXPECT_FALSE(fileExists(pack + "temp"));
     const std::string log = scratch.runLog();
     // The values reported are the rewritten file's.
-    const std::string rewritten = scratch.releaseDir() + "/2.651/" + release::kPackNames[c.pack];
+    const std::string rewritten = scratch.releaseDir() + "/2.651/" + kGamePacks[c.pack].name;
     for (std::string line : c.logLines) {
       const std::string value =
           c.pack == kCN ? getCRC32Value(rewritten).text() : getSizeCRC32Value(rewritten).text();
@@ -244,7 +244,7 @@ TEST(PackOutcomes, PackThatPassesItsCheckButDoesNotOpenIsKept) {
 TEST(PackOutcomes, UnreadablePatchIsAFailedUpdate) {
   Scratch scratch(defaultRelease());
   scratch.usePrivatePayload();
-  const std::string patchInPayload = scratch.payload() + "/" + release::kPatchNames[kVemo];
+  const std::string patchInPayload = scratch.payload() + "/" + kGamePacks[kVemo].patchName;
   const std::string intactPatch = readFile(patchInPayload);
   std::string broken = intactPatch;
   broken[broken.size() - 22] ^= 0x5A;
@@ -256,11 +256,11 @@ TEST(PackOutcomes, UnreadablePatchIsAFailedUpdate) {
   EXPECT_EQ(failed.err, box("更新失败!", vemo + "文件更新失败!"));
   EXPECT_EQ(readFile(vemo), vemoBefore);
   EXPECT_NE(scratch.runLog().find(kTitle + "->can not read " + scratch.game() + "/" +
-                                  release::kPatchNames[kVemo] + "\n"),
+                                  kGamePacks[kVemo].patchName + "\n"),
             std::string::npos);
   EXPECT_NE(lines(scratch.runLog()).back(), kSuccessLine);
   EXPECT_FALSE(isNew(scratch, kCN));
-  EXPECT_FALSE(fileExists(scratch.game() + "/" + release::kPatchNames[kVemo]));
+  EXPECT_FALSE(fileExists(scratch.game() + "/" + kGamePacks[kVemo].patchName));
 
   writeFile(patchInPayload, intactPatch);
   auto later = scratch.run();

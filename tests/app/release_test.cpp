@@ -1,8 +1,12 @@
 // The release generator's patch archives and table blocks, and the payload test hook.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+
 #include "app/payload.h"
 #include "archive/kx_file_system.h"
+#include "integrity/game_packs.h"
 #include "tests/app/installer_harness.h"
 
 using namespace installer_test;
@@ -95,9 +99,31 @@ TEST(Payload, TestHookReadsTheFolderAndTerminatesTheCopy) {
   EXPECT_EQ(std::string(table.bytes.data()), "table");
   const Payload empty = loadPayload(kPayloadBin);
   EXPECT_EQ(empty.size, 0u);
-  const Payload absent = loadPayload(kPayloadCN);
+  const Payload absent = loadPayload(kGamePacks[kCNPack].payloadId);
   EXPECT_EQ(absent.size, 0u);
   EXPECT_TRUE(absent.bytes.empty());
+}
+
+// The build embeds the files cmake/Payload.cmake lists under their ids, and the installer asks
+// for each by id (under the test hook, by the name it gives the id): a file on whose id or name
+// the two disagree is embedded but never found. The ids are those the shipped installers carry.
+TEST(Payload, TheBuildEmbedsEachFileUnderTheIdTheInstallerAsksFor) {
+  const std::map<int, std::string> shipped = {
+      {122, "qdres_packedTemp.kx"}, {123, "gameRes_packedTemp.kx"}, {124, "res_packedTemp.kx"},
+      {125, "kxres_packedTemp.kx"}, {226, "vemo_packedTemp.kx"},    {228, "binTemp.kx"},
+      {229, "cacheTemp.kx"},        {230, "CN_packedTemp.kx"},      {220, "MD5.txt"}};
+  TempDir dir;
+  writeFile(dir / "list.cmake", "include(\"" KXPATCH_SOURCE_DIR "/cmake/Payload.cmake\")\n"
+                                "message(\"${KXPATCH_PAYLOAD_FILES}\")\n");
+  const testing_support::ProcessResult listed =
+      testing_support::runProcess({KXPATCH_CMAKE, "-P", dir / "list.cmake"}, dir.path());
+  ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  std::map<int, std::string> embedded;
+  std::istringstream fields(listed.err.substr(0, listed.err.find('\n')));
+  for (std::string id, file; std::getline(fields, id, ';') && std::getline(fields, file, ';');)
+    embedded[std::stoi(id)] = file;
+  EXPECT_EQ(embedded, shipped) << listed.err;
+  for (const auto& [id, file] : shipped) EXPECT_EQ(payloadFileName(id), file) << id;
 }
 
 }  // namespace

@@ -25,10 +25,6 @@ using testing_support::readFile;
 
 namespace {
 
-const char* const kTempArchives[] = {"qdres_packedTemp.kx", "gameRes_packedTemp.kx",
-                                     "kxres_packedTemp.kx", "res_packedTemp.kx",
-                                     "vemo_packedTemp.kx",  "CN_packedTemp.kx",
-                                     "binTemp.kx",          "cacheTemp.kx"};
 
 std::string versionIn(const std::string& pack) {
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(pack);
@@ -53,17 +49,20 @@ TEST(UpdateRun, IntactInstallationEndsAtTheNewVersion) {
   const std::string table = readFile(scratch.bin() + "/MD5.txt");
   EXPECT_EQ(table, readFile(scratch.payload() + "/MD5.txt"));
   for (int i = 0; i < 6; ++i) {
-    SCOPED_TRACE(release::kPackNames[i]);
+    SCOPED_TRACE(kGamePacks[i].name);
     const std::string pack = scratch.packPath(i);
     const std::string expected =
-        getCheckValue(table, "mox2.651", std::string("Halvoreen\\") + release::kPackNames[i]);
+        getCheckValue(table, "mox2.651", std::string("Halvoreen\\") + kGamePacks[i].name);
     EXPECT_EQ(i < 4 ? getSizeCRC32Value(pack).text() : getCRC32Value(pack).text(), expected);
     // Merging the patch reproduces the independently written new pack byte for byte.
-    EXPECT_EQ(readFile(pack), readFile(scratch.releaseDir() + "/2.651/" + release::kPackNames[i]));
+    EXPECT_EQ(readFile(pack), readFile(scratch.releaseDir() + "/2.651/" + kGamePacks[i].name));
     EXPECT_FALSE(fileExists(pack + "temp"));
   }
   EXPECT_EQ(versionIn(scratch.packPath(5)), "2.651");
-  for (const char* temp : kTempArchives) EXPECT_FALSE(fileExists(scratch.game() + "/" + temp)) << temp;
+  std::vector<std::string> temporaryArchives = {"binTemp.kx", "cacheTemp.kx"};
+  for (const GamePack& pack : kGamePacks) temporaryArchives.push_back(pack.patchName);
+  for (const std::string& temp : temporaryArchives)
+    EXPECT_FALSE(fileExists(scratch.game() + "/" + temp)) << temp;
 
   const auto log = lines(scratch.runLog());
   ASSERT_FALSE(log.empty());

@@ -89,7 +89,7 @@ TEST(UploadRun, FailedPackUpdateSendsTheWholeRunLogAndTheLocalOneGoes) {
                                      "missing?): "
                                   << server.startupErrors();
     Scratch scratch(releaseFor("res changed", resChanged()));
-    scratch.setTableValue("2.651", release::kPackNames[c.pack], "0badc0de");
+    scratch.setTableValue("2.651", kGamePacks[c.pack].name, "0badc0de");
     LauncherListener launcher(scratch.runtime() + "/MOXStartup");
 
     const std::string timeBefore = getLogTimeName();

@@ -72,7 +72,7 @@ class CrashConsistency : public ::testing::Test {
   KillState inspect(const Installation& installation) {
     KillState state;
     for (int i = 0; i < 6; ++i) {
-      const std::string name = release::kPackNames[i];
+      const std::string name = kGamePacks[i].name;
       const std::string path = installation.packPath(i);
       EXPECT_TRUE(testing_support::fileExists(path)) << name << " missing";
       const std::string bytes = testing_support::readFile(path);
@@ -80,7 +80,7 @@ class CrashConsistency : public ::testing::Test {
       EXPECT_NE(form, 'x') << name << " is neither version (" << bytes.size() << " bytes)";
       state.packs += form;
       if (testing_support::fileExists(path + "temp")) state.rewrittenPending = true;
-      if (testing_support::fileExists(installation.game() + "/" + release::kPatchNames[i]))
+      if (testing_support::fileExists(installation.game() + "/" + kGamePacks[i].patchName))
         ++state.patchArchives;
     }
     const std::string exe = testing_support::readFile(installation.bin() + "/mox.exe");
@@ -147,8 +147,8 @@ TEST_F(CrashConsistency, KilledAnywhereThenRerunEndsAtTheNewVersion) {
   // probes the system and checks the version. The sweep covers the work.
   auto workStarted = [&] {
     if (testing_support::fileExists(installation.game() + "/binTemp.kx")) return true;
-    for (const char* patch : release::kPatchNames)
-      if (testing_support::fileExists(installation.game() + "/" + patch)) return true;
+    for (const GamePack& pack : kGamePacks)
+      if (testing_support::fileExists(installation.game() + "/" + pack.patchName)) return true;
     return false;
   };
 
@@ -199,10 +199,10 @@ TEST_F(CrashConsistency, KilledAnywhereThenRerunEndsAtTheNewVersion) {
   // written, and right after its patch archive is deleted (the pack is done).
   for (int i = 0; i < 6 && !HasFatalFailure(); ++i) {
     const std::string rewritten = installation.packPath(i) + "temp";
-    const std::string patch = installation.game() + "/" + release::kPatchNames[i];
+    const std::string patch = installation.game() + "/" + kGamePacks[i].patchName;
     record(killAndRerun(
         installation, [&] { return fs::exists(rewritten); },
-        std::string("kill while writing ") + release::kPackNames[i]));
+        std::string("kill while writing ") + kGamePacks[i].name));
     bool patchSeen = false;
     record(killAndRerun(
         installation,
@@ -211,7 +211,7 @@ TEST_F(CrashConsistency, KilledAnywhereThenRerunEndsAtTheNewVersion) {
           if (present) patchSeen = true;
           return patchSeen && !present;
         },
-        std::string("kill after ") + release::kPackNames[i]));
+        std::string("kill after ") + kGamePacks[i].name));
   }
 
   std::cout << "\n[ STATES   ] " << points << " kill points, " << killed

@@ -35,7 +35,7 @@ TEST(FullDisk, FailedRewriteLeavesThePackAndALaterRunFinishes) {
   const std::string before = readFile(pack);
   ASSERT_GT(before.size(), kLimit);
   const std::string table = readFile(installation.payload() + "/MD5.txt");
-  const std::string key = std::string("Halvoreen\\") + release::kPackNames[kQdres];
+  const std::string key = std::string("Halvoreen\\") + kGamePacks[kQdres].name;
 
   const Outcome full = installation.run(limitedTo(kLimit));
   ASSERT_TRUE(full.exited) << "signal " << full.signal;
@@ -52,17 +52,17 @@ TEST(FullDisk, FailedRewriteLeavesThePackAndALaterRunFinishes) {
   EXPECT_EQ(getSizeCRC32Value(pack).text(), getCheckValue(table, "mox2.650", key));
   EXPECT_FALSE(fileExists(pack + "temp"));
   EXPECT_TRUE(readFile(installation.packPath(kCN)) ==
-              readFile(releaseDir + "/2.650/" + release::kPackNames[kCN]));
+              readFile(releaseDir + "/2.650/" + kGamePacks[kCN].name));
 
   const Outcome roomy = installation.run();
   ASSERT_TRUE(roomy.exited);
   EXPECT_EQ(roomy.err, "");
   EXPECT_EQ(getSizeCRC32Value(pack).text(), getCheckValue(table, "mox2.651", key));
-  EXPECT_TRUE(readFile(pack) == readFile(releaseDir + "/2.651/" + release::kPackNames[kQdres]));
+  EXPECT_TRUE(readFile(pack) == readFile(releaseDir + "/2.651/" + kGamePacks[kQdres].name));
   for (int i = 0; i < 6; ++i)
     EXPECT_TRUE(readFile(installation.packPath(i)) ==
-                readFile(releaseDir + "/2.651/" + release::kPackNames[i]))
-        << release::kPackNames[i];
+                readFile(releaseDir + "/2.651/" + kGamePacks[i].name))
+        << kGamePacks[i].name;
 }
 
 }  // namespace
@@ -95,8 +95,8 @@ TEST(FullDisk, FailedLooseFileWriteKeepsTheOldFileAndALaterRunFinishes) {
   EXPECT_TRUE(readFile(target) == executable);
   for (int i = 0; i < 6; ++i)
     EXPECT_TRUE(readFile(installation.packPath(i)) ==
-                readFile(releaseDir + "/2.651/" + release::kPackNames[i]))
-        << release::kPackNames[i];
+                readFile(releaseDir + "/2.651/" + kGamePacks[i].name))
+        << kGamePacks[i].name;
 }
 
 // The payload itself does not fit: the run ends before it changes anything.
@@ -117,7 +117,7 @@ TEST(FullDisk, PayloadThatDoesNotFitEndsTheRunBeforeAnythingChanges) {
   EXPECT_FALSE(fileExists(installation.game() + "/binTemp.kx"));
   // Every file of the installation as it was; only the patch archives written before it stay.
   Tree after = readTree(installation.game());
-  for (const char* patch : release::kPatchNames) after.erase(patch);
+  for (const GamePack& pack : kGamePacks) after.erase(pack.patchName);
   after.erase("bin/updater.log");
   Tree expected = before;
   expected.erase("bin/updater.log");

@@ -32,7 +32,7 @@ const std::string& hostileRelease() {
 
 bool packIs(const Installation& installation, int pack, const std::string& version) {
   return readFile(installation.packPath(pack)) ==
-         readFile(hostileRelease() + "/" + version + "/" + release::kPackNames[pack]);
+         readFile(hostileRelease() + "/" + version + "/" + kGamePacks[pack].name);
 }
 
 // Every file below `folder` with its bytes and permission bits.
@@ -61,7 +61,7 @@ TEST(Hostile, TwoInstallersWithTheirOwnMutexesTakeTurnsOnOneInstallation) {
   // One of them updated the installation; the other found it already at the new version.
   EXPECT_TRUE(a.err.empty() != b.err.empty()) << a.err << "\n---\n" << b.err;
   for (int i = 0; i < 6; ++i) {
-    EXPECT_TRUE(packIs(installation, i, "2.651")) << release::kPackNames[i];
+    EXPECT_TRUE(packIs(installation, i, "2.651")) << kGamePacks[i].name;
     EXPECT_FALSE(fileExists(installation.packPath(i) + "temp"));
   }
 

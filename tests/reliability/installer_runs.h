@@ -63,7 +63,7 @@ class Installation {
   std::string game() const { return game_; }
   std::string bin() const { return game_ + "/bin"; }
   std::string payload() const { return payload_; }
-  std::string packPath(int index) const { return game_ + "/" + release::kPackNames[index]; }
+  std::string packPath(int index) const { return game_ + "/" + kGamePacks[index].name; }
   std::string runLog() const { return testing_support::readFile(bin() + "/updater.log"); }
   // A private copy of the payload that the test may change.
   void usePrivatePayload();

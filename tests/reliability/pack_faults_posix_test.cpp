@@ -71,7 +71,7 @@ class PackFaults : public ::testing::TestWithParam<Scenario> {
   static RunOptions inject(Fault fault, int pack, Installation& installation,
                            const std::string& table) {
     const std::string path = installation.packPath(pack);
-    const std::string patch = installation.payload() + "/" + release::kPatchNames[pack];
+    const std::string patch = installation.payload() + "/" + kGamePacks[pack].patchName;
     RunOptions options;
     std::string bytes = fileExists(path) ? readFile(path) : std::string();
     switch (fault) {
@@ -91,7 +91,7 @@ class PackFaults : public ::testing::TestWithParam<Scenario> {
       case Fault::UnreadablePack:  // passes its check, but its directory no longer reads
         bytes[bytes.size() - 22] ^= 0x5A;
         writeFile(path, bytes);
-        setTableValue(table, "2.650", release::kPackNames[pack], packFingerprint(pack, path));
+        setTableValue(table, "2.650", kGamePacks[pack].name, packFingerprint(pack, path));
         break;
       case Fault::WriteFails:
         options.failCreate = path + "temp";
@@ -100,7 +100,7 @@ class PackFaults : public ::testing::TestWithParam<Scenario> {
         options.failReplace = path;
         break;
       case Fault::ResultFailsItsCheck:
-        setTableValue(table, "2.651", release::kPackNames[pack], "0badc0de");
+        setTableValue(table, "2.651", kGamePacks[pack].name, "0badc0de");
         break;
     }
     return options;
@@ -113,11 +113,11 @@ TEST_P(PackFaults, EveryPackIsOldOrNewAndTheRerunFinishes) {
   Tree expected = readTree(releaseDir + "/2.651");
   expected.erase("bin/MD5.txt");  // the run writes the table it carries; checked on its own
   for (int pack = 0; pack < 6; ++pack) {
-    SCOPED_TRACE(release::kPackNames[pack]);
+    SCOPED_TRACE(kGamePacks[pack].name);
     Installation installation(releaseDir);
     installation.usePrivatePayload();
     const std::string table = installation.payload() + "/MD5.txt";
-    const std::string patch = installation.payload() + "/" + release::kPatchNames[pack];
+    const std::string patch = installation.payload() + "/" + kGamePacks[pack].patchName;
     if (scenario.version == VersionIn::Vemo) moveVersionToVemo(installation, table);
     const std::string tableBefore = readFile(table);
     const std::string patchBefore = readFile(patch);
@@ -136,15 +136,15 @@ TEST_P(PackFaults, EveryPackIsOldOrNewAndTheRerunFinishes) {
     for (int i = 0; i < 6; ++i) {
       const std::string path = installation.packPath(i);
       const std::string now = fileExists(path) ? readFile(path) : std::string("<absent>");
-      EXPECT_TRUE(now == before[i] || now == expected[release::kPackNames[i]])
-          << release::kPackNames[i] << " is neither version";
-      EXPECT_FALSE(fileExists(path + "temp")) << release::kPackNames[i];
-      EXPECT_FALSE(fileExists(path + "old")) << release::kPackNames[i];
+      EXPECT_TRUE(now == before[i] || now == expected[kGamePacks[i].name])
+          << kGamePacks[i].name << " is neither version";
+      EXPECT_FALSE(fileExists(path + "temp")) << kGamePacks[i].name;
+      EXPECT_FALSE(fileExists(path + "old")) << kGamePacks[i].name;
     }
     EXPECT_EQ(installation.runLog().find("--------update successful"), std::string::npos);
     if (scenario.fault == Fault::SwapFails) {
       // A failed update with the rerun advice, not a "created" pack failing its check.
-      const std::string name = release::kPackNames[pack];
+      const std::string name = kGamePacks[pack].name;
       EXPECT_NE(failed.out.find("->更新" + name + "失败, 请重新更新!\n"), std::string::npos)
           << failed.out;
       EXPECT_EQ(installation.runLog().find("->create successful: " + name), std::string::npos);

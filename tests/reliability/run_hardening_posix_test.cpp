@@ -29,7 +29,7 @@ std::string lastLine(const std::string& log) {
 bool packsAre(const Installation& installation, const std::string& version) {
   for (int i = 0; i < 6; ++i)
     if (readFile(installation.packPath(i)) !=
-        readFile(plainRelease() + "/" + version + "/" + release::kPackNames[i]))
+        readFile(plainRelease() + "/" + version + "/" + kGamePacks[i].name))
       return false;
   return true;
 }
@@ -151,9 +151,9 @@ TEST(RunHardening, InstallationPathsNearAndOver260Characters) {
     EXPECT_EQ(outcome.code, 0);
     for (int i = 0; i < 6; ++i) {
       const std::string bytes = readFile(installation.packPath(i));
-      EXPECT_TRUE(bytes == readFile(plainRelease() + "/2.650/" + release::kPackNames[i]) ||
-                  bytes == readFile(plainRelease() + "/2.651/" + release::kPackNames[i]))
-          << release::kPackNames[i];
+      EXPECT_TRUE(bytes == readFile(plainRelease() + "/2.650/" + kGamePacks[i].name) ||
+                  bytes == readFile(plainRelease() + "/2.651/" + kGamePacks[i].name))
+          << kGamePacks[i].name;
     }
     if (longest < 260) {
       EXPECT_EQ(lastLine(installation.runLog()), kSuccessLine);

@@ -26,9 +26,9 @@ TEST(DemoRelease, HasTheShapeOfTheShippedRelease) {
   ScopedCwd cwd(dir.path());
   const std::string demo = demoRelease();
   size_t entries = 0;
-  for (int i = 0; i < 6; ++i) {
-    const std::string pack = demo + "/2.650/" + release::kPackNames[i];
-    if (i < release::kFirstWholeCrcPack) {
+  for (const GamePack& each : kGamePacks) {
+    const std::string pack = demo + "/2.650/" + each.name;
+    if (each.group == PackGroup::SampledCrc) {
       EXPECT_GE(fs::file_size(pack), 4u << 20) << pack;
     }
     entries += entriesOf(pack).size();
@@ -69,7 +69,7 @@ TEST(DemoRelease, HasTheShapeOfTheShippedRelease) {
 }
 
 TEST(DemoRelease, IsTheCommittedPayloadByteForByte) {
-  for (const char* file : kPayloadFiles) {
+  for (const std::string& file : payloadFiles()) {
     const std::string committed = std::string(KXPATCH_SOURCE_DIR) + "/resources/" + file;
     ASSERT_TRUE(testing_support::fileExists(committed)) << committed;
     EXPECT_TRUE(readFile(committed) == readFile(demoRelease() + "/payload/" + file)) << file;

@@ -39,7 +39,7 @@ TEST(Release, MakesTheDemoPayloadFromTheTwoInstallations) {
                                "-o", "payload", "--previous-table", "previous.txt", "--to",
                                "2.651"});
   ASSERT_EQ(result.code, 0) << result.err;
-  for (const char* file : kPayloadFiles)
+  for (const std::string& file : payloadFiles())
     EXPECT_TRUE(readFile(dir / (std::string("payload/") + file)) == readFile(demoRelease() + "/payload/" + file))
         << file;
   EXPECT_EQ(result.out.rfind("release 2.650 -> 2.651\n", 0), 0u) << result.out;

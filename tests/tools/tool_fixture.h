@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "integrity/game_packs.h"
 #include "tests/support/test_support.h"
 #include "tools/kxtool/kxtool.h"
 #include "tools/release/release.h"
@@ -20,10 +21,12 @@ using testing_support::TempDir;
 using testing_support::writeFile;
 
 // The nine files of a payload folder.
-inline constexpr const char* kPayloadFiles[] = {
-    "qdres_packedTemp.kx", "gameRes_packedTemp.kx", "kxres_packedTemp.kx", "res_packedTemp.kx",
-    "vemo_packedTemp.kx",  "CN_packedTemp.kx",      "binTemp.kx",          "cacheTemp.kx",
-    "MD5.txt"};
+inline std::vector<std::string> payloadFiles() {
+  std::vector<std::string> files;
+  for (const GamePack& pack : kGamePacks) files.push_back(pack.patchName);
+  for (const char* other : {"binTemp.kx", "cacheTemp.kx", "MD5.txt"}) files.push_back(other);
+  return files;
+}
 
 struct ToolResult {
   int code = -1;

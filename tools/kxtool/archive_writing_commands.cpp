@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/kx_format.h"
+#include "integrity/game_packs.h"
 #include "platform/platform.h"
 #include "platform/replacement_file.h"
 #include "tools/kxtool/archive_access.h"
@@ -54,8 +55,8 @@ int diffFoldersCommand(const Invocation& call, ToolIo& io, const std::string& ol
 // Whether `path` is a folder holding a game pack: the root of an installation.
 bool isInstallation(const std::string& path) {
   std::error_code code;
-  for (const char* pack : release::kPackNames)
-    if (fs::is_regular_file(fs::path(path) / pack, code)) return true;
+  for (const GamePack& pack : kGamePacks)
+    if (fs::is_regular_file(fs::path(path) / pack.name, code)) return true;
   return false;
 }
 

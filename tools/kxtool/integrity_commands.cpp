@@ -9,6 +9,7 @@
 
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
+#include "integrity/game_packs.h"
 #include "platform/platform.h"
 #include "report/run_state.h"
 #include "tools/kxtool/commands.h"
@@ -90,8 +91,8 @@ class ProgressBar : public FingerprintEvents {
 };
 
 bool isLargePack(const std::string& fileName) {
-  for (int i = 0; i < release::kFirstWholeCrcPack; ++i)
-    if (fileName == release::kPackNames[i]) return true;
+  for (const GamePack& pack : kGamePacks)
+    if (pack.group == PackGroup::SampledCrc && fileName == pack.name) return true;
   return false;
 }
 
@@ -105,7 +106,8 @@ Kind installerKind(const std::string& fileName, const std::string& version) {
 
 // Every file the table records for an installation: the six packs, then the game executable.
 std::vector<std::string> tableFiles() {
-  std::vector<std::string> files(std::begin(release::kPackNames), std::end(release::kPackNames));
+  std::vector<std::string> files;
+  for (const GamePack& pack : kGamePacks) files.push_back(pack.name);
   files.push_back(kGameExecutable);
   return files;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "integrity/fingerprint.h"
+#include "integrity/game_packs.h"
 #include "platform/platform.h"
 #include "tools/release/release.h"
 
@@ -39,19 +40,18 @@ std::string sizeCrcValueForTable(const std::string& path) {
 }
 
 std::string makeCheckTableBlock(const std::string& installDir, const std::string& version) {
-  // The table lists the packs in this order, and the game executable last.
-  static const int kTableOrder[] = {1, 0, 2, 3, 4, 5};
   // Versions up to 1.051 had size-only values for the large packs.
   const bool sizePlusCrc = std::strcmp(version.c_str(), "1.051") > 0;
   std::string block = "<mox" + version + ">\n";
-  for (int index : kTableOrder) {
-    const std::string path = join(installDir, kPackNames[index]);
+  for (GamePackIndex index : kCheckTableOrder) {
+    const GamePack& pack = kGamePacks[index];
+    const std::string path = join(installDir, pack.name);
     std::string value;
-    if (index >= kFirstWholeCrcPack)
+    if (pack.group == PackGroup::WholeCrc)
       value = getCRC32Value(path).text();
     else
       value = sizePlusCrc ? sizeCrcValueForTable(path) : getFileSizeValue(path).text();
-    block += tableLine(kPackNames[index], value);
+    block += tableLine(pack.name, value);
   }
   const std::string game = join(join(installDir, "bin"), "mox.exe");
   block += tableLine("bin\\mox.exe", getCRC32Value(game).text());
@@ -61,7 +61,7 @@ std::string makeCheckTableBlock(const std::string& installDir, const std::string
 
 std::vector<std::string> checkTableKeys() {
   std::vector<std::string> keys;
-  for (const char* pack : kPackNames) keys.push_back(std::string("Halvoreen\\") + pack);
+  for (const GamePack& pack : kGamePacks) keys.push_back(pack.tableKey);
   keys.push_back("Halvoreen\\bin\\mox.exe");
   return keys;
 }

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "integrity/crc32.h"
+#include "integrity/game_packs.h"
 #include "tools/release/demo_release.h"
+#include "tools/release/release.h"
 
 namespace release {
 namespace {
@@ -43,15 +45,18 @@ std::string olderBlock(const char* version) {
   const bool md5Era = !above(version, "0.899");
   const std::string indent = modern ? "\t" : "    ";
   const std::string eol = modern ? "\n" : "\r\n";
-  std::vector<std::string> keys = {"gameRes_packed.kx", "qdres_packed.kx", "kxres_packed.kx",
-                                   "res_packed.kx",     "vemo_packed.kx",  "CN_packed.kx",
-                                   "bin\\mox.exe"};
   // The kxres pack came later; the oldest blocks also lack the CN pack.
-  if (!above(version, "1.100")) keys.erase(keys.begin() + 2);
-  if (!above(version, "0.885")) keys.erase(keys.begin() + 4);
+  std::vector<std::string> keys;
+  for (GamePackIndex index : kCheckTableOrder)
+    if ((index != kKxresPack || above(version, "1.100")) &&
+        (index != kCNPack || above(version, "0.885")))
+      keys.push_back(kGamePacks[index].name);
+  keys.push_back("bin\\mox.exe");
   std::string block = "<mox" + std::string(version) + ">" + eol;
   for (const std::string& key : keys) {
     const std::string seed = std::string(version) + "/" + key;
+    // Made-up values whose form follows the key: gameRes ("gameRes_packed") gets the small
+    // packs' form, as the committed demo table has it.
     const bool largePack = key.find("res_packed") != std::string::npos;
     std::string value;
     if (largePack) {

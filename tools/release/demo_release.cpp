@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "integrity/game_packs.h"
 #include "platform/platform.h"
 #include "report/run_state.h"
 #include "sections/packed_writer.h"
@@ -106,13 +107,13 @@ std::string scriptsConfig(const std::string& version) {
 
 // The pack's entries at 2.650. `nested` is an archive to carry inside gameRes.
 std::vector<NamedContent> packAt2650(int index, const std::string& nested) {
-  const std::string pack = kPackNames[index];
+  const std::string pack = kGamePacks[index].name;
   static const char* const kAreas[] = {"town", "forest", "desert", "harbor", "dungeon", "sky"};
-  static const int kSmallEntries[6] = {30, 70, 20, 50, 42, 22};
+  static const int kSmallEntries[kGamePackCount] = {30, 70, 20, 50, 42, 22};
   std::vector<NamedContent> entries;
   Bytes bytes(pack);
   size_t total = 0;
-  if (index < kFirstWholeCrcPack) {
+  if (kGamePacks[index].group == PackGroup::SampledCrc) {
     for (int i = 0; total < kLargePackBytes + 65536; ++i) {
       const std::string name = "textures/" + std::string(kAreas[i % 6]) + "/tex_" +
                                std::to_string(i) + ".dds";
@@ -136,8 +137,8 @@ std::vector<NamedContent> packAt2650(int index, const std::string& nested) {
                              bytes.text(5 + bytes.below(40)));
     }
   }
-  if (index == 1) entries.emplace_back("maps/tutorial/terrain.kx", nested);
-  if (index == 4) {
+  if (index == kGameResPack) entries.emplace_back("maps/tutorial/terrain.kx", nested);
+  if (index == kVemoPack) {
     entries.emplace_back("scripts_config.xml", scriptsConfig(oldVersion));
     // Two versions of one script, as in-memory editing leaves them.
     entries.emplace_back("scripts/client/avatar.pyc 1", bytes.text(60));
@@ -145,7 +146,7 @@ std::vector<NamedContent> packAt2650(int index, const std::string& nested) {
     entries.emplace_back("scripts/client/quest.pyc", bytes.text(120));
     entries.emplace_back("scripts/client/event_2650.pyc", bytes.text(30));
   }
-  if (index == 5) {
+  if (index == kCNPack) {
     entries.emplace_back("scripts_config.xml", scriptsConfig(oldVersion));
     entries.emplace_back("text/zh_CN/ui_strings.txt",
                          "ok=确定\ncancel=取消\nbag=背包\nshop=商店\nquest=任务\n");
@@ -170,27 +171,27 @@ void removeEntry(std::vector<NamedContent>& entries, const std::string& name) {
 
 // Whether the pack differs between the two versions. The large packs qdres and res change too,
 // so that a run merges into and rewrites multi-MiB packs.
-bool changesIn2651(int index) { return index != 1 && index != 2; }
+bool changesIn2651(int index) { return index != kGameResPack && index != kKxresPack; }
 
 // The packs that change: qdres and res by a replaced, an added and a deleted texture; vemo by
 // five entries (one of them a second version of a versioned name), CN by two; both carry the
 // new "scripts_config.xml".
 std::vector<NamedContent> packAt2651(int index, const std::string& nested) {
   std::vector<NamedContent> entries = packAt2650(index, nested);
-  Bytes bytes(std::string(kPackNames[index]) + "@2.651");
-  if (index == 0 || index == 3) {
+  Bytes bytes(std::string(kGamePacks[index].name) + "@2.651");
+  if (index == kQdresPack || index == kResPack) {
     replaceContent(entries, "textures/forest/tex_1.dds", "DDS " + bytes.noise(100 * 1024));
     removeEntry(entries, "textures/desert/tex_2.dds");
     entries.emplace_back("textures/sky/tex_2651.dds", "DDS " + bytes.noise(120 * 1024));
   }
-  if (index == 4) {
+  if (index == kVemoPack) {
     replaceContent(entries, "scripts_config.xml", scriptsConfig(newVersion));
     replaceContent(entries, "scripts/client/avatar.pyc 2", bytes.text(70));
     replaceContent(entries, "scripts/client/quest.pyc", bytes.text(125));
     removeEntry(entries, "scripts/client/event_2650.pyc");
     entries.emplace_back("scripts/client/event_2651.pyc", bytes.text(40));
   }
-  if (index == 5) {
+  if (index == kCNPack) {
     replaceContent(entries, "scripts_config.xml", scriptsConfig(newVersion));
     replaceContent(entries, "text/zh_CN/ui_strings.txt",
                    "ok=确定\ncancel=取消\nbag=背包\nshop=商店\nquest=任务\nmail=邮件\n");
@@ -234,11 +235,11 @@ bool writeInstallation(const std::string& root, bool atNew, const std::string& n
     error = root + ": cannot make the folders";
     return false;
   }
-  for (int i = 0; i < 6; ++i) {
-    const std::string path = join(root, kPackNames[i]);
+  for (int i = 0; i < kGamePackCount; ++i) {
+    const std::string path = join(root, kGamePacks[i].name);
     // Large packs that do not change: copying them is the same bytes, only faster.
     if (!changesIn2651(i) && !copyLargePacksFrom.empty()) {
-      fs::copy_file(join(copyLargePacksFrom, kPackNames[i]), path,
+      fs::copy_file(join(copyLargePacksFrom, kGamePacks[i].name), path,
                     fs::copy_options::overwrite_existing, code);
       if (!code) continue;
     }
@@ -296,9 +297,9 @@ bool makeDemoRelease(const std::string& dir, std::string& error) {
       !writeInstallation(newDir, true, nested, oldDir, error))
     return false;
 
-  for (int i = 0; i < 6; ++i) {
-    const std::string out = join(payload, kPatchNames[i]);
-    if (!makePatchArchive(join(oldDir, kPackNames[i]), join(newDir, kPackNames[i]), out)) {
+  for (const GamePack& pack : kGamePacks) {
+    const std::string out = join(payload, pack.patchName);
+    if (!makePatchArchive(join(oldDir, pack.name), join(newDir, pack.name), out)) {
       error = out + ": cannot write";
       return false;
     }

@@ -11,6 +11,7 @@
 #include "archive/kx_file_system.h"
 #include "archive/kx_format.h"
 #include "integrity/check_table.h"
+#include "integrity/game_packs.h"
 #include "platform/platform.h"
 #include "tools/release/loose_patch.h"
 #include "tools/release/release.h"
@@ -54,7 +55,8 @@ bool checkInstallation(const std::string& dir, const char* label, std::string& e
     error = std::string(label) + " " + dir + ": not a folder";
     return false;
   }
-  std::vector<std::string> files(std::begin(kPackNames), std::end(kPackNames));
+  std::vector<std::string> files;
+  for (const GamePack& pack : kGamePacks) files.push_back(pack.name);
   files.push_back(kGameExecutable);
   for (const std::string& file : files) {
     if (!fs::is_regular_file(join(dir, file), code)) {
@@ -101,8 +103,8 @@ bool checkVersions(const ReleaseRequest& request, ReleaseSummary& summary, std::
     return false;
   }
   // The installer reads CN first; a player whose CN pack lacked the entry would read vemo's.
-  for (const char* pack : {"CN_packed.kx", "vemo_packed.kx"}) {
-    const std::string path = join(request.newDir, pack);
+  for (GamePackIndex pack : kVersionPacks) {
+    const std::string path = join(request.newDir, kGamePacks[pack].name);
     std::string version;
     const ConfigVersion read = packVersion(path, version);
     if (read == ConfigVersion::kAbsent) continue;
@@ -152,7 +154,7 @@ std::map<std::string, std::string> otherFiles(const std::string& dir) {
       continue;
     }
     bool skip = top == "updater.log" || top == "pack.log";
-    for (const char* pack : kPackNames) skip = skip || name == pack;
+    for (const GamePack& pack : kGamePacks) skip = skip || name == pack.name;
     if (!skip && it->is_regular_file(code)) files[name] = it->path().string();
   }
   return files;
@@ -222,10 +224,10 @@ bool countPatch(const std::string& oldPack, const std::string& patchPath, PackSu
 
 bool makePackPatch(const ReleaseRequest& request, int index, const std::string& staging,
                    PackSummary& pack, std::string& error, const ReleaseProgress& progress) {
-  const std::string oldPack = join(request.oldDir, kPackNames[index]);
-  const std::string newPack = join(request.newDir, kPackNames[index]);
-  const std::string patch = join(staging, kPatchNames[index]);
-  pack.pack = kPackNames[index];
+  const std::string oldPack = join(request.oldDir, kGamePacks[index].name);
+  const std::string newPack = join(request.newDir, kGamePacks[index].name);
+  const std::string patch = join(staging, kGamePacks[index].patchName);
+  pack.pack = kGamePacks[index].name;
   progress("patch for " + pack.pack);
   if (!makePatchArchive(oldPack, newPack, patch) || !countPatch(oldPack, patch, pack)) {
     error = newPack + ": cannot make the patch (an entry of OLD or NEW cannot be read, or the "
@@ -292,8 +294,8 @@ bool makeLooseArchive(const ReleaseRequest& request, const char* folder, const c
 bool buildPayload(const ReleaseRequest& request, const std::string& table,
                   const std::string& staging, ReleaseSummary& summary, std::string& error,
                   const ReleaseProgress& progress) {
-  summary.packs.resize(6);
-  for (int i = 0; i < 6; ++i)
+  summary.packs.resize(kGamePackCount);
+  for (int i = 0; i < kGamePackCount; ++i)
     if (!makePackPatch(request, i, staging, summary.packs[static_cast<size_t>(i)], error, progress))
       return false;
   progress("bin and cache");

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "integrity/game_packs.h"
+
 class ArchiveEvents;
 
 namespace release {
@@ -18,16 +20,10 @@ namespace release {
 // One file of an archive or folder: name (with "/" between levels) and content.
 using NamedContent = std::pair<std::string, std::string>;
 
-// The six packs in the installer's order, and the file names of their patch archives.
-inline constexpr const char* kPackNames[6] = {"qdres_packed.kx", "gameRes_packed.kx",
-                                              "kxres_packed.kx", "res_packed.kx",
-                                              "vemo_packed.kx",  "CN_packed.kx"};
-inline constexpr const char* kPatchNames[6] = {"qdres_packedTemp.kx", "gameRes_packedTemp.kx",
-                                               "kxres_packedTemp.kx", "res_packedTemp.kx",
-                                               "vemo_packedTemp.kx",  "CN_packedTemp.kx"};
-// Packs at and above this index are fingerprinted by whole-file CRC, the others by size plus
-// sampled CRC.
-inline constexpr int kFirstWholeCrcPack = 4;
+// The order a version block of the check table lists the packs in; the game executable
+// follows them.
+inline constexpr GamePackIndex kCheckTableOrder[] = {kGameResPack, kQdresPack, kKxresPack,
+                                                     kResPack,     kVemoPack,  kCNPack};
 
 // Writes an archive holding `entries` (content compressed as the archive library stores new
 // content). Entries with the same name: the last one wins. False when it cannot be written.
@@ -94,9 +90,9 @@ struct Rehearsal {
 [[nodiscard]] std::string makeScriptsConfig(const std::string& version);
 
 struct TestReleaseOptions {
-  // Packs (indexes of kPackNames) whose content differs between the two versions; each gets a
+  // Packs (indexes of kGamePacks) whose content differs between the two versions; each gets a
   // patch with a changed, an added and a deleted entry. The others get the empty archive.
-  std::vector<int> changedPacks{4, 5};
+  std::vector<int> changedPacks{kVemoPack, kCNPack};
   // Entries of the bin and cache payload archives; empty content deletes the target.
   std::vector<NamedContent> binEntries;
   std::vector<NamedContent> cacheEntries;

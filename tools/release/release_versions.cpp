@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/kx_file_system.h"
+#include "integrity/game_packs.h"
 #include "platform/platform.h"
 #include "sections/section_factory.h"
 #include "tools/release/payload_release.h"
@@ -14,8 +15,7 @@
 namespace release {
 namespace {
 
-// The archives the installer reads the version from, in its order, and what it reads.
-const char* const kVersionArchives[] = {"CN_packed.kx", "vemo_packed.kx"};
+// What the installer reads the version from, in the packs of kVersionPacks.
 constexpr const char* kConfigEntry = "scripts_config.xml";
 constexpr const char* kConfigSection = "script_config";
 
@@ -82,8 +82,8 @@ ConfigVersion packVersion(const std::string& packPath, std::string& version) {
 }
 
 bool installedVersion(const std::string& installDir, std::string& version, std::string& error) {
-  for (const char* name : kVersionArchives) {
-    const std::string path = installDir + platform::kPathSeparatorText + name;
+  for (GamePackIndex pack : kVersionPacks) {
+    const std::string path = installDir + platform::kPathSeparatorText + kGamePacks[pack].name;
     switch (packVersion(path, version)) {
       case ConfigVersion::kRead: return true;
       case ConfigVersion::kNotASection:
@@ -92,7 +92,8 @@ bool installedVersion(const std::string& installDir, std::string& version, std::
       case ConfigVersion::kAbsent: break;
     }
   }
-  error = installDir + ": neither CN_packed.kx nor vemo_packed.kx holds " + kConfigEntry +
+  error = installDir + ": neither " + kGamePacks[kVersionPacks[0]].name + " nor " +
+          kGamePacks[kVersionPacks[1]].name + " holds " + kConfigEntry +
           ", the installation's version";
   return false;
 }

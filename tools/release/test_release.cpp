@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "integrity/game_packs.h"
 #include "platform/platform.h"
 #include "report/run_state.h"
 #include "tools/release/release.h"
@@ -52,9 +53,9 @@ bool isChanged(const TestReleaseOptions& options, int pack) {
 // The entries of pack `index` at the old version, or at the new one when `changed`.
 std::vector<NamedContent> packEntries(const TestReleaseOptions& options, int index, bool atNew) {
   const bool changed = atNew && isChanged(options, index);
-  const std::string pack = kPackNames[index];
+  const std::string pack = kGamePacks[index].name;
   std::vector<NamedContent> entries;
-  if (index < kFirstWholeCrcPack)
+  if (kGamePacks[index].group == PackGroup::SampledCrc)
     entries.emplace_back("data/large.bin",
                          largeFiller(options.largePackBytes, static_cast<uint32_t>(index + 1)));
   else
@@ -97,8 +98,8 @@ bool writeInstallation(const std::string& root, const TestReleaseOptions& option
   fs::create_directories(join(root, "bin"), error);
   fs::create_directories(join(root, "cache"), error);
   if (error) return false;
-  for (int i = 0; i < 6; ++i)
-    if (!writeArchive(join(root, kPackNames[i]), packEntries(options, i, atNew))) return false;
+  for (int i = 0; i < kGamePackCount; ++i)
+    if (!writeArchive(join(root, kGamePacks[i].name), packEntries(options, i, atNew))) return false;
   const std::string bin = join(root, "bin");
   const std::string cache = join(root, "cache");
   return writeBytes(join(bin, "RakNet.dll"), "network library stand-in\n") &&
@@ -122,9 +123,9 @@ bool makeTestRelease(const std::string& dir, const TestReleaseOptions& options) 
       !applyLooseEntries(join(newDir, "cache"), options.cacheEntries))
     return false;
 
-  for (int i = 0; i < 6; ++i) {
-    if (!makePatchArchive(join(oldDir, kPackNames[i]), join(newDir, kPackNames[i]),
-                          join(payload, kPatchNames[i])))
+  for (const GamePack& pack : kGamePacks) {
+    if (!makePatchArchive(join(oldDir, pack.name), join(newDir, pack.name),
+                          join(payload, pack.patchName)))
       return false;
   }
   if (!writeArchive(join(payload, "binTemp.kx"), options.binEntries) ||

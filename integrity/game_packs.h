@@ -1,0 +1,99 @@
+// The six game packs of an installation, described once: the installer, the release tools,
+// the benchmarks, the fuzz seeds and the tests all take their names, patch archives, payload
+// ids, launcher weights, groups and check-table keys from kGamePacks. cmake/Payload.cmake
+// reads the payload rows of this file (see the note above the table).
+//
+// Lives in integrity/: its keys and fingerprint kinds are the check table's vocabulary, and
+// every user (app/, tools/, bench/, fuzz/, tests) sits above integrity.
+#pragma once
+
+#include <cstddef>
+
+// The run's two groups of packs. They are fingerprinted differently, and the run's texts about
+// them differ in small ways that must stay as they are.
+enum class PackGroup {
+  // The four large packs: size plus a CRC of three sampled windows (the size alone in table
+  // blocks up to 1.051).
+  SampledCrc,
+  // vemo and CN: the CRC of the whole file.
+  WholeCrc,
+};
+
+struct GamePack {
+  const char* name;       // in the installation folder
+  const char* patchName;  // its patch archive: a payload file, written beside the pack
+  int payloadId;          // the patch's resource id (type "KX")
+  // The pack's share of the launcher's progress, relative to the other packs with a patch.
+  float weightFactor;
+  PackGroup group;
+  const char* tableKey;  // its entry in a version block of the check table
+};
+
+// Indexes of kGamePacks, in the order the installer updates the packs.
+enum GamePackIndex : int {
+  kQdresPack,
+  kGameResPack,
+  kKxresPack,
+  kResPack,
+  kVemoPack,
+  kCNPack,
+  kGamePackCount
+};
+
+// cmake/Payload.cmake embeds each patch under its id by reading this table: a row's first
+// line must hold the pack name, the patch name and the id, in that order.
+inline constexpr GamePack kGamePacks[kGamePackCount] = {
+    {"qdres_packed.kx", "qdres_packedTemp.kx", 122, 1.0f, PackGroup::SampledCrc,
+     "Halvoreen\\qdres_packed.kx"},
+    {"gameRes_packed.kx", "gameRes_packedTemp.kx", 123, 2.0f, PackGroup::SampledCrc,
+     "Halvoreen\\gameRes_packed.kx"},
+    {"kxres_packed.kx", "kxres_packedTemp.kx", 125, 4.0f, PackGroup::SampledCrc,
+     "Halvoreen\\kxres_packed.kx"},
+    {"res_packed.kx", "res_packedTemp.kx", 124, 8.0f, PackGroup::SampledCrc,
+     "Halvoreen\\res_packed.kx"},
+    {"vemo_packed.kx", "vemo_packedTemp.kx", 226, 0.5f, PackGroup::WholeCrc,
+     "Halvoreen\\vemo_packed.kx"},
+    {"CN_packed.kx", "CN_packedTemp.kx", 230, 2.5f, PackGroup::WholeCrc,
+     "Halvoreen\\CN_packed.kx"},
+};
+
+// The packs whose "scripts_config.xml" carries the installed version, in the order the
+// installer reads them.
+inline constexpr GamePackIndex kVersionPacks[] = {kCNPack, kVemoPack};
+
+namespace game_packs_detail {
+
+constexpr bool sameText(const char* a, const char* b) {
+  for (; *a && *a == *b; ++a, ++b) {
+  }
+  return *a == *b;
+}
+
+// "Halvoreen\\" + name.
+constexpr bool isTableKeyOf(const char* key, const char* name) {
+  for (const char* prefix = "Halvoreen\\"; *prefix; ++prefix, ++key)
+    if (*key != *prefix) return false;
+  return sameText(key, name);
+}
+
+// The pack name with "Temp" before its ".kx".
+constexpr bool isPatchNameOf(const char* patch, const char* name) {
+  std::size_t n = 0;
+  while (name[n]) ++n;
+  if (n < 3 || !sameText(name + n - 3, ".kx")) return false;
+  for (std::size_t i = 0; i + 3 < n; ++i)
+    if (patch[i] != name[i]) return false;
+  return sameText(patch + n - 3, "Temp.kx");
+}
+
+constexpr bool rowsAreConsistent() {
+  for (const GamePack& pack : kGamePacks)
+    if (!isTableKeyOf(pack.tableKey, pack.name) || !isPatchNameOf(pack.patchName, pack.name))
+      return false;
+  return true;
+}
+
+}  // namespace game_packs_detail
+
+static_assert(game_packs_detail::rowsAreConsistent(),
+              "a pack's key is \"Halvoreen\\\\\" + its name, its patch its name + \"Temp\"");
