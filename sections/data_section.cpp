@@ -100,9 +100,8 @@ bool DataSection::hasValidName() { return true; }
 
 void DataSection::startTraceSection(const std::string& path) {
   debugTrace("----------------start trace section: " + path + "\n");
-  traceFlag = true;
+  TraceFlagScope raised;
   traceOpenSection(path);
-  traceFlag = false;
 }
 
 void DataSection::traceFindChild(const std::string& tag) {

@@ -2,9 +2,10 @@
 
 #include <utility>
 
+namespace {
+
 bool traceFlag = false;
 
-namespace {
 std::function<void(const std::string&)>& traceSink() {
   static std::function<void(const std::string&)> sink;
   return sink;
@@ -16,3 +17,8 @@ void debugTrace(const std::string& text) {
 }
 
 void setTraceSink(std::function<void(const std::string&)> sink) { traceSink() = std::move(sink); }
+
+bool traceFlagRaised() { return traceFlag; }
+
+TraceFlagScope::TraceFlagScope() { traceFlag = true; }
+TraceFlagScope::~TraceFlagScope() { traceFlag = false; }

@@ -7,7 +7,18 @@
 #include <functional>
 #include <string>
 
-extern bool traceFlag;
+// Whether traceFlag is raised. The flag itself stays inside the library: only a trace raises
+// it, for as long as its lookup runs.
+[[nodiscard]] bool traceFlagRaised();
+
+// Raises traceFlag for the object's lifetime.
+class TraceFlagScope {
+ public:
+  TraceFlagScope();
+  ~TraceFlagScope();
+  TraceFlagScope(const TraceFlagScope&) = delete;
+  TraceFlagScope& operator=(const TraceFlagScope&) = delete;
+};
 
 // Hands one composed trace text to the current sink (none by default: the text is dropped).
 void debugTrace(const std::string& text);

@@ -130,11 +130,11 @@ TEST(SectionTrace, ReplaysTheWalkWithTheFlagRaised) {
   bool flagSeen = false;
   setTraceSink([&](const std::string& text) {
     lines.push_back(text);
-    flagSeen = flagSeen || traceFlag;
+    flagSeen = flagSeen || traceFlagRaised();
   });
   root->startTraceSection("a//b");
   setTraceSink(nullptr);
-  EXPECT_FALSE(traceFlag);
+  EXPECT_FALSE(traceFlagRaised());
   EXPECT_TRUE(flagSeen);
   const std::vector<std::string> expected = {
       "----------------start trace section: a//b\n",

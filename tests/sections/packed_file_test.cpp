@@ -225,7 +225,7 @@ TEST(PackedFile, PackedTraceIsSilentAndReportsTheLookup) {
   SectionRef root = openHex(packedHex("6100 00 0100 00000010 0000 01000010 78"));
   root->startTraceSection("a");
   setTraceSink(nullptr);
-  EXPECT_FALSE(traceFlag);
+  EXPECT_FALSE(traceFlagRaised());
   bool matched = false;
   for (const std::string& line : lines) matched |= line == "name matches: a,return pCurr->createSection(this)";
   EXPECT_TRUE(matched);
