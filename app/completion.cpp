@@ -2,7 +2,7 @@
 // the user sees the first failure or the run log gets its success line.
 #include <string>
 
-#include "app/run_text.h"
+#include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "report/system_info.h"
 #include "report/upload.h"

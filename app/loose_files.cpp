@@ -6,7 +6,8 @@
 
 #include "app/archive_log.h"
 #include "app/fingerprint_log.h"
-#include "app/run_text.h"
+#include "app/run_texts.h"
+#include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
 #include "integrity/check_table.h"

@@ -6,7 +6,7 @@
 
 #include "app/payload.h"
 #include "app/preflight.h"
-#include "app/run_text.h"
+#include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "integrity/game_packs.h"
 #include "platform/replacement_file.h"
