@@ -114,3 +114,124 @@ inline std::string wrongVersionBox(const std::string& localVersion) {
   return "您当前版本为v" + localVersion + ",本程序只适用于v" + oldVersion + "升级到v" + newVersion;
 }
 inline constexpr char kWrongVersionCaption[] = "本程序不适用于您当前版本";
+
+// ---- The payload: the temporary archives and the check table ----------------------------------
+
+inline constexpr char kLauncherPayloadStartText[] = "5.0";
+// Each pack patch written adds a point; the res patch, whose blocks add tenths as they go, then
+// sets the bar where its point would have put it.
+inline constexpr char kLauncherPatchWrittenText[] = "1.0";
+inline constexpr char kLauncherResPatchWrittenText[] = "T9.0";
+inline constexpr char kLauncherResBlockText[] = "0.1";
+
+// The preparation's share of the console line, one step per payload file.
+inline constexpr char kPreparing10Console[] = "->准备更新...10%%\r";
+inline constexpr char kPreparing15Console[] = "->准备更新...15%%\r";
+inline constexpr char kPreparing20Console[] = "->准备更新...20%%\r";
+// Each block of the res patch: 21% to 29%, the block's number as the last digit.
+inline constexpr char kPreparingResBlockConsole[] = "->准备更新...2%d%%\r";
+inline constexpr char kPreparing30Console[] = "->准备更新...30%%\r";
+inline constexpr char kPreparing40Console[] = "->准备更新...40%%\r";
+inline constexpr char kPreparing50Console[] = "->准备更新...50%%\r";
+inline constexpr char kPreparing60Console[] = "->准备更新...60%%\r";
+inline constexpr char kPreparing70Console[] = "->准备更新...70%%\r";
+
+inline std::string payloadNotWrittenLog(const std::string& fileName) {
+  return std::string(packTitle) + "->" + fileName + " can not write in!";
+}
+inline std::string noWriteAccessBox(const std::string& installDir) {
+  return "您在" + installDir + "没有写权限，程序无法运行!";
+}
+inline constexpr char kNoWriteAccessCaption[] = "您没有写权限";
+
+inline constexpr char kPreparing80Console[] = "->准备更新...80%%\r";
+// Also the game executable's line when it cannot be replaced.
+inline std::string cannotOpenFileLog(const std::string& path) {
+  return std::string(packTitle) + "->can not open file: " + path;
+}
+// The caption of the box for a file that cannot be opened; its text adds what to check.
+inline std::string cannotOpenFileCaption(const std::string& path) {
+  return std::string(packTitle) + "->无法打开文件:" + path;
+}
+inline std::string checkTableNotOpenedBox(const std::string& path) {
+  return cannotOpenFileCaption(path) + ", 请检查文件夹或写权限是否正确!";
+}
+// "MD5" for the table of CRCs and sizes: the name the table has always had.
+inline std::string checkTableLog(const std::string& path) {
+  return std::string(packTitle) + "->MD5 file for new version: " + path;
+}
+inline std::string cannotWriteFileLog(const std::string& path) {
+  return std::string(packTitle) + "->can not write file: " + path;
+}
+inline constexpr char kPreparing90Console[] = "->准备更新...90%%\r";
+inline constexpr char kPreparing100Console[] = "->准备更新...100%%\n";
+
+inline constexpr char kLauncherPayloadDoneText[] = "4.0";
+inline constexpr char kUpgradingConsole[] =
+    "->从v" KXPATCH_FROM_VERSION "升级到v" KXPATCH_TO_VERSION "......\n";
+
+// ---- The loose files of bin and cache ---------------------------------------------------------
+
+inline std::string archiveUnreadableLog(const std::string& path) {
+  return std::string(packTitle) + "->can not read " + path;
+}
+inline std::string entryRefusedLog(const std::string& entry) {
+  return std::string(packTitle) + "->refused entry outside its folder: " + entry;
+}
+inline std::string entryUnreadableLog(const std::string& entry, const std::string& archive,
+                                      const std::string& target) {
+  return std::string(packTitle) + "->can not read " + entry + " from " + archive +
+         ", not updated: " + target;
+}
+
+inline std::string fileDeletedLog(const std::string& target) {
+  return std::string(packTitle) + "->delete file: " + target;
+}
+inline std::string fileDeletedConsole(const std::string& target) {
+  return "->删除" + escapePercent(target) + "完成!\n";
+}
+inline std::string fileUpdatedLog(const std::string& target) {
+  return std::string(packTitle) + "->update file: " + target;
+}
+// A loose file or a pack brought to the new version.
+inline std::string updatedConsole(const std::string& name) {
+  return "->更新" + escapePercent(name) + "完成!\n";
+}
+
+// A file left at the old version: its line, the failure kept and the console's request to run
+// the installer again (the last two also for a pack whose update failed).
+inline std::string fileWriteFailedLog(const std::string& target) {
+  return std::string(packTitle) + "->write failed: " + target;
+}
+// Ends in an empty line, as it always has.
+inline std::string looseFileNotOpenedLog(const std::string& target) {
+  return cannotOpenFileLog(target) + "\n";
+}
+inline std::string updateFailedMessage(const std::string& path) { return path + "文件更新失败!"; }
+inline std::string updateFailedRetryConsole(const std::string& name) {
+  return "->更新" + escapePercent(name) + "失败, 请重新更新!\n";
+}
+
+// The game executable, checked against the table before it is written.
+// Also a first-group pack's.
+inline std::string missingBeforeUpdateLog(const std::string& target) {
+  return target + " not exist before update!";
+}
+inline std::string gameExeSizeLog(const std::string& size) {
+  return std::string(packTitle) + "->size of bin\\mox.exe before update: " + size;
+}
+// No space before "to": as it always was.
+inline constexpr char kGameExeMismatchLog[] =
+    "failed to update bin\\mox.exe: from " KXPATCH_FROM_VERSION "to " KXPATCH_TO_VERSION;
+// "MD5" for the CRCs compared, as the table's name has it.
+inline std::string gameExeFingerprintsLog(const std::string& expected, const std::string& actual,
+                                          const std::string& account) {
+  return "server MD5:" + expected + "\ndest MD5: " + actual + "\n" + account;
+}
+inline constexpr char kGameExeMismatchMessage[] = "bin\\mox.exe文件更新错误!";
+inline std::string checkSuccessLog(const std::string& target) {
+  return std::string(packTitle) + "->check success: " + target;
+}
+inline std::string gameExeNotOpenedBox(const std::string& target) {
+  return cannotOpenFileCaption(target) + ", 请检查目录或权限!";
+}
