@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <string>
 
+#include "integrity/game_packs.h"
 #include "report/run_state.h"
 
 // A text that a printf format shows as it is: every '%' doubled. Paths go through it before they
@@ -235,3 +236,151 @@ inline std::string checkSuccessLog(const std::string& target) {
 inline std::string gameExeNotOpenedBox(const std::string& target) {
   return cannotOpenFileCaption(target) + ", 请检查目录或权限!";
 }
+
+// ---- The packs ---------------------------------------------------------------------------------
+// The first group (size and sampled CRC) and the second (whole-file CRC) have always said some of
+// the same things in words of their own. A pack's name is the table's, never a path.
+
+inline constexpr char kLauncherPacksStartText[] = "5.0";
+// A share of the current pack's points, sent as its rewrite goes.
+inline constexpr char kLauncherShareFormat[] = "%.1f";
+// The bar's position after each pack: 20 plus the points of the packs done.
+inline constexpr char kLauncherPositionFormat[] = "T%.1f";
+
+inline std::string sizeBeforeUpdateLog(const std::string& pack, const std::string& size) {
+  return std::string(packTitle) + "->size of " + pack + " before update: " + size;
+}
+
+// A pack that is not there.
+// The second group's line has no space before "not": as it always was.
+inline std::string packMissingLog(PackGroup group, const std::string& path) {
+  return group == PackGroup::WholeCrc ? path + "not exist before update!"
+                                      : missingBeforeUpdateLog(path);
+}
+inline std::string packMissingMessage(const std::string& path) {
+  return path + "文件缺失，无法更新!";
+}
+inline std::string packMissingConsole(const std::string& path) {
+  return "->" + escapePercent(path) + "缺少文件，无法更新!\n";
+}
+
+// A pack that is neither the old version nor the new one.
+inline std::string packDamagedLog(const std::string& path) {
+  return path + " damaged before update!";
+}
+// The second group logs the CRC found, then the table's...
+inline std::string localCrcLog(const std::string& crc) { return "localCRC32 : " + crc; }
+inline std::string oldStandardLog(const std::string& crc) { return "oldStandard: " + crc; }
+// ...the first group the table's value first, "MD5" though it is a size and CRCs.
+inline std::string oldStandardMd5Log(const std::string& value) {
+  return "oldStandardMD5: " + value;
+}
+inline std::string localFileSizeLog(const std::string& value) {
+  return "localFileSize : " + value;
+}
+// "!!" for the second group alone.
+inline std::string packDamagedMessage(PackGroup group, const std::string& path) {
+  return path + (group == PackGroup::WholeCrc ? "文件损坏，无法更新!!" : "文件损坏，无法更新!");
+}
+// Printed without packTitle.
+inline std::string packDamagedConsole(PackGroup group, const std::string& path) {
+  return escapePercent(path) +
+         (group == PackGroup::WholeCrc ? "文件损坏，无法更新!\n" : "已经损坏，无法更新!\n");
+}
+
+// The patch: nothing to merge, or the steps of the merge and the rewrite.
+inline std::string packNotUpdatedConsole(const std::string& pack) {
+  return "->不更新" + pack + "!\n";
+}
+inline std::string packNotUpdatedLog(const std::string& pack) {
+  return std::string(packTitle) + "->do not update: " + pack + "!";
+}
+inline std::string packUpdating1Console(const std::string& pack) {
+  return "->更新" + pack + "...1%%\r";
+}
+inline std::string packUpdatingLog(const std::string& pack) {
+  return std::string(packTitle) + "->update " + pack + " ......";
+}
+inline std::string packUpdating16Console(const std::string& pack) {
+  return "->更新" + pack + "...16%%\r";
+}
+inline std::string packUpdating66Console(const std::string& pack) {
+  return "->更新" + pack + "...66%%\r";
+}
+inline std::string packUpdating100Console(const std::string& pack) {
+  return "->更新" + pack + "...100%%\n";
+}
+// What the archive listener writes its percentages after (packPercentConsole).
+inline std::string packPercentLabel(const std::string& pack) {
+  return std::string(packTitle) + "->更新" + pack + "...";
+}
+
+// The patch could not be applied; the player is asked to run the installer again
+// (updateFailedMessage, updateFailedRetryConsole).
+inline std::string packUpdateFailedLog(const std::string& pack, const std::string& account) {
+  return std::string(packTitle) + "->update failed: " + pack + "!\n" + account;
+}
+
+// The rewritten pack does not carry the table's fingerprint for the new version. "MD5" for
+// CRCs and sizes, the dots and spaces around "check failed" and "update failed :" are the
+// groups' own.
+inline std::string wholeCrcMismatchLog(const std::string& standard, const std::string& result,
+                                       const std::string& size) {
+  return "standardMD5:" + standard + "\nfileMD5    :" + result + "\nfileSize: " + size;
+}
+inline std::string wholeCrcCheckFailedLog(const std::string& pack, const std::string& account) {
+  return "MD5 check failed ......\n" + std::string(packTitle) + "->update failed : " + pack +
+         "!\n" + account;
+}
+inline constexpr char kWholeCrcValueWrongLog[] = "文件MD5值错误，更新文件失败...";
+inline std::string entryChecksumsLog(const std::string& checksums) {
+  return "MD5 for total file in kx:" + checksums;
+}
+inline std::string sampledCrcMismatchLog(const std::string& standard, const std::string& result) {
+  return "standardSize:" + standard + "\nfileSize    : " + result;
+}
+inline std::string sampledCrcCheckFailedLog(const std::string& pack, const std::string& account) {
+  return "MD5 check failed......\n" + std::string(packTitle) + "->failed to update: " + pack +
+         "\n" + account;
+}
+inline std::string packMismatchMessage(const std::string& path) { return path + "文件更新错误!"; }
+inline std::string packMismatchConsole(const std::string& pack) {
+  return "->更新" + pack + "失败!\n";
+}
+
+// The rewrite takes the pack's place (CN_packed.kx's after a copy of it is kept, to put back
+// should the version pack waiting for it fail to go in).
+inline std::string packNotCopiedLog(const std::string& path, const std::string& copy) {
+  return std::string(packTitle) + "->can not copy " + path + " to " + copy;
+}
+inline std::string packNotReplacedLog(const std::string& path, const std::string& rewritten) {
+  return std::string(packTitle) + "->can not replace " + path + " with " + rewritten;
+}
+inline std::string packNotPutBackLog(const std::string& path) {
+  return std::string(packTitle) + "->can not put back " + path;
+}
+inline std::string packCreatedLog(PackGroup group, const std::string& pack) {
+  return std::string(packTitle) + (group == PackGroup::WholeCrc
+                                       ? "->create successful: " + pack + "!"
+                                       : "->create file: " + pack);
+}
+inline std::string packUpdatedLog(const std::string& pack) {
+  return std::string(packTitle) + "->update successful: " + pack + "!";
+}
+
+// A pack held at the old version so that the installation still reads as the old one.
+inline std::string packKeptLog(const std::string& pack) {
+  return std::string(packTitle) + "->keep " + pack + " at " + oldVersion +
+         " until every pack is updated!";
+}
+inline std::string packKeptConsole(const std::string& pack) {
+  return "->暂不更新" + pack + ", 请重新更新!\n";
+}
+
+// ---- The end of the run ------------------------------------------------------------------------
+
+inline constexpr char kLauncherFinishText[] = "Finish";
+// A run with failures ends with a box: the first failure kept, captioned kUpdateFailedCaption.
+// One without ends with this line; its comma is a full-width one.
+inline constexpr char kUpdateSuccessfulLog[] =
+    "--------update successful，new version: v" KXPATCH_TO_VERSION "--------";
