@@ -26,9 +26,12 @@
 // Names the texts mention (files, folders, the mutex) stay where the run uses them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
+#include "archive/archive_events.h"
 #include "integrity/game_packs.h"
 #include "report/run_state.h"
 
@@ -376,6 +379,117 @@ inline std::string packKeptLog(const std::string& pack) {
 inline std::string packKeptConsole(const std::string& pack) {
   return "->暂不更新" + pack + ", 请重新更新!\n";
 }
+
+// ---- The libraries' events, in whichever stage they happen ---------------------------------------
+// The archive reader's failures go to the working folder's log, the writer's steps to the run
+// log, its notes about entries to pack.log (RunArchiveLog); the fingerprints' steps go to the
+// working folder's log (FingerprintLog).
+
+// The reader's lines name its calls and members, spaced as they have always been (a doubled
+// space, a trailing one). Empty for a failure that has no line of its own.
+inline std::string archiveFailureWorkLog(const ArchiveError& error) {
+  switch (error.failure) {
+    case ArchiveFailure::CannotOpen:  // no space before the system's code
+      return "->can not open kx file:" + error.subject + std::to_string(error.systemCode);
+    case ArchiveFailure::FooterNotFound: return "openZip Failed to seek to footer";
+    case ArchiveFailure::FooterUnreadable: return "openZip Failed to read footer";
+    case ArchiveFailure::BadFooterSignature: return "openZip Invalid footer signature";
+    case ArchiveFailure::DirectoryNotFound: return "openZip Failed to seek to directory start";
+    case ArchiveFailure::DirectoryUnreadable: return "openZip Failed to read directory block";
+    case ArchiveFailure::DirectoryNoMemory: return "openZip Failed to new ram";
+    case ArchiveFailure::BadDirectorySignature: return "openZip Invalid directory signature";
+    case ArchiveFailure::NameTooLong: return "openZip Filename is too long ";
+    case ArchiveFailure::ExtraFieldTooLong: return "openZip Extra field is too long";
+    case ArchiveFailure::CommentTooLong: return "openZip File comment is too long";
+    case ArchiveFailure::BadLocalHeaderOffset: return "openZip Invalid local header offset";
+    case ArchiveFailure::NoArchivePath: return "error:this->path_ is NULL";
+    case ArchiveFailure::EntryNotIndexed: return "error:file is missing in fileMap";
+    case ArchiveFailure::EntryNotInFile: return "error:localHeaderOffset is less than zero";
+    case ArchiveFailure::ReopenFailed: return "failed to open file:" + error.subject;
+    case ArchiveFailure::SeekFailed:
+      return "KXFileSystem::readFile Failed to seek past local header";
+    case ArchiveFailure::UnknownMethod:
+      return "KXFileSystem::readFile Compression method  not yet supported";
+    case ArchiveFailure::EntryNoMemory:
+      return "KXFileSystem::readFile Failed to alloc data buffer";
+    case ArchiveFailure::ReadFailed: return "KXFileSystem::readFile Data read error";
+    default: return std::string();
+  }
+}
+
+// The writer's steps; the footer, a mismatching offset and the release carry a byte count.
+inline std::string writerStepLog(WriterStep step, int64_t bytes) {
+  switch (step) {
+    case WriterStep::Started: return "One.....";
+    case WriterStep::Sorted: return "One-0";
+    case WriterStep::OutputReady: return "One-1";
+    case WriterStep::WritingEntries: return "One-2";
+    case WriterStep::EntriesWritten: return "Two.....";
+    case WriterStep::DirectoryWritten: return "Three.....";
+    case WriterStep::FooterWritten: return "Four....." + std::to_string(bytes);
+    case WriterStep::OffsetMismatch: return "offset:" + std::to_string(bytes);
+    case WriterStep::Released: return "Five....." + std::to_string(bytes);
+    case WriterStep::Flushed: return "Six......";
+  }
+  return std::string();
+}
+
+// pack.log's notes (an entry's name and the value found), named after the members checked.
+inline constexpr char kStoredSizeWrongPackLog[] = "this->header_.compressedSize err:%s %d";
+inline constexpr char kExtraFieldDroppedPackLog[] = "header_.extraFieldLength err:%s %d";
+
+// The rewrite's percentages after packPercentLabel. Written as it is: not a format.
+inline std::string packPercentConsole(const std::string& label, int percent) {
+  return label + std::to_string(percent) + "%\r";
+}
+
+inline constexpr char kHugeItemBox[] = "WriteHandler file len is too large";
+inline constexpr char kHugeItemCaption[] = "error";
+// The system's code, the elements written and the length asked for, each as an int.
+inline std::string writeSizeWrongBox(uint32_t systemCode, size_t elementsWritten,
+                                     uint64_t length) {
+  char text[128];
+  std::snprintf(text, sizeof text, "更新的数据大小不对:%d %d %d", static_cast<int>(systemCode),
+                static_cast<int>(elementsWritten), static_cast<int>(length));
+  return text;
+}
+inline constexpr char kWriteSizeWrongCaption[] = "更新出错";
+
+// A fingerprint's steps.
+inline std::string crcStartedWorkLog(const std::string& path) { return "CRC check..." + path; }
+// Also what the logs' own open says of a file it cannot open.
+inline std::string openFailedWorkLog(const std::string& path, bool exists) {
+  return path + (exists ? " file exist but can not open!" : " does not exist!");
+}
+// The retry's look at the path, named after the call the log's readers know it by, spaced as
+// it always was; the second attempt says "end".
+inline std::string accessWorkLog(const std::string& path, bool exists, int attempt) {
+  if (attempt == 1)
+    return path + (exists ? "存在  :_access(fileName.c_str())" : "不存在:_access(fileName.c_str())");
+  return path + (exists ? "存在   end :_access(fileName.c_str())"
+                        : "不存在 end :_access(fileName.c_str())");
+}
+inline std::string fileSizeWorkLog(int64_t size) { return "file size:" + std::to_string(size); }
+inline std::string tooLargeWorkLog(const std::string& path, int64_t size) {
+  return path + " file too large, size:" + std::to_string(size);
+}
+inline constexpr char kNoMemoryWorkLog[] = "new mem failed";
+inline std::string readErrorWorkLog(const std::string& path, uint32_t systemCode) {
+  return path + " read data error..." + std::to_string(systemCode);
+}
+inline std::string readFailedWorkLog(const std::string& path, int64_t offset) {
+  return path + " read data failed!\n" + path + " error pos at:" + std::to_string(offset);
+}
+inline std::string fileEndNotReachedWorkLog(const std::string& path) {
+  return path + " did not read file end, and read times > 50";
+}
+// The count twice, as the end position and as the total read.
+inline std::string crcFinishedWorkLog(int64_t bytesRead) {
+  return "end pos at:" + std::to_string(bytesRead) +
+         "\nread total size:" + std::to_string(bytesRead);
+}
+inline constexpr char kSampleSeekFailedWorkLog[] = "fseek failed";
+inline constexpr char kSampleReadFailedWorkLog[] = "fread failed";
 
 // ---- The end of the run ------------------------------------------------------------------------
 
