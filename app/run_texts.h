@@ -19,6 +19,7 @@
 //   ...PackLog   pack.log, a printf format
 //   ...Box, ...Caption   a message box's text and caption
 //   ...Message   a failure the run keeps; the first one kept is the final box's text
+//   ...Text      one text for a box and the launcher's failure text
 //   kLauncher...Text, ...Format   a text for the launcher, or the printf format of one
 // The launcher reads a plain number as points to add to its bar and "T" + a number as the
 // bar's new position.
@@ -47,7 +48,7 @@ inline std::string escapePercent(const std::string& text) {
   return out;
 }
 
-// ---- The start: the program entry, the game wait, the installation and its lock -------------
+// ---- The start: the program entry, the game wait, the installation and its lock -----------------
 
 inline constexpr char kReadyConsole[] =  // printed without packTitle
     "------准备更新,请勿关闭,请勿同时运行多个更新程序------\n";
@@ -87,7 +88,7 @@ inline constexpr char kLockFailedText[] = "无法锁定更新程序, 请检查�
 // Also the caption of the final box of a run with failures.
 inline constexpr char kUpdateFailedCaption[] = "更新失败!";
 
-// ---- The version check -----------------------------------------------------------------------
+// ---- The version check --------------------------------------------------------------------------
 
 inline std::string versionReadFromLog(const std::string& archive) {
   return "read version from: " + archive;
@@ -119,7 +120,7 @@ inline std::string wrongVersionBox(const std::string& localVersion) {
 }
 inline constexpr char kWrongVersionCaption[] = "本程序不适用于您当前版本";
 
-// ---- The payload: the temporary archives and the check table ----------------------------------
+// ---- The payload: the temporary archives and the check table ------------------------------------
 
 inline constexpr char kLauncherPayloadStartText[] = "5.0";
 // Each pack patch written adds a point; the res patch, whose blocks add tenths as they go, then
@@ -174,7 +175,7 @@ inline constexpr char kLauncherPayloadDoneText[] = "4.0";
 inline constexpr char kUpgradingConsole[] =
     "->从v" KXPATCH_FROM_VERSION "升级到v" KXPATCH_TO_VERSION "......\n";
 
-// ---- The loose files of bin and cache ---------------------------------------------------------
+// ---- The loose files of bin and cache -----------------------------------------------------------
 
 inline std::string archiveUnreadableLog(const std::string& path) {
   return std::string(packTitle) + "->can not read " + path;
@@ -216,8 +217,8 @@ inline std::string updateFailedRetryConsole(const std::string& name) {
   return "->更新" + escapePercent(name) + "失败, 请重新更新!\n";
 }
 
-// The game executable, checked against the table before it is written.
-// Also a first-group pack's.
+// The game executable, checked against the table before it is written. Its line when it is not
+// there is also a first-group pack's.
 inline std::string missingBeforeUpdateLog(const std::string& target) {
   return target + " not exist before update!";
 }
@@ -240,7 +241,7 @@ inline std::string gameExeNotOpenedBox(const std::string& target) {
   return cannotOpenFileCaption(target) + ", 请检查目录或权限!";
 }
 
-// ---- The packs ---------------------------------------------------------------------------------
+// ---- The packs ----------------------------------------------------------------------------------
 // The first group (size and sampled CRC) and the second (whole-file CRC) have always said some of
 // the same things in words of their own. A pack's name is the table's, never a path.
 
@@ -254,8 +255,7 @@ inline std::string sizeBeforeUpdateLog(const std::string& pack, const std::strin
   return std::string(packTitle) + "->size of " + pack + " before update: " + size;
 }
 
-// A pack that is not there.
-// The second group's line has no space before "not": as it always was.
+// A pack that is not there. The second group's line has no space before "not": as it always was.
 inline std::string packMissingLog(PackGroup group, const std::string& path) {
   return group == PackGroup::WholeCrc ? path + "not exist before update!"
                                       : missingBeforeUpdateLog(path);
@@ -380,7 +380,7 @@ inline std::string packKeptConsole(const std::string& pack) {
   return "->暂不更新" + pack + ", 请重新更新!\n";
 }
 
-// ---- The libraries' events, in whichever stage they happen ---------------------------------------
+// ---- The libraries' events, in whichever stage they happen --------------------------------------
 // The archive reader's failures go to the working folder's log, the writer's steps to the run
 // log, its notes about entries to pack.log (RunArchiveLog); the fingerprints' steps go to the
 // working folder's log (FingerprintLog).
@@ -491,7 +491,7 @@ inline std::string crcFinishedWorkLog(int64_t bytesRead) {
 inline constexpr char kSampleSeekFailedWorkLog[] = "fseek failed";
 inline constexpr char kSampleReadFailedWorkLog[] = "fread failed";
 
-// ---- The end of the run ------------------------------------------------------------------------
+// ---- The end of the run -------------------------------------------------------------------------
 
 inline constexpr char kLauncherFinishText[] = "Finish";
 // A run with failures ends with a box: the first failure kept, captioned kUpdateFailedCaption.

@@ -30,7 +30,8 @@ BlockRef readConfigEntry(KXFileSystem& archive) {
   return archive.readFile(kConfigEntry);
 }
 
-// Failures A and B: the bin folder could not be used to read the version.
+// The bin folder could not be used to read the version: no archive held its entry, or the entry
+// did not parse.
 void failInitialisation(RunContext& ctx, const std::string& logAfterBox) {
   const std::string text = binDirFailedText(ctx.binDir);
   const std::string titled = std::string(packTitle) + text;
