@@ -2,7 +2,8 @@
 // the user sees the first failure or the run log gets its success line.
 #include <string>
 
-#include "app/run_text.h"
+#include "app/run_texts.h"
+#include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "report/system_info.h"
 #include "report/upload.h"
@@ -21,18 +22,17 @@ void uploadRunLog(const RunContext& ctx) {
 }  // namespace
 
 bool completeRun(RunContext& ctx) {
-  ctx.launcher.progress("Finish");
+  ctx.launcher.progress(kLauncherFinishText);
   if (ctx.uploadNeeded) uploadRunLog(ctx);
   if (!ctx.launcher.autoRun() && ctx.failureBits != 0) {
     // The lowest set bit of failureBits is always the first message added.
-    showMessage(ctx.failureMessages.front(), "更新失败!");
+    showMessage(ctx.failureMessages.front(), kUpdateFailedCaption);
     return false;
   }
   // Under AutoRun no box is shown, but a run that left files at the old version has not
   // succeeded: its log must not say so (the launcher learns it from the version, which makes
   // it offer the update again).
   if (ctx.fileLeftAtOldVersion) return false;
-  logRun(ctx, std::string("--------update successful，new version: v") + newVersion +
-                  "--------");
+  logRun(ctx, kUpdateSuccessfulLog);
   return true;
 }

@@ -6,7 +6,8 @@
 
 #include "app/archive_log.h"
 #include "app/fingerprint_log.h"
-#include "app/run_text.h"
+#include "app/run_texts.h"
+#include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
 #include "integrity/check_table.h"
@@ -59,9 +60,9 @@ enum class WriteResult { kWritten, kCannotOpen, kWriteFailed };
 // A file the payload changes stays as it was: the run must not end as a success, and the
 // version pack waits so that a later run can finish it.
 void reportLeftBehind(RunContext& ctx, const std::string& target) {
-  ctx.addFailure(target + "文件更新失败!");
+  ctx.addFailure(updateFailedMessage(target));
   ctx.fileLeftAtOldVersion = true;
-  printTitled("->更新" + escapePercent(target) + "失败, 请重新更新!\n");
+  printTitled(updateFailedRetryConsole(target));
 }
 
 // Writes `content` to target + "temp" and puts that in the target's place, so that the target
@@ -74,7 +75,7 @@ WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockR
   if (!output.write(content->data(), static_cast<size_t>(content->length())) ||
       !output.finish()) {
     output.rollBack();
-    logRun(ctx, std::string(packTitle) + "->write failed: " + target);
+    logRun(ctx, fileWriteFailedLog(target));
     reportLeftBehind(ctx, target);
     return WriteResult::kWriteFailed;
   }
@@ -83,8 +84,8 @@ WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockR
 }
 
 void deleteTarget(const RunContext& ctx, const std::string& target) {
-  logRun(ctx, std::string(packTitle) + "->delete file: " + target);
-  printTitled("->删除" + escapePercent(target) + "完成!\n");
+  logRun(ctx, fileDeletedLog(target));
+  printTitled(fileDeletedConsole(target));
   platform::deleteFile(target);
 }
 
@@ -92,31 +93,30 @@ void deleteTarget(const RunContext& ctx, const std::string& target) {
 void updateOrdinaryEntry(RunContext& ctx, const std::string& target, const BlockRef& content) {
   if (content->length() == 0) {
     platform::deleteFile(target);
-    logRun(ctx, std::string(packTitle) + "->delete file: " + target);
-    printTitled("->删除" + escapePercent(target) + "完成!\n");
+    logRun(ctx, fileDeletedLog(target));
+    printTitled(fileDeletedConsole(target));
     return;
   }
   const WriteResult result = writeTarget(ctx, target, content);
   if (result == WriteResult::kCannotOpen) {
-    logRun(ctx, std::string(packTitle) + "->can not open file: " + target + "\n");
+    logRun(ctx, looseFileNotOpenedLog(target));
     reportLeftBehind(ctx, target);
   }
   if (result != WriteResult::kWritten) return;
-  logRun(ctx, std::string(packTitle) + "->update file: " + target);
-  printTitled("->更新" + escapePercent(target) + "完成!\n");
+  logRun(ctx, fileUpdatedLog(target));
+  printTitled(updatedConsole(target));
 }
 
 void logSizeBefore(const RunContext& ctx, const std::string& target) {
   FingerprintLog log;
-  logRun(ctx, std::string(packTitle) + "->size of " + "bin\\" + kGameExe +
-                  " before update: " + getFileSizeValue(target, &log).text());
+  logRun(ctx, gameExeSizeLog(getFileSizeValue(target, &log).text()));
 }
 
 // The game executable: its new content must carry the table's fingerprint for newVersion; a
 // mismatch is reported at the end, the file is written all the same.
 EntryResult updateGameExecutable(RunContext& ctx, const std::string& target,
                                  const BlockRef& content) {
-  if (!platform::pathExists(target)) logRun(ctx, target + " not exist before update!");
+  if (!platform::pathExists(target)) logRun(ctx, missingBeforeUpdateLog(target));
   logSizeBefore(ctx, target);
   if (content->length() == 0) {
     deleteTarget(ctx, target);
@@ -128,23 +128,21 @@ EntryResult updateGameExecutable(RunContext& ctx, const std::string& target,
       getBufferCRC32Value(content->data(), static_cast<uint32_t>(content->length()));
   if (expected != actual) {
     logSizeBefore(ctx, target);
-    logRun(ctx, std::string("failed to update bin\\mox.exe: ") + "from " + oldVersion + "to " +
-                    newVersion);
-    logRun(ctx, "server MD5:" + expected + "\ndest MD5: " + actual + "\n" + ctx.accountName);
-    ctx.addFailure("bin\\mox.exe文件更新错误!");
+    logRun(ctx, kGameExeMismatchLog);
+    logRun(ctx, gameExeFingerprintsLog(expected, actual, ctx.accountName));
+    ctx.addFailure(kGameExeMismatchMessage);
   } else {
-    logRun(ctx, std::string(packTitle) + "->check success: " + target);
+    logRun(ctx, checkSuccessLog(target));
   }
   const WriteResult result = writeTarget(ctx, target, content);
   if (result == WriteResult::kWriteFailed) return EntryResult::kDone;
   if (result == WriteResult::kCannotOpen) {
-    logRun(ctx, std::string(packTitle) + "->can not open file: " + target);
-    const std::string caption = std::string(packTitle) + "->无法打开文件:" + target;
-    showMessage(caption + ", 请检查目录或权限!", caption);
+    logRun(ctx, cannotOpenFileLog(target));
+    showMessage(gameExeNotOpenedBox(target), cannotOpenFileCaption(target));
     return EntryResult::kStopRun;
   }
-  logRun(ctx, std::string(packTitle) + "->update file: " + target);
-  printTitled("->更新" + escapePercent(target) + "完成!\n");
+  logRun(ctx, fileUpdatedLog(target));
+  printTitled(updatedConsole(target));
   return EntryResult::kDone;
 }
 
@@ -157,7 +155,7 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
   if (!archive->isOpen()) {
     // The payload wrote it moments ago (the empty archive when nothing changes); one that no
     // longer reads was damaged or taken since, and its changes are missing.
-    logRun(ctx, std::string(packTitle) + "->can not read " + archivePath);
+    logRun(ctx, archiveUnreadableLog(archivePath));
     reportLeftBehind(ctx, archivePath);
     platform::deleteFile(archivePath);
     return true;
@@ -165,22 +163,21 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
   for (size_t index = 0; index < archive->records().size(); ++index) {
     const ArchiveFile& record = archive->records()[index];
     if (!staysInsideFolder(record.name)) {
-      logRun(ctx, std::string(packTitle) + "->refused entry outside its folder: " + record.name);
+      logRun(ctx, entryRefusedLog(record.name));
       continue;
     }
     const std::string target = targetPath(folder, record.name);
     // A folder on the way that is a link leads outside the installation: nothing is written or
     // deleted through it.
     if (platform::folderLinkBelow(ctx.installDir, target)) {
-      logRun(ctx, std::string(packTitle) + "->can not open file: " + target + "\n");
+      logRun(ctx, looseFileNotOpenedLog(target));
       reportLeftBehind(ctx, target);
       continue;
     }
     platform::setFileAttributesNormal(target);
     BlockRef content;
     if (!entryContent(*archive, index, content)) {
-      logRun(ctx, std::string(packTitle) + "->can not read " + record.name + " from " +
-                      archivePath + ", not updated: " + target);
+      logRun(ctx, entryUnreadableLog(record.name, archivePath, target));
       reportLeftBehind(ctx, target);
       continue;
     }

@@ -7,7 +7,8 @@
 
 #include "app/archive_log.h"
 #include "app/fingerprint_log.h"
-#include "app/run_text.h"
+#include "app/run_texts.h"
+#include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
 #include "integrity/check_table.h"
@@ -91,28 +92,25 @@ void markLeftBehind(RunContext& ctx, const PackStage& stage) {
 void reportMissing(RunContext& ctx, const PackStage& stage, const PackJob& job,
                    const PackPaths& paths) {
   markLeftBehind(ctx, stage);
-  logRun(ctx, paths.pack + (secondGroup(job) ? "not exist before update!"
-                                             : " not exist before update!"));
-  ctx.addFailure(paths.pack + "文件缺失，无法更新!");
-  printTitled("->" + escapePercent(paths.pack) + "缺少文件，无法更新!\n");
+  logRun(ctx, packMissingLog(job.group, paths.pack));
+  ctx.addFailure(packMissingMessage(paths.pack));
+  printTitled(packMissingConsole(paths.pack));
 }
 
 void reportDamaged(RunContext& ctx, const PackStage& stage, const PackJob& job,
                    const PackPaths& paths, const std::string& local,
                    const std::string& oldStandard) {
   markLeftBehind(ctx, stage);
-  logRun(ctx, paths.pack + " damaged before update!");
+  logRun(ctx, packDamagedLog(paths.pack));
   if (secondGroup(job)) {
-    logRun(ctx, "localCRC32 : " + local);
-    logRun(ctx, "oldStandard: " + oldStandard);
-    ctx.addFailure(paths.pack + "文件损坏，无法更新!!");
-    consolePrintf((escapePercent(paths.pack) + "文件损坏，无法更新!\n").c_str());
+    logRun(ctx, localCrcLog(local));
+    logRun(ctx, oldStandardLog(oldStandard));
   } else {
-    logRun(ctx, "oldStandardMD5: " + oldStandard);
-    logRun(ctx, "localFileSize : " + local);
-    ctx.addFailure(paths.pack + "文件损坏，无法更新!");
-    consolePrintf((escapePercent(paths.pack) + "已经损坏，无法更新!\n").c_str());
+    logRun(ctx, oldStandardMd5Log(oldStandard));
+    logRun(ctx, localFileSizeLog(local));
   }
+  ctx.addFailure(packDamagedMessage(job.group, paths.pack));
+  consolePrintf(packDamagedConsole(job.group, paths.pack).c_str());
 }
 
 // The rewritten pack did not come out as the new version. It is described (sizes, per-entry
@@ -124,25 +122,23 @@ void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& 
   FingerprintLog log;
   if (secondGroup(job)) {
     logRun(ctx, getFileSizeValue(rewrittenPath, &log).text());
-    logRun(ctx, "standardMD5:" + newStandard + "\nfileMD5    :" + result + "\nfileSize: " +
-                    getFileSizeValue(rewrittenPath, &log).text());
-    logRun(ctx, "MD5 check failed ......\n" + std::string(packTitle) + "->update failed : " +
-                    pack + "!\n" + ctx.accountName);
+    logRun(ctx, wholeCrcMismatchLog(newStandard, result,
+                                    getFileSizeValue(rewrittenPath, &log).text()));
+    logRun(ctx, wholeCrcCheckFailedLog(pack, ctx.accountName));
     RunArchiveLog readerLog;
     RefPtr<KXFileSystem> rewritten = makeRef<KXFileSystem>(rewrittenPath, &readerLog);
-    logRun(ctx, "文件MD5值错误，更新文件失败...");
+    logRun(ctx, kWholeCrcValueWrongLog);
     const std::string checksums = rewritten->entryChecksums();
-    logRun(ctx, "MD5 for total file in kx:" + checksums);
+    logRun(ctx, entryChecksumsLog(checksums));
     rewritten->closeArchive();
     ctx.uploadFolderKind = 2;
   } else {
-    logRun(ctx, "standardSize:" + newStandard + "\nfileSize    : " + result);
-    logRun(ctx, "MD5 check failed......\n" + std::string(packTitle) + "->failed to update: " +
-                    pack + "\n" + ctx.accountName);
+    logRun(ctx, sampledCrcMismatchLog(newStandard, result));
+    logRun(ctx, sampledCrcCheckFailedLog(pack, ctx.accountName));
   }
   ctx.uploadNeeded = true;
-  ctx.addFailure(paths.pack + "文件更新错误!");
-  printTitled("->更新" + pack + "失败!\n");
+  ctx.addFailure(packMismatchMessage(paths.pack));
+  printTitled(packMismatchConsole(pack));
 }
 
 // The pack's patch could not be applied (`unreadable`, when given, is the archive that did not
@@ -150,33 +146,26 @@ void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& 
 void reportUpdateFailed(RunContext& ctx, const PackJob& job, const PackPaths& paths,
                         const std::string& unreadable = std::string()) {
   const std::string pack = job.name;
-  if (!unreadable.empty()) logRun(ctx, std::string(packTitle) + "->can not read " + unreadable);
-  logRun(ctx, std::string(packTitle) + "->update failed: " + pack + "!\n" + ctx.accountName);
-  ctx.addFailure(paths.pack + "文件更新失败!");
+  if (!unreadable.empty()) logRun(ctx, archiveUnreadableLog(unreadable));
+  logRun(ctx, packUpdateFailedLog(pack, ctx.accountName));
+  ctx.addFailure(updateFailedMessage(paths.pack));
   ctx.uploadNeeded = true;
   ctx.fileLeftAtOldVersion = true;
-  printTitled("->更新" + pack + "失败, 请重新更新!\n");
+  printTitled(updateFailedRetryConsole(pack));
 }
 
 void logCreated(RunContext& ctx, const PackJob& job) {
-  const std::string pack = job.name;
-  if (secondGroup(job))
-    logRun(ctx, std::string(packTitle) + "->create successful: " + pack + "!");
-  else
-    logRun(ctx, std::string(packTitle) + "->create file: " + pack);
+  logRun(ctx, packCreatedLog(job.group, job.name));
 }
 
 void reportUpdated(RunContext& ctx, const PackJob& job) {
-  const std::string pack = job.name;
-  printTitled("->更新" + pack + "完成!\n");
-  logRun(ctx, std::string(packTitle) + "->update successful: " + pack + "!");
+  printTitled(updatedConsole(job.name));
+  logRun(ctx, packUpdatedLog(job.name));
 }
 
 void keepAtOldVersion(RunContext& ctx, const PackJob& job) {
-  const std::string pack = job.name;
-  logRun(ctx, std::string(packTitle) + "->keep " + pack + " at " + oldVersion +
-                  " until every pack is updated!");
-  printTitled("->暂不更新" + pack + ", 请重新更新!\n");
+  logRun(ctx, packKeptLog(job.name));
+  printTitled(packKeptConsole(job.name));
 }
 
 // Checks the rewritten archive before it may take the pack's place, with the fingerprint the
@@ -201,7 +190,7 @@ bool verifyRewritten(RunContext& ctx, const PackJob& job, PackPaths& paths,
 bool swapIn(RunContext& ctx, const PackJob& job, PackPaths& paths) {
   const std::string rewritten = paths.rewritten();
   if (paths.rewrite.commit()) return true;
-  logRun(ctx, std::string(packTitle) + "->can not replace " + paths.pack + " with " + rewritten);
+  logRun(ctx, packNotReplacedLog(paths.pack, rewritten));
   reportUpdateFailed(ctx, job, paths);
   return false;
 }
@@ -230,7 +219,7 @@ void swapInWithWaitingVersionPack(RunContext& ctx, const PackJob& job, PackPaths
                                   PendingSwap& waiting) {
   const std::string keptCopy = paths.pack + "old";
   if (!keepCopy(paths.pack, keptCopy)) {
-    logRun(ctx, std::string(packTitle) + "->can not copy " + paths.pack + " to " + keptCopy);
+    logRun(ctx, packNotCopiedLog(paths.pack, keptCopy));
     paths.rewrite.rollBack();
     reportUpdateFailed(ctx, job, paths);
   } else if (swapIn(ctx, job, paths)) {
@@ -242,7 +231,7 @@ void swapInWithWaitingVersionPack(RunContext& ctx, const PackJob& job, PackPaths
     } else if (platform::replaceFile(keptCopy, paths.pack)) {
       keepAtOldVersion(ctx, job);
     } else {
-      logRun(ctx, std::string(packTitle) + "->can not put back " + paths.pack);
+      logRun(ctx, packNotPutBackLog(paths.pack));
     }
     waiting.job = nullptr;
   }
@@ -255,8 +244,8 @@ void swapInWithWaitingVersionPack(RunContext& ctx, const PackJob& job, PackPaths
 bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
                  PackPaths& paths, bool lenient) {
   const std::string pack = job.name;
-  RunArchiveLog events(ctx.runLogPath, std::string(packTitle) + "->更新" + pack + "...",
-                       stage.currentWeight(), ctx.launcher);
+  RunArchiveLog events(ctx.runLogPath, packPercentLabel(pack), stage.currentWeight(),
+                       ctx.launcher);
   RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(paths.patch, &events);
   if (patch->entryCount() == 0) {
     patch->closeArchive();
@@ -267,13 +256,13 @@ bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
       reportUpdateFailed(ctx, job, paths, paths.patch);
       return false;
     }
-    printTitled("->不更新" + pack + "!\n");
-    logRun(ctx, std::string(packTitle) + "->do not update: " + pack + "!");
+    printTitled(packNotUpdatedConsole(pack));
+    logRun(ctx, packNotUpdatedLog(pack));
     return false;
   }
-  printTitled("->更新" + pack + "...1%%\r");
-  ctx.launcher.progress("%.1f", stage.currentWeight() * 0.02);
-  logRun(ctx, std::string(packTitle) + "->update " + pack + " ......");
+  printTitled(packUpdating1Console(pack));
+  ctx.launcher.progress(kLauncherShareFormat, stage.currentWeight() * 0.02);
+  logRun(ctx, packUpdatingLog(pack));
 
   RefPtr<KXFileSystem> installed = makeRef<KXFileSystem>(paths.pack, &events);
   // A pack that passed its check but cannot be indexed now (damage outside the sampled windows
@@ -281,19 +270,19 @@ bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
   // absent kxres_packed.kx is made from its patch alone.
   if (!installed->isOpen() && (!lenient || platform::pathExists(paths.pack))) {
     patch->closeArchive();
-    printTitled("->更新" + pack + "...100%%\n");
+    printTitled(packUpdating100Console(pack));
     reportUpdateFailed(ctx, job, paths, paths.pack);
     return false;
   }
-  printTitled("->更新" + pack + "...16%%\r");
-  ctx.launcher.progress("%.1f", stage.currentWeight() * 0.05);
+  printTitled(packUpdating16Console(pack));
+  ctx.launcher.progress(kLauncherShareFormat, stage.currentWeight() * 0.05);
   installed->mergePatch(*patch);
-  printTitled("->更新" + pack + "...66%%\r");
-  ctx.launcher.progress("%.1f", stage.currentWeight() * 0.05);
+  printTitled(packUpdating66Console(pack));
+  ctx.launcher.progress(kLauncherShareFormat, stage.currentWeight() * 0.05);
   const bool rewritten = installed->createNewZip(paths.rewrite, patch.get());
   installed->closeArchive();
   patch->closeArchive();
-  printTitled("->更新" + pack + "...100%%\n");
+  printTitled(packUpdating100Console(pack));
 
   if (rewritten) return true;
   reportUpdateFailed(ctx, job, paths);
@@ -364,11 +353,10 @@ void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
   bool swapPending = false;
   FingerprintLog log;
   if (secondGroup(job)) {
-    logRun(ctx, std::string(packTitle) + "->size of " + pack + " before update: " +
-                    getFileSizeValue(paths.pack, &log).text());
+    logRun(ctx, sizeBeforeUpdateLog(pack, getFileSizeValue(paths.pack, &log).text()));
   } else {
     local = firstGroupFingerprint(paths.pack, oldVersion);
-    logRun(ctx, std::string(packTitle) + "->size of " + pack + " before update: " + local);
+    logRun(ctx, sizeBeforeUpdateLog(pack, local));
   }
 
   if (!lenient && !platform::pathExists(paths.pack)) {
@@ -396,14 +384,14 @@ void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
 
   float total = 20.0f;
   for (int i = 0; i <= stage.current; ++i) total += stage.weights[i];
-  ctx.launcher.progress("T%.1f", total);
+  ctx.launcher.progress(kLauncherPositionFormat, total);
 }
 
 }  // namespace
 
 void patchPacks(RunContext& ctx) {
   PackStage stage;
-  ctx.launcher.progress("5.0");
+  ctx.launcher.progress(kLauncherPacksStartText);
   if (ctx.launcher.autoRun()) computePackWeights(ctx, stage);
   ctx.uploadNeeded = false;
   for (const PackJob& job : kGamePacks) processJob(ctx, stage, job);

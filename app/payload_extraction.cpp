@@ -6,7 +6,8 @@
 
 #include "app/payload.h"
 #include "app/preflight.h"
-#include "app/run_text.h"
+#include "app/run_texts.h"
+#include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "integrity/game_packs.h"
 #include "platform/replacement_file.h"
@@ -32,14 +33,14 @@ constexpr ExtractRow packRow(GamePackIndex pack, const char* progressFormat,
 }
 
 constexpr ExtractRow kRows[] = {
-    packRow(kQdresPack, "->准备更新...10%%\r", "1.0"),
-    packRow(kGameResPack, "->准备更新...15%%\r", "1.0"),
-    packRow(kKxresPack, "->准备更新...20%%\r", "1.0"),
-    packRow(kResPack, "->准备更新...30%%\r", "T9.0"),
-    packRow(kVemoPack, "->准备更新...40%%\r", "1.0"),
-    packRow(kCNPack, "->准备更新...50%%\r", "1.0"),
-    {kPayloadBin, "binTemp.kx", "->准备更新...60%%\r", -1, nullptr},
-    {kPayloadCache, "cacheTemp.kx", "->准备更新...70%%\r", -1, nullptr},
+    packRow(kQdresPack, kPreparing10Console, kLauncherPatchWrittenText),
+    packRow(kGameResPack, kPreparing15Console, kLauncherPatchWrittenText),
+    packRow(kKxresPack, kPreparing20Console, kLauncherPatchWrittenText),
+    packRow(kResPack, kPreparing30Console, kLauncherResPatchWrittenText),
+    packRow(kVemoPack, kPreparing40Console, kLauncherPatchWrittenText),
+    packRow(kCNPack, kPreparing50Console, kLauncherPatchWrittenText),
+    {kPayloadBin, "binTemp.kx", kPreparing60Console, -1, nullptr},
+    {kPayloadCache, "cacheTemp.kx", kPreparing70Console, -1, nullptr},
 };
 
 bool writeAll(FILE* file, const char* bytes, size_t size) {
@@ -53,10 +54,10 @@ bool writeInBlocks(FILE* file, const Payload& payload, Launcher& launcher) {
   for (size_t k = 1; k <= blocks; ++k) {
     written = writeAll(file, payload.bytes.data() + (k - 1) * kResBlockBytes, kResBlockBytes) &&
               written;
-    launcher.progress("0.1");
+    launcher.progress(kLauncherResBlockText);
     // The res row's share of the bar runs from 20% to 29%: a patch of ten blocks or more
     // shows 29% until it is written, never 210%.
-    printTitled("->准备更新...2%d%%\r", static_cast<int>(std::min<size_t>(k, 9)));
+    printTitled(kPreparingResBlockConsole, static_cast<int>(std::min<size_t>(k, 9)));
   }
   const size_t rest = payload.size - blocks * kResBlockBytes;
   return writeAll(file, payload.bytes.data() + blocks * kResBlockBytes, rest) && written;
@@ -81,8 +82,8 @@ bool writePayloadFile(const std::string& path, const Payload& payload, bool inBl
   const std::string path = joinPath(ctx.installDir, row.fileName);
   platform::setFileAttributesNormal(path);
   if (!writePayloadFile(path, payload, row.packIndex == kResPack, ctx.launcher)) {
-    logRun(ctx, std::string(packTitle) + "->" + row.fileName + " can not write in!");
-    showMessage("您在" + ctx.installDir + "没有写权限，程序无法运行!", "您没有写权限");
+    logRun(ctx, payloadNotWrittenLog(row.fileName));
+    showMessage(noWriteAccessBox(ctx.installDir), kNoWriteAccessCaption);
     return false;
   }
   printTitled(row.progressFormat);
@@ -101,18 +102,16 @@ bool writePayloadFile(const std::string& path, const Payload& payload, bool inBl
   }
   FILE* file = platform::openFile(path, "wb+");
   if (!file) {
-    logRun(ctx, std::string(packTitle) + "->can not open file: " + path);
-    const std::string caption = std::string(packTitle) + "->无法打开文件:" + path;
-    showMessage(caption + ", 请检查文件夹或写权限是否正确!", caption);
+    logRun(ctx, cannotOpenFileLog(path));
+    showMessage(checkTableNotOpenedBox(path), cannotOpenFileCaption(path));
     return false;
   }
-  logRun(ctx, std::string(packTitle) + "->MD5 file for new version: " + path);
+  logRun(ctx, checkTableLog(path));
   const bool written = writeAll(file, payload.bytes.data(), payload.size);
   if (std::fclose(file) != 0 || !written) {
     // A partial table would make every pack look damaged; say so instead.
-    logRun(ctx, std::string(packTitle) + "->can not write file: " + path);
-    const std::string caption = std::string(packTitle) + "->无法打开文件:" + path;
-    showMessage(caption + ", 请检查文件夹或写权限是否正确!", caption);
+    logRun(ctx, cannotWriteFileLog(path));
+    showMessage(checkTableNotOpenedBox(path), cannotOpenFileCaption(path));
     return false;
   }
   return true;
@@ -132,16 +131,16 @@ std::string readWholeFile(const std::string& path) {
 }
 
 bool extractPayload(RunContext& ctx) {
-  ctx.launcher.progress("5.0");
+  ctx.launcher.progress(kLauncherPayloadStartText);
   for (const ExtractRow& row : kRows)
     if (!writeArchiveRow(ctx, row)) return false;
   waitUntilGameClosed(&ctx.runLogPath);
-  printTitled("->准备更新...80%%\r");
+  printTitled(kPreparing80Console);
   if (!writeCheckTable(ctx)) return false;
-  printTitled("->准备更新...90%%\r");
+  printTitled(kPreparing90Console);
   ctx.checkTable = readWholeFile(joinPath(ctx.binDir, "MD5.txt"));
-  printTitled("->准备更新...100%%\n");
-  ctx.launcher.progress("4.0");
-  printTitled(std::string("->从v") + oldVersion + "升级到v" + newVersion + "......\n");
+  printTitled(kPreparing100Console);
+  ctx.launcher.progress(kLauncherPayloadDoneText);
+  printTitled(kUpgradingConsole);
   return true;
 }

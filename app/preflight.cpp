@@ -1,7 +1,8 @@
 // Run start, the game wait, the console and installation discovery.
 #include "app/preflight.h"
 
-#include "app/run_text.h"
+#include "app/run_texts.h"
+#include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "platform/platform.h"
 #include "report/log.h"
@@ -32,8 +33,8 @@ bool gameRunning() {
 
 void waitUntilGameClosed(const std::string* runLogPath) {
   while (gameRunning()) {
-    if (runLogPath) appendLogLine(*runLogPath, "please close mox.exe!");
-    showMessage("请先关闭mox.exe，再点击确定!", "请关闭mox.exe");
+    if (runLogPath) appendLogLine(*runLogPath, kCloseGameLog);
+    showMessage(kCloseGameBox, kCloseGameCaption);
     platform::sleepMs(kGameWaitPauseMs);
   }
 }
@@ -43,7 +44,7 @@ void closeUpdater() {
   for (int tries = 0; pid != 0 && tries < kCloseUpdaterMaxTries; ++tries) {
     if (!platform::canOpenProcessForTermination(pid)) break;
     uint32_t error = 0;
-    if (!platform::terminateProcess(pid, &error)) writeLog("CloseUpdater->" + std::to_string(error));
+    if (!platform::terminateProcess(pid, &error)) writeLog(closeUpdaterFailedWorkLog(error));
     platform::sleepMs(100);
     pid = platform::findProcessId(kUpdaterExe);
   }
@@ -82,7 +83,7 @@ InstallLocation locateInstallation() {
 }
 
 void beginRun(RunContext& ctx) {
-  ctx.launcher.progress("Begin");
+  ctx.launcher.progress(kLauncherBeginText);
   ctx.computerName = platform::computerName();
   ctx.uploadFolderName = std::string("updaterLog_") + newVersion;
 }
@@ -101,21 +102,20 @@ bool locateInstallationStage(RunContext& ctx) {
   ctx.installDir = where.installDir;
   ctx.binDir = where.binDir;
   if (!ctx.binDir.empty()) return true;
-  writeLog("error installDir:" + ctx.installDir);
-  const std::string message = "请在Halvoreen\\bin目录下运行该程序";
-  showMessage(message, "无法自动获得《Halvoreen》安装目录");
+  writeLog(installDirErrorWorkLog(ctx.installDir));
+  showMessage(kRunFromBinText, kInstallDirUnknownCaption);
   closeUpdater();
-  ctx.launcher.notify(kLauncherEnd, "end");
-  ctx.launcher.notify(kLauncherFailure, message);
+  ctx.launcher.notify(kLauncherEnd, kLauncherEndText);
+  ctx.launcher.notify(kLauncherFailure, kRunFromBinText);
   return false;
 }
 
 bool lockInstallation(RunContext& ctx) {
   const std::string marker = join(ctx.binDir, kBinMarker);
   if (ctx.installationLock.lock(ctx.installDir, marker)) return true;
-  writeLog("can not lock installDir:" + ctx.installDir);
-  showMessage(kLockFailedText, "更新失败!");
-  ctx.launcher.notify(kLauncherEnd, "end");
+  writeLog(lockFailedWorkLog(ctx.installDir));
+  showMessage(kLockFailedText, kUpdateFailedCaption);
+  ctx.launcher.notify(kLauncherEnd, kLauncherEndText);
   ctx.launcher.notify(kLauncherFailure, kLockFailedText);
   return false;
 }

@@ -5,7 +5,8 @@
 
 #include "app/archive_log.h"
 #include "app/preflight.h"
-#include "app/run_text.h"
+#include "app/run_texts.h"
+#include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
 #include "integrity/game_packs.h"
@@ -29,14 +30,15 @@ BlockRef readConfigEntry(KXFileSystem& archive) {
   return archive.readFile(kConfigEntry);
 }
 
-// Failures A and B: the bin folder could not be used to read the version.
+// The bin folder could not be used to read the version: no archive held its entry, or the entry
+// did not parse.
 void failInitialisation(RunContext& ctx, const std::string& logAfterBox) {
-  const std::string text = "->使用bin\\路径初始化失败:" + ctx.binDir;
+  const std::string text = binDirFailedText(ctx.binDir);
   const std::string titled = std::string(packTitle) + text;
   showMessage(titled, titled);
   if (!logAfterBox.empty()) logRun(ctx, logAfterBox);
   closeUpdater();
-  ctx.launcher.notify(kLauncherEnd, "end");
+  ctx.launcher.notify(kLauncherEnd, kLauncherEndText);
   ctx.launcher.notify(kLauncherFailure, text);
 }
 
@@ -53,26 +55,25 @@ bool checkVersion(RunContext& ctx) {
   std::string holder;
   for (const RefPtr<KXFileSystem>& archive : archives) {
     entry = readConfigEntry(*archive);
-    logRun(ctx, "read version from: " + archive->path());
+    logRun(ctx, versionReadFromLog(archive->path()));
     if (entry) {
       holder = archive->path();
       break;
     }
-    const bool exists = platform::pathExists(archive->path());
-    logRun(ctx, archive->path() + (exists ? " exist!" : " does not exist!"));
+    logRun(ctx, versionArchiveStateLog(archive->path(), platform::pathExists(archive->path())));
   }
   if (!entry) {
-    logRun(ctx, std::string(kConfigEntry) + " is Null!");
+    logRun(ctx, kVersionEntryMissingLog);
     failInitialisation(ctx, "");
     return false;
   }
-  logRun(ctx, "read version success:" + holder);
+  logRun(ctx, versionReadLog(holder));
   ctx.versionArchivePath = holder;
 
   SectionRef section = sectionFromBlock("script_config", entry, true, nullptr);
   if (!section) {
-    logRun(ctx, "script_dataSectionPtr is Null!");
-    failInitialisation(ctx, std::string(packTitle) + "->failed to use: " + ctx.binDir);
+    logRun(ctx, kVersionSectionMissingLog);
+    failInitialisation(ctx, binDirFailedLog(ctx.binDir));
     return false;
   }
   ctx.localVersion = section->readText("version", "");
@@ -80,12 +81,9 @@ bool checkVersion(RunContext& ctx) {
   section = nullptr;
   entry = nullptr;
 
-  printTitled("->准备更新...1%%\r");
-  logRun(ctx, std::string(packTitle) + "->localVersion: " + ctx.localVersion +
-                  ", oldVersion: " + oldVersion + ", newVersion: " + newVersion);
+  printTitled(kPreparing1Console);
+  logRun(ctx, versionsLog(ctx.localVersion));
   if (ctx.localVersion == oldVersion) return true;
-  showMessage("您当前版本为v" + ctx.localVersion + ",本程序只适用于v" + oldVersion + "升级到v" +
-                  newVersion,
-              "本程序不适用于您当前版本");
+  showMessage(wrongVersionBox(ctx.localVersion), kWrongVersionCaption);
   return false;
 }

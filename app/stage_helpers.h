@@ -1,4 +1,5 @@
-// Small helpers shared by the stages for composing paths, console lines and run-log lines.
+// Small helpers shared by the stages for composing paths and writing console and run-log lines.
+// The texts themselves are in app/run_texts.h.
 #pragma once
 
 #include <string>
@@ -8,25 +9,9 @@
 #include "report/log.h"
 #include "report/run_state.h"
 
-// Shown when the run cannot make sure it is the only one writing the installation.
-inline constexpr const char* kLockFailedText = "无法锁定更新程序, 请检查目录或权限后重新更新!";
-
 // `folder` + the platform's separator + `name`.
 inline std::string joinPath(const std::string& folder, const std::string& name) {
   return folder + platform::kPathSeparatorText + name;
-}
-
-// A text that a printf format shows as it is: every '%' doubled. Paths and names go through
-// it before they are put into a console format, so a folder called "100%" cannot be read as
-// a conversion.
-inline std::string escapePercent(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    out += c;
-    if (c == '%') out += '%';
-  }
-  return out;
 }
 
 // Prints packTitle + `format` as a printf format (stored texts carry "%%").
