@@ -77,15 +77,17 @@ std::string archiveLimitProblem(const std::vector<NamedContent>& files) {
   return std::string();
 }
 
+std::string oversizedEntry(const KXFileSystem& archive) {
+  for (const ArchiveFile& record : archive.records()) {
+    if (record.header_.compressedSize >= static_cast<uint32_t>(WriteHandler::kBufferBytes))
+      return record.name + " (" + std::to_string(record.header_.compressedSize) + " bytes stored)";
+  }
+  return std::string();
+}
+
 std::string oversizedEntry(const std::string& archivePath) {
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(archivePath);
-  std::string found;
-  for (const ArchiveFile& record : archive->records()) {
-    if (record.header_.compressedSize >= static_cast<uint32_t>(WriteHandler::kBufferBytes)) {
-      found = record.name + " (" + std::to_string(record.header_.compressedSize) + " bytes stored)";
-      break;
-    }
-  }
+  std::string found = oversizedEntry(*archive);
   archive->closeArchive();
   return found;
 }
