@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The benchmark harness. Builds kxbench and the installer in a release configuration, makes every
-# data set deterministically in a scratch folder (removed at the end), runs each case a number of
-# rounds after one warm-up round, ours and its floor or peers back to back in every round so
-# that they meet the same machine load, and prints one table of medians and ratios (the ratio is
-# taken per round, then its median) with the machine it ran on.
+# The benchmark harness. Builds kxbench, kxtool and the installer in a release configuration,
+# makes every data set deterministically in a scratch folder (removed at the end), runs each case
+# a number of rounds after one warm-up round, ours and its floor or peers back to back in every
+# round so that they meet the same machine load, and prints one table of medians and ratios (the
+# ratio is taken per round, then its median) with the machine it ran on.
 #
 # Usage: bench/run.sh [--quick] [--rounds N] [--cases "pack open fingerprint update kernels"]
 #                     [--scratch DIR] [--build DIR] [--keep]
