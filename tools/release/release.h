@@ -54,7 +54,8 @@ inline constexpr const char* kOversizedReason =
 // The same for an archive already open, which is not read again.
 [[nodiscard]] std::string oversizedEntry(const KXFileSystem& archive);
 // The offset of the first byte where two files differ (the shorter one's length when one is
-// the start of the other), -1 when they are equal; 0 when either cannot be opened.
+// the start of the other), -1 when they are equal; 0 when either cannot be opened (or no memory
+// can be had to compare them).
 [[nodiscard]] int64_t firstDifference(const std::string& a, const std::string& b);
 
 struct Rehearsal {
