@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "platform/aligned_buffer.h"
+
 // Resource ids of the payload besides the pack patches (whose ids are in kGamePacks). The
 // archives are written to installDir, the check table to binDir as "MD5.txt".
 enum PayloadId : int {
@@ -13,9 +15,10 @@ enum PayloadId : int {
 };
 
 // A copy of one resource. `bytes` is one byte longer than the resource and zero-filled, so a
-// text payload (the check table) is terminated; it is empty when the resource is absent.
+// text payload (the check table) is terminated; it is empty when the resource is absent. Its
+// memory starts on a page boundary, as every buffer written to a file in bulk does.
 struct Payload {
-  std::vector<char> bytes;
+  std::vector<char, platform::PageAlignedAllocator<char>> bytes;
   size_t size = 0;
 };
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <vector>
 
+#include "platform/aligned_buffer.h"
 #include "platform/platform.h"
 
 namespace {
@@ -29,29 +29,38 @@ class HeaderReader {
       : file_(file), fileSize_(fileSize), windowBytes_(std::max(windowBytes, kLocalHeaderSize)) {}
 
   // Up to `wanted` bytes at `offset` (fewer where the file ends) through *available; nullptr
-  // when not even the kLocalHeaderSize bytes of a header are there. Valid until the next call.
+  // when not even the kLocalHeaderSize bytes of a header are there, or no memory could be had
+  // for them (noMemory()). Valid until the next call.
   const unsigned char* read(int64_t offset, size_t wanted, size_t* available) {
     const int64_t end = std::min<int64_t>(offset + static_cast<int64_t>(wanted), fileSize_);
     if (offset < start_ || end > start_ + length_) {
       const size_t want = static_cast<size_t>(std::min<int64_t>(
           static_cast<int64_t>(std::max(windowBytes_, wanted)), std::max<int64_t>(0, fileSize_ - offset)));
-      if (window_.size() < want) window_.resize(want);
       start_ = offset;
-      length_ = want < kLocalHeaderSize
-                    ? 0
-                    : static_cast<int64_t>(platform::readAt(file_, offset, window_.data(), want));
+      length_ = 0;
+      if (want >= kLocalHeaderSize) {
+        if (window_.size() < want) window_ = platform::AlignedBuffer(want);
+        if (!window_) {
+          noMemory_ = true;
+          return nullptr;
+        }
+        length_ = static_cast<int64_t>(platform::readAt(file_, offset, window_.data(), want));
+      }
     }
     const int64_t inWindow = start_ + length_ - offset;
     if (inWindow < static_cast<int64_t>(kLocalHeaderSize)) return nullptr;
     *available = static_cast<size_t>(std::min<int64_t>(inWindow, static_cast<int64_t>(wanted)));
     return window_.data() + (offset - start_);
   }
+  bool noMemory() const { return noMemory_; }
 
  private:
   FILE* file_;
   int64_t fileSize_;
   size_t windowBytes_;
-  std::vector<unsigned char> window_;
+  // Page-aligned: a dense archive's headers come through it 64 KiB at a time.
+  platform::AlignedBuffer window_;
+  bool noMemory_ = false;
   int64_t start_ = 0;
   int64_t length_ = 0;
 };
@@ -171,6 +180,7 @@ bool KXFileSystem::readIndex() {
     size_t available = 0;
     const unsigned char* local =
         headers.read(entry.localHeaderOffset, kLocalHeaderSize + entry.fileNameLength, &available);
+    if (headers.noMemory()) return refuse(ArchiveFailure::DirectoryNoMemory);
     LocalHeader header;
     ByteReader headerReader(local, local ? kLocalHeaderSize : 0);
     if (!local || !decodeLocalHeader(headerReader, header))

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "platform/file_copy.h"
@@ -22,7 +21,7 @@ WriteHandler::WriteHandler(FILE* file, int32_t flushBytes, ArchiveEvents* events
       file_(file),
       events_(events ? events : &silentArchiveEvents()),
       closesFile_(closesFile) {
-  stage_ = new (std::nothrow) unsigned char[stageCapacity_];
+  stage_ = platform::AlignedBuffer(stageCapacity_);
 }
 
 WriteHandler::~WriteHandler() { release(); }
@@ -47,7 +46,7 @@ void WriteHandler::write(const void* bytes, size_t length) {
     return;
   }
   if (staged_ + length > stageCapacity_) drain();
-  if (length > 0) std::memcpy(stage_ + staged_, bytes, length);
+  if (length > 0) std::memcpy(stage_.data() + staged_, bytes, length);
   staged_ += length;
 }
 
@@ -77,7 +76,10 @@ void WriteHandler::copyPending() {
   copySource_ = nullptr;
   copyLength_ = 0;
   if (failed_ || !file_) return;
-  if (!platform::appendFileRange(source, copyOffset_, file_, length)) reportWriteFailure(0, length);
+  if (!platform::appendFileRange(source, copyOffset_, file_, length))
+    reportWriteFailure(0, length);
+  else
+    handedOver(length);
 }
 
 void WriteHandler::flush() {
@@ -90,7 +92,7 @@ void WriteHandler::flush() {
 }
 
 void WriteHandler::drain() {
-  if (staged_ != 0) writeToFile(stage_, staged_);
+  if (staged_ != 0) writeToFile(stage_.data(), staged_);
   staged_ = 0;
 }
 
@@ -106,7 +108,17 @@ void WriteHandler::writeToFile(const void* bytes, size_t length) {
     next += piece;
     left -= piece;
   }
-  if (written != 1) reportWriteFailure(written, length);
+  if (written != 1)
+    reportWriteFailure(written, length);
+  else
+    handedOver(length);
+}
+
+void WriteHandler::handedOver(uint64_t length) {
+  sinceWriteBack_ += static_cast<int64_t>(length);
+  if (sinceWriteBack_ < kWriteBackBytes) return;
+  sinceWriteBack_ = 0;
+  platform::startWriteBack(file_);
 }
 
 void WriteHandler::reportWriteFailure(size_t elementsWritten, uint64_t length) {
@@ -121,7 +133,6 @@ bool WriteHandler::release() {
     if (closesFile_) closed = std::fclose(file_) == 0;
     file_ = nullptr;
   }
-  delete[] stage_;
-  stage_ = nullptr;
+  stage_ = platform::AlignedBuffer();
   return closed;
 }

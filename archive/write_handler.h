@@ -4,7 +4,10 @@
 // time. Small items pass through a staging
 // area and reach the file a few MiB at a time (one write call of 100 MiB costs several times
 // what the same bytes cost in pieces of a few MiB); ranges of another file are copied by the
-// system without passing through this process (bench/archive_merge_bench).
+// system without passing through this process (bench/archive_merge_bench). Every few MiB the
+// system is asked to start putting what it has on the disk, so that a large output is mostly
+// there by the time its owner flushes it: the disk works while the rest is still being copied
+// instead of all of it waiting for the final flush.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +15,7 @@
 #include <cstdio>
 
 #include "archive/archive_events.h"
+#include "platform/aligned_buffer.h"
 
 class WriteHandler {
  public:
@@ -19,6 +23,8 @@ class WriteHandler {
   static constexpr int32_t kBufferBytes = 104857600;  // 100 MiB
   // Bytes held in memory before they are handed to the file.
   static constexpr int32_t kStageBytes = 8 << 20;
+  // Output handed to the file between two requests to start writing it to the disk.
+  static constexpr int64_t kWriteBackBytes = 32 << 20;
   // The writer's progress runs from 71% upwards: 70 is announced before writing.
   static constexpr int32_t kFirstFlushCount = 70;
 
@@ -32,7 +38,7 @@ class WriteHandler {
   WriteHandler(const WriteHandler&) = delete;
   WriteHandler& operator=(const WriteHandler&) = delete;
 
-  bool hasBuffer() const { return stage_ != nullptr; }
+  bool hasBuffer() const { return static_cast<bool>(stage_); }
   // Appends `length` bytes, flushing first when they would take the output since the last flush
   // past flushBytes. Items too large to stage go to the file as they are.
   void write(const void* bytes, size_t length);
@@ -71,6 +77,8 @@ class WriteHandler {
   // is staged, so the order of bytes in the file is the order they were accepted in.
   void copyPending();
   void writeToFile(const void* bytes, size_t length);
+  // Counts bytes handed to the file and, every kWriteBackBytes, has the system start writing.
+  void handedOver(uint64_t length);
   void reportWriteFailure(size_t elementsWritten, uint64_t length);
 
   int64_t flushBytes_;
@@ -79,7 +87,8 @@ class WriteHandler {
   int64_t pending_ = 0;
   int64_t total_ = 0;
   int32_t flushCount_ = kFirstFlushCount;
-  unsigned char* stage_ = nullptr;
+  int64_t sinceWriteBack_ = 0;
+  platform::AlignedBuffer stage_;
   FILE* copySource_ = nullptr;
   int64_t copyOffset_ = 0;
   uint64_t copyLength_ = 0;

@@ -250,7 +250,7 @@ bool crcKernels(uint64_t mib, int runs) {
     Crc32Kernel kernel;
     const char* name;
   } kernels[] = {{Crc32Kernel::Zlib, "zlib"}, {Crc32Kernel::Pclmul, "pclmul"},
-                 {Crc32Kernel::Vpclmul, "vpclmul"}};
+                 {Crc32Kernel::Vpclmul256, "vpclmul256"}, {Crc32Kernel::Vpclmul, "vpclmul"}};
   for (const auto& k : kernels) {
     if (!crc32KernelAvailable(k.kernel)) continue;
     uint32_t crc = 0;

@@ -27,9 +27,10 @@ uint32_t zlibCrc(uint32_t crc, const unsigned char* p, size_t n) {
 // contribution is moved forward by multiplying each 64-bit half with x^(D+32) and x^(D-32)
 // modulo the polynomial (bit-reflected, shifted left by one), D being the distance moved in
 // bits; the last 128 bits are reduced to 64, then to 32 by Barrett reduction. The constants
-// below are those powers for D = 2048, 512 and 128, then the 64-bit step and the Barrett pair
-// (the polynomial and its reciprocal).
+// below are those powers for D = 2048, 1024, 512 and 128, then the 64-bit step and the Barrett
+// pair (the polynomial and its reciprocal).
 constexpr uint64_t kFold2048Low = 0x11542778a, kFold2048High = 0x1322d1430;
+constexpr uint64_t kFold1024Low = 0x1e88ef372, kFold1024High = 0x14a7fe880;
 constexpr uint64_t kFold512Low = 0x154442bd4, kFold512High = 0x1c6e41596;
 constexpr uint64_t kFold128Low = 0x1751997d0, kFold128High = 0x0ccaa009e;
 constexpr uint64_t kFold64 = 0x163cd6124;
@@ -37,10 +38,11 @@ constexpr uint64_t kBarrettPoly = 0x1db710641, kBarrettMu = 0x1f7011641;
 
 // Shortest block worth the set-up of the folding kernels.
 constexpr size_t kMinFoldBytes = 64;
-// Shortest block for which the 512-bit kernel pays for its wider set-up.
+// Shortest block for which the 256- and 512-bit kernels pay for their wider set-up.
 constexpr size_t kMinWideBytes = 512;
 
 #define KX_TARGET_PCLMUL __attribute__((target("pclmul,sse4.1")))
+#define KX_TARGET_VPCLMUL256 __attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1")))
 #define KX_TARGET_VPCLMUL __attribute__((target("avx512f,vpclmulqdq,pclmul,sse4.1")))
 
 // 64 bytes of stream not yet reduced, earliest lane first.
@@ -111,8 +113,53 @@ KX_TARGET_PCLMUL uint32_t foldPclmul(uint32_t crcInverted, const unsigned char* 
 #ifndef _WIN32
 // The 512-bit kernel folds four registers of four lanes each, 256 bytes per step, then hands
 // its last 64 bytes of state to the 128-bit tail. Windows x64 does not keep the stack aligned
-// for spilled 512-bit registers in GCC's code, so the shipped builds stay with 128 bits.
+// for spilled 256- and 512-bit registers in GCC's code, so the shipped builds stay with 128
+// bits.
 #define KX_CRC32_WIDE 1
+
+// The 256-bit kernel, for processors with VPCLMULQDQ but without 512-bit registers: four
+// registers of two lanes each, 128 bytes per step, folded onto each other at the end into the
+// 64 bytes of state the 128-bit tail takes. It runs at about twice the 128-bit kernel's speed,
+// which is what keeps a whole-file fingerprint near the speed of reading the file.
+KX_TARGET_VPCLMUL256 inline __m256i wide256(uint64_t low, uint64_t high) {
+  auto l = static_cast<long long>(low), h = static_cast<long long>(high);
+  return _mm256_set_epi64x(h, l, h, l);
+}
+
+KX_TARGET_VPCLMUL256 inline __m256i load256(const unsigned char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+KX_TARGET_VPCLMUL256 inline __m256i fold256(__m256i acc, __m256i k, __m256i next) {
+  __m256i low = _mm256_clmulepi64_epi128(acc, k, 0x00);
+  __m256i high = _mm256_clmulepi64_epi128(acc, k, 0x11);
+  return _mm256_xor_si256(_mm256_xor_si256(low, high), next);
+}
+
+KX_TARGET_VPCLMUL256 uint32_t foldVpclmul256(uint32_t crcInverted, const unsigned char* p,
+                                             size_t n) {
+  if (n < kMinWideBytes) return foldPclmul(crcInverted, p, n);
+  const __m256i first = _mm256_set_epi32(0, 0, 0, 0, 0, 0, 0, static_cast<int>(crcInverted));
+  __m256i z0 = _mm256_xor_si256(load256(p), first), z1 = load256(p + 32);
+  __m256i z2 = load256(p + 64), z3 = load256(p + 96);
+  p += 128;
+  n -= 128;
+  __m256i k = wide256(kFold1024Low, kFold1024High);
+  for (; n >= 128; p += 128, n -= 128) {
+    z0 = fold256(z0, k, load256(p));
+    z1 = fold256(z1, k, load256(p + 32));
+    z2 = fold256(z2, k, load256(p + 64));
+    z3 = fold256(z3, k, load256(p + 96));
+  }
+  // The first two registers moved forward 64 bytes onto the last two: four lanes in order.
+  k = wide256(kFold512Low, kFold512High);
+  alignas(32) unsigned char state[64];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(state), fold256(z0, k, z2));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(state + 32), fold256(z1, k, z3));
+  Lanes lanes;
+  for (int i = 0; i < 4; ++i) lanes.x[i] = load128(state + 16 * i);
+  return finishLanes(lanes, p, n);
+}
 
 KX_TARGET_VPCLMUL inline __m512i wide(uint64_t low, uint64_t high) {
   auto l = static_cast<long long>(low), h = static_cast<long long>(high);
@@ -163,6 +210,12 @@ bool detect(Crc32Kernel kernel) {
       return true;
     case Crc32Kernel::Pclmul:
       return pclmul;
+    case Crc32Kernel::Vpclmul256:
+#ifdef KX_CRC32_WIDE
+      return pclmul && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq");
+#else
+      return false;
+#endif
     case Crc32Kernel::Vpclmul:
 #ifdef KX_CRC32_WIDE
       return pclmul && __builtin_cpu_supports("avx512f") &&
@@ -181,12 +234,15 @@ bool detect(Crc32Kernel kernel) {
 bool crc32KernelAvailable(Crc32Kernel kernel) {
 #ifdef KX_CRC32_X86
   static const bool pclmul = detect(Crc32Kernel::Pclmul);
+  static const bool wide256 = detect(Crc32Kernel::Vpclmul256);
   static const bool wide = detect(Crc32Kernel::Vpclmul);
   switch (kernel) {
     case Crc32Kernel::Zlib:
       return true;
     case Crc32Kernel::Pclmul:
       return pclmul;
+    case Crc32Kernel::Vpclmul256:
+      return wide256;
     case Crc32Kernel::Vpclmul:
       return wide;
   }
@@ -197,10 +253,13 @@ bool crc32KernelAvailable(Crc32Kernel kernel) {
 }
 
 Crc32Kernel crc32ActiveKernel() {
-  static const Crc32Kernel active = crc32KernelAvailable(Crc32Kernel::Vpclmul) ? Crc32Kernel::Vpclmul
-                                    : crc32KernelAvailable(Crc32Kernel::Pclmul)
-                                        ? Crc32Kernel::Pclmul
-                                        : Crc32Kernel::Zlib;
+  static const Crc32Kernel active = [] {
+    const Crc32Kernel fastestFirst[] = {Crc32Kernel::Vpclmul, Crc32Kernel::Vpclmul256,
+                                        Crc32Kernel::Pclmul};
+    for (Crc32Kernel kernel : fastestFirst)
+      if (crc32KernelAvailable(kernel)) return kernel;
+    return Crc32Kernel::Zlib;
+  }();
   return active;
 }
 
@@ -211,8 +270,11 @@ uint32_t crc32UpdateWith(Crc32Kernel kernel, uint32_t crc, const void* data, siz
     size_t body = n & ~size_t{15};
     uint32_t inverted = ~crc;
 #ifdef KX_CRC32_WIDE
-    inverted = kernel == Crc32Kernel::Vpclmul ? foldVpclmul(inverted, p, body)
-                                              : foldPclmul(inverted, p, body);
+    switch (kernel) {
+      case Crc32Kernel::Vpclmul: inverted = foldVpclmul(inverted, p, body); break;
+      case Crc32Kernel::Vpclmul256: inverted = foldVpclmul256(inverted, p, body); break;
+      default: inverted = foldPclmul(inverted, p, body); break;
+    }
 #else
     inverted = foldPclmul(inverted, p, body);
 #endif
@@ -226,4 +288,8 @@ uint32_t crc32UpdateWith(Crc32Kernel kernel, uint32_t crc, const void* data, siz
 
 uint32_t crc32Update(uint32_t crc, const void* data, size_t n) {
   return crc32UpdateWith(crc32ActiveKernel(), crc, data, n);
+}
+
+uint32_t crc32Combine(uint32_t crc1, uint32_t crc2, int64_t length2) {
+  return static_cast<uint32_t>(::crc32_combine(crc1, crc2, static_cast<z_off_t>(length2)));
 }

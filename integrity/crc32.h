@@ -2,9 +2,9 @@
 // zlib's crc32(): start from 0, chain pieces by passing the previous result back in.
 //
 // Every fingerprint and the archive writer's per-entry checksums go through crc32Update. On
-// x86 it folds with carry-less multiplication (PCLMULQDQ, or VPCLMULQDQ on 512-bit registers
-// where the processor and the operating system allow it), chosen once at run time; everywhere
-// else, and for short inputs, it is zlib's crc32.
+// x86 it folds with carry-less multiplication (PCLMULQDQ, or VPCLMULQDQ on 256- or 512-bit
+// registers where the processor and the operating system allow it), chosen once at run time;
+// everywhere else, and for short inputs, it is zlib's crc32.
 #pragma once
 
 #include <cstddef>
@@ -14,8 +14,13 @@
 // only when `n` is 0.
 [[nodiscard]] uint32_t crc32Update(uint32_t crc, const void* data, size_t n);
 
-// The implementations crc32Update can choose between, fastest last.
-enum class Crc32Kernel { Zlib, Pclmul, Vpclmul };
+// The CRC of two blocks one after the other, from the CRC of each (`crc2` started from 0) and
+// the second's length (below 2 GiB).
+[[nodiscard]] uint32_t crc32Combine(uint32_t crc1, uint32_t crc2, int64_t length2);
+
+// The implementations crc32Update can choose between, fastest last: zlib's table-driven code,
+// then folding with carry-less multiplication on 128-, 256- and 512-bit registers.
+enum class Crc32Kernel { Zlib, Pclmul, Vpclmul256, Vpclmul };
 
 // True when `kernel` can run on this processor (Zlib always can).
 [[nodiscard]] bool crc32KernelAvailable(Crc32Kernel kernel);

@@ -133,8 +133,17 @@ bool renameFile(const std::string& from, const std::string& to);
 // Flushes `from` to disk and puts it in the place of `to` in one step; `to` stays whole when
 // this fails. The folder entry is flushed too.
 [[nodiscard]] bool replaceFile(const std::string& from, const std::string& to);
+// replaceFile for a `from` whose data its writer already put on the disk (flushToDisk before
+// closing it): the same step without flushing `from` a second time. Only the folder entry is
+// flushed, after the rename, so the new name never points at data that is not on the disk.
+[[nodiscard]] bool replaceWithFlushedFile(const std::string& from, const std::string& to);
 // Flushes an open stream's data to the disk (fflush and fsync/FlushFileBuffers).
 [[nodiscard]] bool flushToDisk(FILE* file);
+// Hands the stream's buffered bytes to the system and asks it to start writing every byte of
+// the file not yet on its way to the disk, without waiting (POSIX: sync_file_range). A later
+// flushToDisk still waits for all of it, but finds most already written. Nothing where the
+// system has no such request (Windows); failures are ignored: it only changes when bytes move.
+void startWriteBack(FILE* file);
 [[nodiscard]] std::string currentDirectory();
 // The per-user application-data folder, created when absent when `create` is set.
 [[nodiscard]] std::string appDataFolder(bool create);

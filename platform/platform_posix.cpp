@@ -394,7 +394,10 @@ bool replaceFile(const std::string& from, const std::string& to) {
   if (fd < 0) return false;
   bool synced = ::fsync(fd) == 0;
   ::close(fd);
-  if (!synced) return false;
+  return synced && replaceWithFlushedFile(from, to);
+}
+
+bool replaceWithFlushedFile(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return false;
   fsyncFolderOf(to);
   return true;
@@ -403,6 +406,13 @@ bool replaceFile(const std::string& from, const std::string& to) {
 bool flushToDisk(FILE* file) {
   if (std::fflush(file) != 0) return false;
   return ::fsync(::fileno(file)) == 0;
+}
+
+void startWriteBack(FILE* file) {
+  if (std::fflush(file) != 0) return;
+  // Offset 0 and length 0: the whole file. Pages already being written are skipped, so each
+  // call only starts what was added since the last.
+  (void)::sync_file_range(::fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 std::string currentDirectory() {

@@ -309,7 +309,10 @@ bool replaceFile(const std::string& from, const std::string& to) {
   if (file == INVALID_HANDLE_VALUE) return false;
   bool flushed = ::FlushFileBuffers(file) != 0;
   ::CloseHandle(file);
-  if (!flushed) return false;
+  return flushed && replaceWithFlushedFile(from, to);
+}
+
+bool replaceWithFlushedFile(const std::string& from, const std::string& to) {
   // MoveFileEx refuses to replace a read-only file, where rename() on POSIX does not care;
   // the replace is meant to happen either way.
   DWORD target = ::GetFileAttributesA(to.c_str());
@@ -339,6 +342,10 @@ bool flushToDisk(FILE* file) {
   HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
   return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
 }
+
+// Windows has no request to start writing without waiting; the system's lazy writer and the
+// final FlushFileBuffers do it all.
+void startWriteBack(FILE*) {}
 
 std::string currentDirectory() {
   char buffer[MAX_PATH + 1] = {};

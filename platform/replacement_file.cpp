@@ -62,7 +62,8 @@ bool ReplacementFile::commit() {
     rollBack();
     return false;
   }
-  if (!replaceFile(temporary_, target_)) {
+  // A closed stream with the file still ours means finish() put it on the disk.
+  if (!replaceWithFlushedFile(temporary_, target_)) {
     rollBack();
     return false;
   }

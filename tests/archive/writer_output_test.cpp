@@ -45,6 +45,33 @@ TEST_F(WriterOutputTest, FlushesStepThroughTheOutputInOrder) {
   EXPECT_EQ(readFile(path), "abcdefghij0123456789ABCDEFkxyz0123456789");
 }
 
+// Past the write-back step the system is asked to start writing while output still comes:
+// staged bytes, bytes still in the stream's buffer and copied ranges must all land in order.
+TEST_F(WriterOutputTest, OutputPastTheWriteBackStepArrivesWholeAndInOrder) {
+  const std::string path = dir_ / "out.bin";
+  const std::string source = dir_ / "source.bin";
+  const size_t range = static_cast<size_t>(WriteHandler::kWriteBackBytes) / 3 + 4093;
+  std::string sourceBytes(range, '\0');
+  for (size_t i = 0; i < range; ++i) sourceBytes[i] = static_cast<char>(i * 131 / 7);
+  testing_support::writeFile(source, sourceBytes);
+  std::string expected;
+  {
+    WriteHandler out(std::fopen(path.c_str(), "wb+"));
+    FILE* in = std::fopen(source.c_str(), "rb");
+    for (int round = 0; round < 4; ++round) {
+      const std::string small(static_cast<size_t>(round) * 3 + 1, static_cast<char>('a' + round));
+      out.write(small.data(), small.size());
+      out.copyRange(in, round, range - static_cast<uint64_t>(round));
+      expected += small + sourceBytes.substr(static_cast<size_t>(round));
+    }
+    out.flush();
+    EXPECT_FALSE(out.failed());
+    EXPECT_GT(out.total(), WriteHandler::kWriteBackBytes);
+    std::fclose(in);
+  }
+  EXPECT_TRUE(readFile(path) == expected);
+}
+
 // Writes random entries (stored, deflated, nested archives, nested folders) through both the
 // rewrite path and the editing path, and reads every entry back.
 TEST_F(WriterOutputTest, RandomArchivesReadBackThroughTheReader) {

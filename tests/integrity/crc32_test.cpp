@@ -10,7 +10,8 @@
 
 namespace {
 
-const Crc32Kernel kKernels[] = {Crc32Kernel::Zlib, Crc32Kernel::Pclmul, Crc32Kernel::Vpclmul};
+const Crc32Kernel kKernels[] = {Crc32Kernel::Zlib, Crc32Kernel::Pclmul, Crc32Kernel::Vpclmul256,
+                                Crc32Kernel::Vpclmul};
 
 std::string kernelName(Crc32Kernel kernel) {
   switch (kernel) {
@@ -18,6 +19,8 @@ std::string kernelName(Crc32Kernel kernel) {
       return "zlib";
     case Crc32Kernel::Pclmul:
       return "pclmul";
+    case Crc32Kernel::Vpclmul256:
+      return "vpclmul256";
     case Crc32Kernel::Vpclmul:
       return "vpclmul";
   }

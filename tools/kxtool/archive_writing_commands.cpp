@@ -166,11 +166,13 @@ int applyCommand(const Invocation& call, ToolIo& io) {
   if (!pack) return failure(io, call, error);
   RefPtr<KXFileSystem> patch = openArchiveChecked(patchPath, error);
   if (!patch) return failure(io, call, error);
-  for (const std::string& input : {packPath, patchPath}) {
-    const std::string oversized = release::oversizedEntry(input);
-    if (!oversized.empty())
-      return failure(io, call, input + ": " + oversized + ": " + release::kOversizedReason);
-  }
+  // Checked on the indexes just read: a second open of a large pack would read every one of
+  // its local headers again.
+  std::string input = packPath;
+  std::string oversized = release::oversizedEntry(*pack);
+  if (oversized.empty()) input = patchPath, oversized = release::oversizedEntry(*patch);
+  if (!oversized.empty())
+    return failure(io, call, input + ": " + oversized + ": " + release::kOversizedReason);
 
   ProgressBar bar(io.out, "kxtool apply " + call.args[0], io.progress);
   pack->setEvents(&bar);

@@ -10,7 +10,6 @@
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
 #include "integrity/game_packs.h"
-#include "platform/platform.h"
 #include "report/run_state.h"
 #include "tools/kxtool/commands.h"
 #include "tools/release/payload_release.h"
@@ -120,18 +119,6 @@ std::string onDisk(const std::string& installDir, const std::string& file) {
   return (fs::path(installDir) / fs::path(file)).string();
 }
 
-bool readText(const std::string& path, std::string& text) {
-  FILE* file = platform::openFile(path, "rb");
-  if (!file) return false;
-  text.clear();
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  const bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
-}
-
 }  // namespace
 
 int fingerprintCommand(const Invocation& call, ToolIo& io) {
@@ -195,7 +182,7 @@ int verifyCommand(const Invocation& call, ToolIo& io) {
   const std::string& from = call.args[2];
   const std::string& to = call.args[3];
   std::string table;
-  if (!readText(userPath(io, call.args[1]), table))
+  if (!readWholeFile(userPath(io, call.args[1]), table))
     return failure(io, call, call.args[1] + ": cannot be read");
   for (const std::string& version : {from, to}) {
     if (getCheckValue(table, "mox" + version, tableKey(tableFiles().front())) ==

@@ -9,6 +9,7 @@
 #include "archive/kx_file_system.h"
 #include "archive/kx_format.h"
 #include "archive/write_handler.h"
+#include "platform/aligned_buffer.h"
 #include "platform/platform.h"
 #include "tools/release/release.h"
 
@@ -77,15 +78,17 @@ std::string archiveLimitProblem(const std::vector<NamedContent>& files) {
   return std::string();
 }
 
+std::string oversizedEntry(const KXFileSystem& archive) {
+  for (const ArchiveFile& record : archive.records()) {
+    if (record.header_.compressedSize >= static_cast<uint32_t>(WriteHandler::kBufferBytes))
+      return record.name + " (" + std::to_string(record.header_.compressedSize) + " bytes stored)";
+  }
+  return std::string();
+}
+
 std::string oversizedEntry(const std::string& archivePath) {
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(archivePath);
-  std::string found;
-  for (const ArchiveFile& record : archive->records()) {
-    if (record.header_.compressedSize >= static_cast<uint32_t>(WriteHandler::kBufferBytes)) {
-      found = record.name + " (" + std::to_string(record.header_.compressedSize) + " bytes stored)";
-      break;
-    }
-  }
+  std::string found = oversizedEntry(*archive);
   archive->closeArchive();
   return found;
 }
@@ -93,15 +96,18 @@ std::string oversizedEntry(const std::string& archivePath) {
 int64_t firstDifference(const std::string& a, const std::string& b) {
   FILE* x = platform::openFileNarrow(a, "rb");
   FILE* y = platform::openFileNarrow(b, "rb");
-  int64_t result = (x && y) ? -1 : 0;
-  std::vector<char> bx(1 << 20), by(1 << 20);
-  for (int64_t offset = 0; x && y && result < 0;) {
-    const size_t gotX = std::fread(bx.data(), 1, bx.size(), x);
-    const size_t gotY = std::fread(by.data(), 1, by.size(), y);
+  // Page-aligned, as every bulk read is; without the memory the files count as different.
+  constexpr size_t kChunkBytes = size_t{512} << 10;
+  const platform::AlignedBuffer bx(kChunkBytes), by(kChunkBytes);
+  int64_t result = (x && y && bx && by) ? -1 : 0;
+  for (int64_t offset = 0; result < 0;) {
+    const size_t gotX = std::fread(bx.data(), 1, kChunkBytes, x);
+    const size_t gotY = std::fread(by.data(), 1, kChunkBytes, y);
     const size_t common = std::min(gotX, gotY);
-    const auto mismatch = std::mismatch(bx.begin(), bx.begin() + common, by.begin());
-    if (mismatch.first != bx.begin() + common)
-      result = offset + (mismatch.first - bx.begin());
+    const unsigned char* const mismatch =
+        std::mismatch(bx.data(), bx.data() + common, by.data()).first;
+    if (mismatch != bx.data() + common)
+      result = offset + (mismatch - bx.data());
     else if (gotX != gotY)
       result = offset + static_cast<int64_t>(common);
     else if (gotX == 0)

@@ -14,6 +14,7 @@
 #include "integrity/game_packs.h"
 
 class ArchiveEvents;
+class KXFileSystem;
 
 namespace release {
 
@@ -50,8 +51,11 @@ inline constexpr const char* kOversizedReason =
 // The first record of the archive at `archivePath` whose stored bytes are 100 MiB or more, as
 // "name (N bytes stored)", or "".
 [[nodiscard]] std::string oversizedEntry(const std::string& archivePath);
+// The same for an archive already open, which is not read again.
+[[nodiscard]] std::string oversizedEntry(const KXFileSystem& archive);
 // The offset of the first byte where two files differ (the shorter one's length when one is
-// the start of the other), -1 when they are equal; 0 when either cannot be opened.
+// the start of the other), -1 when they are equal; 0 when either cannot be opened (or no memory
+// can be had to compare them).
 [[nodiscard]] int64_t firstDifference(const std::string& a, const std::string& b);
 
 struct Rehearsal {
