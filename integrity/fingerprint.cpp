@@ -86,7 +86,7 @@ constexpr int kPieceChunks = static_cast<int>(kPieceBytes / static_cast<int64_t>
 static_assert(kPieceBytes % static_cast<int64_t>(kChunkBytes) == 0, "whole chunks per piece");
 
 // Reads a piece's chunks with two readers, each with a stream and a chunk buffer of its own:
-// the caller's thread and a helper thread that lives as long as the team. Each takes the next
+// the caller's thread and a helper thread that lives as long as this object. Each takes the next
 // chunk nobody has taken, so the system's copy out of its cache and the CRC, which take turns
 // in one thread, run on both cores, each over chunks still in its own core's cache, and a
 // reader slowed by other work on its core leaves more chunks to the other. The chunks' CRCs
