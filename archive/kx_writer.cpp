@@ -391,7 +391,7 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
   } else if (expected != out.total()) {
     fail(ArchiveFailure::WriteFailed, tempPath);
   } else if (!output.finish()) {
-    fail(ArchiveFailure::NotOnDisk, tempPath, platform::lastErrorCode());
+    fail(ArchiveFailure::NotOnDisk, tempPath, output.failureCode());
   } else {
     return true;
   }

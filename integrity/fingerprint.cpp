@@ -1,7 +1,11 @@
 #include "integrity/fingerprint.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -61,99 +65,162 @@ bool refuseLargeFile(const std::string& path, int64_t size, FingerprintEvents* e
   return true;
 }
 
-// One reader of a piece: a stream of the file and a chunk buffer of its own.
-struct PieceReader {
-  FILE* file = nullptr;
-  unsigned char* buffer = nullptr;
-};
-
-struct StretchRead {
-  int64_t bytes = 0;
-  uint32_t crc = 0;
-  bool failed = false;      // a read set the stream's error indicator
+// A chunk of a piece as one reader found it.
+struct ChunkRead {
+  size_t bytes = 0;
+  uint32_t crc = 0;         // of the bytes read, on its own
+  bool failed = false;      // the read came up short with an error
   uint32_t systemCode = 0;  // the system's code of it, taken on the thread that read
 };
 
-// Reads up to `length` bytes at `offset` in chunks, continuing `crc` over the bytes obtained and
-// calling `chunkDone` with the bytes read so far after each chunk. Stops early at a short read
-// (the end of the file, or a read error).
-template <class ChunkDone>
-StretchRead readStretch(const PieceReader& reader, int64_t offset, int64_t length, uint32_t crc,
-                        ChunkDone chunkDone) {
-  StretchRead read{0, crc};
-  std::clearerr(reader.file);
-  // Pieces start below 1,000 MiB, which fits the C runtime's long everywhere.
-  if (std::fseek(reader.file, static_cast<long>(offset), SEEK_SET) != 0) {
-    read.failed = true;
-    read.systemCode = platform::lastErrorCode();
-    return read;
-  }
-  while (read.bytes < length) {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(length - read.bytes, kChunkBytes));
-    const size_t got = std::fread(reader.buffer, 1, want, reader.file);
-    read.crc = crc32Update(read.crc, reader.buffer, got);
-    read.bytes += static_cast<int64_t>(got);
-    chunkDone(read.bytes);
-    if (got < want) {
-      if (std::ferror(reader.file)) {
-        read.failed = true;
-        read.systemCode = platform::lastErrorCode();
-      }
-      break;
-    }
-  }
-  return read;
-}
-
-// Joins a thread on every way out of the scope that started it.
-class Joined {
- public:
-  explicit Joined(std::thread& thread) : thread_(thread) {}
-  ~Joined() {
-    if (thread_.joinable()) thread_.join();
-  }
-  Joined(const Joined&) = delete;
-  Joined& operator=(const Joined&) = delete;
-
- private:
-  std::thread& thread_;
+// A piece once read: the bytes up to the first short chunk, their CRC continued from the
+// pieces before, and whether that short chunk came from a read error.
+struct PieceRead {
+  int64_t bytes = 0;
+  uint32_t crc = 0;
+  bool failed = false;
+  uint32_t systemCode = 0;
 };
 
-// Reads the piece at `offset`, continuing `crc` and reporting progress towards `total`. Where
-// the file goes on past the piece's first half and `second` has a stream, the second half is
-// read and its CRC taken on a thread of its own while this one does the first, and the two CRCs
-// are joined: the system's copy out of its cache and the CRC, which take turns in one thread,
-// then run on both cores, each over chunks still in its own core's cache. The result is the
-// same either way: the bytes of the piece in order, up to the first short read.
-StretchRead readPiece(const PieceReader& first, const PieceReader& second, int64_t size,
-                      int64_t offset, uint32_t crc, int64_t total, FingerprintEvents* events) {
-  auto progress = [&](int64_t done) {
-    if (events) events->progress(offset + done, total);
+constexpr int kPieceChunks = static_cast<int>(kPieceBytes / static_cast<int64_t>(kChunkBytes));
+static_assert(kPieceBytes % static_cast<int64_t>(kChunkBytes) == 0, "whole chunks per piece");
+
+// Reads a piece's chunks with two readers, each with a stream and a chunk buffer of its own:
+// the caller's thread and a helper thread that lives as long as this object. Each takes the next
+// chunk nobody has taken, so the system's copy out of its cache and the CRC, which take turns
+// in one thread, run on both cores, each over chunks still in its own core's cache, and a
+// reader slowed by other work on its core leaves more chunks to the other. The chunks' CRCs
+// are joined in order. The result is what one reader gets: the piece's bytes in order up to the
+// first short chunk. Without a second stream, or when no thread can be started, the caller's
+// thread reads every chunk.
+class PieceReaders {
+ public:
+  PieceReaders(FILE* first, unsigned char* firstBuffer, FILE* second, unsigned char* secondBuffer)
+      : first_{first, firstBuffer}, second_{second, secondBuffer} {
+    if (!second) return;
+    try {
+      helper_ = std::thread([this] { helpUntilDone(); });
+    } catch (const std::system_error&) {
+    }
+  }
+  ~PieceReaders() {
+    if (!helper_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_one();
+    helper_.join();
+  }
+  PieceReaders(const PieceReaders&) = delete;
+  PieceReaders& operator=(const PieceReaders&) = delete;
+
+  // Reads the piece at `offset`, continuing `crc` and reporting the bytes read in order
+  // towards `total`.
+  PieceRead read(int64_t offset, uint32_t crc, int64_t total, FingerprintEvents* events) {
+    offset_ = offset;
+    next_.store(0);
+    shortChunk_.store(kPieceChunks);
+    for (std::atomic<bool>& ready : ready_) ready.store(false);
+    uint64_t round = 0;
+    if (helper_.joinable()) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        round = ++round_;
+      }
+      wake_.notify_one();
+    }
+    int inOrder = 0;  // chunks known read, from the first on
+    int64_t bytesInOrder = 0;
+    takeChunks(first_, [&] {
+      for (; inOrder < kPieceChunks && ready_[inOrder].load(std::memory_order_acquire); ++inOrder)
+        bytesInOrder += static_cast<int64_t>(chunks_[inOrder].bytes);
+      if (events) events->progress(offset + bytesInOrder, total);
+    });
+    if (helper_.joinable()) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      finished_.wait(lock, [&] { return helped_ == round; });
+    }
+    PieceRead piece{0, crc};
+    for (const ChunkRead& chunk : chunks_) {
+      if (chunk.failed) {
+        piece.failed = true;
+        piece.systemCode = chunk.systemCode;
+        break;
+      }
+      piece.crc = crc32Combine(piece.crc, chunk.crc, static_cast<int64_t>(chunk.bytes));
+      piece.bytes += static_cast<int64_t>(chunk.bytes);
+      if (chunk.bytes < kChunkBytes) break;
+    }
+    if (events && piece.bytes != bytesInOrder) events->progress(offset + piece.bytes, total);
+    return piece;
+  }
+
+ private:
+  struct Reader {
+    FILE* file;
+    unsigned char* buffer;
   };
-  constexpr int64_t kHalf = kPieceBytes / 2;
-  if (!second.file || size - offset <= kHalf)
-    return readStretch(first, offset, kPieceBytes, crc, progress);
-  StretchRead later;
-  std::thread thread;
-  try {
-    thread = std::thread(
-        [&] { later = readStretch(second, offset + kHalf, kHalf, 0, [](int64_t) {}); });
-  } catch (const std::system_error&) {
-    return readStretch(first, offset, kPieceBytes, crc, progress);
+
+  // Reads untaken chunks until none is left, calling `chunkDone` after each.
+  template <class ChunkDone>
+  void takeChunks(const Reader& reader, ChunkDone chunkDone) {
+    for (int index = next_.fetch_add(1); index < kPieceChunks; index = next_.fetch_add(1)) {
+      ChunkRead& chunk = chunks_[index];
+      chunk = ChunkRead{};
+      // A chunk past one that came up short is not part of the piece.
+      if (index <= shortChunk_.load()) {
+        chunk.bytes = platform::readAt(reader.file, offset_ + index * int64_t{kChunkBytes},
+                                       reader.buffer, kChunkBytes, &chunk.failed);
+        if (chunk.failed) chunk.systemCode = platform::lastErrorCode();
+        chunk.crc = crc32Update(0, reader.buffer, chunk.bytes);
+        if (chunk.bytes < kChunkBytes) markShort(index);
+      }
+      ready_[index].store(true, std::memory_order_release);
+      chunkDone();
+    }
   }
-  StretchRead read;
-  {
-    Joined joined(thread);
-    read = readStretch(first, offset, kHalf, crc, progress);
+
+  void markShort(int index) {
+    int known = shortChunk_.load();
+    while (index < known && !shortChunk_.compare_exchange_weak(known, index)) {
+    }
   }
-  // A first half cut short ends the piece there, whatever the second half found.
-  if (read.failed || read.bytes < kHalf) return read;
-  if (later.failed) return later;
-  read.crc = crc32Combine(read.crc, later.crc, later.bytes);
-  read.bytes += later.bytes;
-  progress(read.bytes);
-  return read;
-}
+
+  void helpUntilDone() {
+    uint64_t seen = 0;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return quit_ || round_ != seen; });
+        if (quit_) return;
+        seen = round_;
+      }
+      takeChunks(second_, [] {});
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        helped_ = seen;
+      }
+      finished_.notify_one();
+    }
+  }
+
+  const Reader first_;
+  const Reader second_;
+  int64_t offset_ = 0;
+  std::atomic<int> next_{0};
+  std::atomic<int> shortChunk_{kPieceChunks};
+  std::array<ChunkRead, kPieceChunks> chunks_{};
+  std::array<std::atomic<bool>, kPieceChunks> ready_{};
+
+  std::mutex mutex_;
+  std::condition_variable wake_;      // a round of chunks to help with, or the end
+  std::condition_variable finished_;  // the helper is done with its round
+  uint64_t round_ = 0;
+  uint64_t helped_ = 0;
+  bool quit_ = false;
+  std::thread helper_;  // last: it starts once everything it uses is there
+};
 
 }  // namespace
 
@@ -192,11 +259,10 @@ FingerprintResult getCRC32Value(const std::string& path, FingerprintEvents* even
     if (events) events->noMemory();
     return platform::fail(errorOf(FingerprintFailure::NoMemory, size));
   }
-  // The second half of each piece goes through a stream of its own; without one the first
-  // stream reads the whole piece.
-  const UniqueFile secondFile(size > kPieceBytes / 2 ? platform::openFile(path, "rb") : nullptr);
-  const PieceReader first{file, buffers.data()};
-  const PieceReader second{secondFile.get(), buffers.data() + kChunkBytes};
+  // The helper reads through a stream of its own, when there is more than a chunk to share.
+  const UniqueFile secondFile(size > int64_t{kChunkBytes} ? platform::openFile(path, "rb")
+                                                          : nullptr);
+  PieceReaders readers(file, buffers.data(), secondFile.get(), buffers.data() + kChunkBytes);
 
   const int64_t total = std::min(size, kWholeFileCrcLimit);
   uint32_t crc = 0;
@@ -205,11 +271,11 @@ FingerprintResult getCRC32Value(const std::string& path, FingerprintEvents* even
   // with nothing to read. A file of exactly 50 pieces is thus reported as not read to its end.
   bool endMet = false;
   for (int budget = kPieceBudget; budget != 0 && !endMet; --budget) {
-    StretchRead piece;
+    PieceRead piece;
     FingerprintError failure = errorOf(FingerprintFailure::ReadFailed, size);
     bool failed = true;
     for (int attempt = 0; attempt < kReadAttempts && failed; ++attempt) {
-      piece = readPiece(first, second, size, offset, crc, total, events);
+      piece = readers.read(offset, crc, total, events);
       failed = piece.failed;
       if (failed) {
         failure.systemCode = piece.systemCode;

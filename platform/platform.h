@@ -155,7 +155,10 @@ void startWriteBack(FILE* file);
 // number read (fewer at the end of the file or on an error). Where the system can read at an
 // offset in one call (POSIX pread), the stream's position and buffer are left alone; elsewhere
 // it is a seek and a read of the stream. Either way the stream's next read must seek first.
-[[nodiscard]] size_t readAt(FILE* file, int64_t offset, void* buffer, size_t length);
+// `failed`, when given, tells a short count that came from an error (its code is then
+// lastErrorCode(), on the same thread) from one at the end of the file.
+[[nodiscard]] size_t readAt(FILE* file, int64_t offset, void* buffer, size_t length,
+                            bool* failed = nullptr);
 
 // ---- Time ------------------------------------------------------------------------------
 

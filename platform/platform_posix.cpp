@@ -447,16 +447,19 @@ int64_t fileSize(FILE* file) {
   return static_cast<int64_t>(st.st_size);
 }
 
-size_t readAt(FILE* file, int64_t offset, void* buffer, size_t length) {
+size_t readAt(FILE* file, int64_t offset, void* buffer, size_t length, bool* failed) {
   const int fd = ::fileno(file);
   size_t done = 0;
+  bool error = false;
   while (done < length) {
     const ssize_t n = ::pread(fd, static_cast<char*>(buffer) + done, length - done,
                               static_cast<off_t>(offset) + static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
+    error = n < 0;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
+  if (failed) *failed = error;
   return done;
 }
 

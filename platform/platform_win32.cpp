@@ -377,9 +377,15 @@ int64_t fileSize(FILE* file) {
   return static_cast<int64_t>(size.QuadPart);
 }
 
-size_t readAt(FILE* file, int64_t offset, void* buffer, size_t length) {
-  if (::_fseeki64(file, offset, SEEK_SET) != 0) return 0;
-  return std::fread(buffer, 1, length, file);
+size_t readAt(FILE* file, int64_t offset, void* buffer, size_t length, bool* failed) {
+  if (::_fseeki64(file, offset, SEEK_SET) != 0) {
+    if (failed) *failed = true;
+    return 0;
+  }
+  std::clearerr(file);
+  const size_t done = std::fread(buffer, 1, length, file);
+  if (failed) *failed = done < length && std::ferror(file);
+  return done;
 }
 
 // ---- Time ------------------------------------------------------------------------------

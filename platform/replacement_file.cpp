@@ -15,7 +15,8 @@ ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
     : target_(std::move(other.target_)),
       temporary_(std::move(other.temporary_)),
       file_(std::exchange(other.file_, nullptr)),
-      pending_(std::exchange(other.pending_, false)) {}
+      pending_(std::exchange(other.pending_, false)),
+      failureCode_(other.failureCode_) {}
 
 ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
   if (this != &other) {
@@ -24,6 +25,7 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
     temporary_ = std::move(other.temporary_);
     file_ = std::exchange(other.file_, nullptr);
     pending_ = std::exchange(other.pending_, false);
+    failureCode_ = other.failureCode_;
   }
   return *this;
 }
@@ -50,7 +52,9 @@ bool ReplacementFile::finish() {
     return false;
   }
   const bool flushed = flushToDisk(file_);
+  failureCode_ = flushed ? 0 : lastErrorCode();
   const bool closed = std::fclose(file_) == 0;
+  if (flushed && !closed) failureCode_ = lastErrorCode();
   file_ = nullptr;
   if (flushed && closed) return true;
   rollBack();

@@ -5,6 +5,7 @@
 // file kxtool writes.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -30,8 +31,11 @@ class ReplacementFile {
   // Writes `length` bytes; false when they did not all go out.
   [[nodiscard]] bool write(const void* bytes, size_t length);
   // Puts the written bytes on the disk and closes the stream; false, with everything removed,
-  // when either fails.
+  // when either fails (failureCode() then has the system's reason).
   [[nodiscard]] bool finish();
+  // The system's code of the flush or close that made finish() fail, taken before anything was
+  // removed; 0 when it gave none or finish() has not failed.
+  uint32_t failureCode() const { return failureCode_; }
   // Renames the finished file over the target; false, with the temporary file removed and the
   // target as it was, when that fails.
   [[nodiscard]] bool commit();
@@ -47,6 +51,7 @@ class ReplacementFile {
   std::string temporary_;
   FILE* file_ = nullptr;
   bool pending_ = false;  // a temporary file of ours may be on the disk
+  uint32_t failureCode_ = 0;
 };
 
 }  // namespace platform
