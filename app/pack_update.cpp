@@ -195,9 +195,13 @@ bool swapIn(RunContext& ctx, const PackJob& job, PackPaths& paths) {
   return false;
 }
 
-// A copy of `from` at `to`, on the disk before this returns; false (nothing left at `to`) when
-// it cannot be made.
+// The old pack kept at `to` while its rewrite goes in, to be put back should that be needed: a
+// second name for the same file where the file system has them (no byte is copied and no room
+// is needed for a second gigabyte), else a copy on the disk before this returns. False (nothing
+// left at `to`) when neither can be made.
 bool keepCopy(const std::string& from, const std::string& to) {
+  platform::deleteFile(to);  // a leftover of a killed run
+  if (platform::linkFile(from, to)) return true;
   FILE* source = platform::openFileNarrow(from, "rb");
   if (!source) return false;
   FILE* copy = platform::createFileExclusive(to);

@@ -128,6 +128,10 @@ size_t pathLength(const std::string& path);
 bool setFileAttributesNormal(const std::string& path);
 [[nodiscard]] bool pathExists(const std::string& path);
 bool deleteFile(const std::string& path);
+// Gives the file at `existing` the second name `link` (a hard link): nothing is copied, and the
+// file lives on under `link` when `existing` is later replaced by a rename. False when `link`
+// exists, the two lie on different volumes, or the file system has no such links (FAT, exFAT).
+[[nodiscard]] bool linkFile(const std::string& existing, const std::string& link);
 // Renames `from` to `to` (no replacing). Used where the original run renames plainly.
 bool renameFile(const std::string& from, const std::string& to);
 // Flushes `from` to disk and puts it in the place of `to` in one step; `to` stays whole when

@@ -376,6 +376,10 @@ bool pathExists(const std::string& path) { return ::access(path.c_str(), F_OK) =
 
 bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool linkFile(const std::string& existing, const std::string& link) {
+  return ::link(existing.c_str(), link.c_str()) == 0;
+}
+
 bool renameFile(const std::string& from, const std::string& to) {
   // rename() would silently replace `to`; the Windows side refuses, and so must this one.
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;

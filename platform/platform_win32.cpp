@@ -299,6 +299,10 @@ bool pathExists(const std::string& path) {
 
 bool deleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
 
+bool linkFile(const std::string& existing, const std::string& link) {
+  return ::CreateHardLinkA(link.c_str(), existing.c_str(), nullptr) != 0;
+}
+
 bool renameFile(const std::string& from, const std::string& to) {
   return ::MoveFileA(from.c_str(), to.c_str()) != 0;
 }

@@ -113,6 +113,21 @@ TEST_F(FilesTest, ReplaceMovesTheNewFileIntoPlace) {
   }
 }
 
+// The kept old pack: a second name that still holds the old bytes after the pack is replaced,
+// and that can be put back over it. A name already taken is refused.
+TEST_F(FilesTest, ALinkedNameKeepsTheOldFileThroughAReplaceAndPutsItBack) {
+  writeFile(path("CN.kx"), "old pack");
+  ASSERT_TRUE(platform::linkFile(path("CN.kx"), path("CN.kxold")));
+  EXPECT_FALSE(platform::linkFile(path("CN.kx"), path("CN.kxold")));
+  writeFile(path("CN.kxtemp"), "new pack");
+  ASSERT_TRUE(platform::replaceFile(path("CN.kxtemp"), path("CN.kx")));
+  EXPECT_EQ(readFile(path("CN.kx")), "new pack");
+  EXPECT_EQ(readFile(path("CN.kxold")), "old pack");
+  ASSERT_TRUE(platform::replaceFile(path("CN.kxold"), path("CN.kx")));
+  EXPECT_EQ(readFile(path("CN.kx")), "old pack");
+  EXPECT_FALSE(platform::pathExists(path("CN.kxold")));
+}
+
 TEST_F(FilesTest, ReplaceThatCannotMoveLeavesBothFilesWhole) {
   for (const ReplaceCall& call : kReplaceCalls) {
     SCOPED_TRACE(call.name);

@@ -1,7 +1,8 @@
 /* Preloaded into the installer or kxtool by the reliability tests to make one file operation fail
  * the way the system makes it fail: creating the file named by $KXPATCH_FAULT_CREATE (a full
  * disk), renaming a file onto the one named by $KXPATCH_FAULT_REPLACE (a target another program
- * holds), or reading, at an offset, the byte $KXPATCH_FAULT_READ_AT of the file named by
+ * holds), making a second name for a file when $KXPATCH_FAULT_NO_LINKS is set (a file system
+ * without hard links), or reading, at an offset, the byte $KXPATCH_FAULT_READ_AT of the file named by
  * $KXPATCH_FAULT_READ (a bad sector): every such read fails, or only the first
  * $KXPATCH_FAULT_READ_TIMES of them. Every other call goes on to the C library unchanged. */
 #define _GNU_SOURCE
@@ -92,4 +93,16 @@ ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
 
 ssize_t pread64(int fd, void* buffer, size_t count, off64_t offset) {
   return preadUnlessFailed("pread64", fd, buffer, count, offset);
+}
+
+typedef int (*LinkFn)(const char*, const char*);
+
+int link(const char* existing, const char* name) {
+  const char* none = getenv("KXPATCH_FAULT_NO_LINKS");
+  if (none && *none) {
+    errno = EPERM;
+    return -1;
+  }
+  LinkFn next = (LinkFn)dlsym(RTLD_NEXT, "link");
+  return next(existing, name);
 }

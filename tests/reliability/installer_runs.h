@@ -41,6 +41,8 @@ struct RunOptions {
   // file another program holds.
   std::string failCreate;
   std::string failReplace;
+  // Hard links cannot be made, as on a FAT volume.
+  bool noLinks = false;
   // The per-user runtime folder (mutex, launcher socket); empty: the installation's own.
   std::string runtimeFolder;
 };

@@ -62,10 +62,11 @@ pid_t Installation::start(const RunOptions& options) {
       {"HOME", dir_ / "home"},            {"TMPDIR", dir_ / "tmp"},
       {"LC_ALL", "C"},                    {"LANG", "C"},
       {"KXPATCH_TEST_PAYLOAD_DIR", payload_}};
-  if (!options.failCreate.empty() || !options.failReplace.empty()) {
+  if (!options.failCreate.empty() || !options.failReplace.empty() || options.noLinks) {
     overrides["LD_PRELOAD"] = KXPATCH_FAULT_SHIM;
     overrides["KXPATCH_FAULT_CREATE"] = options.failCreate;
     overrides["KXPATCH_FAULT_REPLACE"] = options.failReplace;
+    overrides["KXPATCH_FAULT_NO_LINKS"] = options.noLinks ? "1" : "";
     // A sanitized installer wants its runtime first; the preloaded library only passes calls on.
     const char* asan = std::getenv("ASAN_OPTIONS");
     overrides["ASAN_OPTIONS"] =

@@ -24,7 +24,7 @@ constexpr int kVemo = 4;
 constexpr int kCN = 5;
 
 enum class Fault { Missing, Damaged, UnreadablePatch, UnreadablePack, WriteFails, SwapFails,
-                   ResultFailsItsCheck };
+                   SwapFailsWithoutLinks, ResultFailsItsCheck };
 enum class VersionIn { CN, Vemo };
 
 struct Scenario {
@@ -99,6 +99,10 @@ class PackFaults : public ::testing::TestWithParam<Scenario> {
       case Fault::SwapFails:
         options.failReplace = path;
         break;
+      case Fault::SwapFailsWithoutLinks:  // the old CN is then kept as a copy, not a link
+        options.failReplace = path;
+        options.noLinks = true;
+        break;
       case Fault::ResultFailsItsCheck:
         setTableValue(table, "2.651", kGamePacks[pack].name, "0badc0de");
         break;
@@ -142,7 +146,7 @@ TEST_P(PackFaults, EveryPackIsOldOrNewAndTheRerunFinishes) {
       EXPECT_FALSE(fileExists(path + "old")) << kGamePacks[i].name;
     }
     EXPECT_EQ(installation.runLog().find("--------update successful"), std::string::npos);
-    if (scenario.fault == Fault::SwapFails) {
+    if (scenario.fault == Fault::SwapFails || scenario.fault == Fault::SwapFailsWithoutLinks) {
       // A failed update with the rerun advice, not a "created" pack failing its check.
       const std::string name = kGamePacks[pack].name;
       EXPECT_NE(failed.out.find("->更新" + name + "失败, 请重新更新!\n"), std::string::npos)
@@ -182,6 +186,7 @@ const Scenario kScenarios[] = {
     {"WriteFailsVersionInVemo", Fault::WriteFails, VersionIn::Vemo},
     {"SwapFailsVersionInCN", Fault::SwapFails, VersionIn::CN},
     {"SwapFailsVersionInVemo", Fault::SwapFails, VersionIn::Vemo},
+    {"SwapFailsWithoutLinksVersionInVemo", Fault::SwapFailsWithoutLinks, VersionIn::Vemo},
     {"ResultFailsItsCheckVersionInCN", Fault::ResultFailsItsCheck, VersionIn::CN},
     {"ResultFailsItsCheckVersionInVemo", Fault::ResultFailsItsCheck, VersionIn::Vemo},
 };
