@@ -15,8 +15,6 @@
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 using testing_support::readFile;
 using testing_support::writeFile;
@@ -72,12 +70,7 @@ pid_t Installation::start(const RunOptions& options) {
     overrides["ASAN_OPTIONS"] =
         std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0";
   }
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    if (!overrides.count(entry.substr(0, entry.find('=')))) env.push_back(entry);
-  }
-  for (const auto& pair : overrides) env.push_back(pair.first + "=" + pair.second);
+  std::vector<std::string> env = testing_support::environmentWith(overrides);
   std::vector<char*> envp;
   for (std::string& entry : env) envp.push_back(entry.data());
   envp.push_back(nullptr);

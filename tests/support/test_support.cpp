@@ -19,6 +19,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#ifndef _WIN32
+extern char** environ;
+#endif
+
 namespace fs = std::filesystem;
 
 namespace testing_support {
@@ -130,30 +134,51 @@ void drain(int fd, std::string& into) {
 
 }  // namespace
 
+std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides) {
+  std::vector<std::string> entries;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    if (!overrides.count(entry.substr(0, entry.find('=')))) entries.push_back(entry);
+  }
+  for (const auto& [name, value] : overrides)
+    if (!value.empty()) entries.push_back(name + "=" + value);
+  return entries;
+}
+
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& cwd,
                          const std::map<std::string, std::string>& env, int timeoutSeconds) {
   ProcessResult result;
+  // Everything the child needs is made before the fork: a test's other threads (a launcher
+  // listener, say) may hold the allocator's lock at that moment, and a child that allocates
+  // then waits for it forever. The pipes close on exec, so that no other child started
+  // meanwhile keeps them open.
+  std::vector<std::string> environment = environmentWith(env);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> words = argv;
+  std::vector<char*> args;
+  for (std::string& word : words) args.push_back(word.data());
+  args.push_back(nullptr);
   int outPipe[2], errPipe[2];
-  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return result;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(outPipe[1], 1);
-    ::dup2(errPipe[1], 2);
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return result;
+  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
     ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    int devnull = ::open("/dev/null", O_RDONLY);
-    ::dup2(devnull, 0);
+    ::close(outPipe[1]);
+    return result;
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) ::close(fd);
+    return result;
+  }
+  if (pid == 0) {
+    const int devnull = ::open("/dev/null", O_RDONLY);
+    if (devnull < 0 || ::dup2(devnull, 0) < 0 || ::dup2(outPipe[1], 1) < 0 ||
+        ::dup2(errPipe[1], 2) < 0)
+      ::_exit(126);
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
-    for (const auto& [name, value] : env) {
-      if (value.empty())
-        ::unsetenv(name.c_str());
-      else
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
+    ::execve(args[0], args.data(), envp.data());
     ::_exit(127);
   }
   ::close(outPipe[1]);

@@ -66,4 +66,10 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
                          const std::map<std::string, std::string>& env = {},
                          int timeoutSeconds = 120);
 
+// This process's environment with `overrides` applied (an empty value removes the name), as
+// NAME=VALUE entries. A child forked from a process with threads may only make system calls
+// until it execs (another thread may have held the allocator's lock at the fork), so its
+// environment is made before the fork, with this.
+std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides);
+
 }  // namespace testing_support
