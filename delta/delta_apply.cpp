@@ -1,0 +1,131 @@
+#include "delta/delta_apply.h"
+
+#include <zlib.h>
+
+#include "delta/delta_limits.h"
+
+namespace delta {
+namespace {
+
+using platform::fail;
+
+// zlib's CRC-32; every size here is at most kMaxDeltaSize, well inside zlib's unsigned int.
+uint32_t crcOf(const unsigned char* p, size_t n) {
+  return n ? static_cast<uint32_t>(crc32(0L, p, static_cast<uInt>(n))) : 0;
+}
+
+DeltaError error(DeltaFailure failure) { return DeltaError{failure}; }
+
+const char* failureText(DeltaFailure failure) {
+  switch (failure) {
+    case DeltaFailure::BadRecord: return "bad delta record";
+    case DeltaFailure::OldSizeDiffers: return "the old entry's size differs from the delta's";
+    case DeltaFailure::OldCrcDiffers: return "the old entry's CRC-32 differs from the delta's";
+    case DeltaFailure::DecodeFailed: return "the delta does not decode";
+    case DeltaFailure::NewSizeDiffers: return "the decoded entry's size differs from the record";
+    case DeltaFailure::NewCrcDiffers: return "the decoded entry's CRC-32 differs from the record";
+    case DeltaFailure::DeflateFailed: return "the decoded entry could not be deflated";
+    case DeltaFailure::StoredSizeDiffers: return "the re-deflated size differs from the record";
+    case DeltaFailure::StoredCrcDiffers: return "the re-deflated CRC-32 differs from the record";
+    case DeltaFailure::NoDeflateSettings: return "the stored bytes cannot be reproduced";
+  }
+  return "unknown delta failure";
+}
+
+}  // namespace
+
+std::string describeDeltaError(const DeltaError& e) {
+  std::string text = failureText(e.failure);
+  if (e.failure == DeltaFailure::BadRecord)
+    text += std::string(": ") + deltaRecordFailureText(e.record);
+  if (e.failure == DeltaFailure::DecodeFailed) text += ": " + describeVcdiffError(e.vcdiff);
+  if (e.failure == DeltaFailure::NoDeflateSettings)
+    text += std::string(": ") + deflateSearchFailureText(e.search);
+  return text;
+}
+
+platform::Result<AppliedDelta, DeltaError> applyDeltaRecord(const unsigned char* record,
+                                                            size_t recordSize,
+                                                            const unsigned char* oldContents,
+                                                            size_t oldSize) {
+  const auto view = decodeDeltaRecord(record, recordSize);
+  if (!view) {
+    DeltaError e = error(DeltaFailure::BadRecord);
+    e.record = view.error();
+    return fail(e);
+  }
+  const DeltaRecordHeader& h = view.value().header;
+  if (oldSize != h.oldSize) return fail(error(DeltaFailure::OldSizeDiffers));
+  if (crcOf(oldContents, oldSize) != h.oldCrc) return fail(error(DeltaFailure::OldCrcDiffers));
+
+  AppliedDelta applied;
+  applied.method = h.newMethod;
+  applied.size = h.newSize;
+  {
+    const auto vcdiff = inflateVcdiff(view.value());
+    if (!vcdiff) {
+      DeltaError e = error(DeltaFailure::BadRecord);
+      e.record = vcdiff.error();
+      return fail(e);
+    }
+    auto decoded = decodeVcdiff(oldContents, oldSize, vcdiff.value().data(),
+                                vcdiff.value().size(), h.newSize);
+    if (!decoded) {
+      DeltaError e = error(DeltaFailure::DecodeFailed);
+      e.vcdiff = decoded.error();
+      return fail(e);
+    }
+    applied.stored = std::move(decoded).value();
+  }  // the VCDIFF is released before the contents are deflated
+  const std::vector<unsigned char>& contents = applied.stored;
+  if (contents.size() != h.newSize) return fail(error(DeltaFailure::NewSizeDiffers));
+  if (crcOf(contents.data(), contents.size()) != h.newCrc)
+    return fail(error(DeltaFailure::NewCrcDiffers));
+  if (h.newMethod == kMethodDeflated) {
+    auto deflated = deflateWithSettings(h.settings, contents.data(), contents.size());
+    if (!deflated) return fail(error(DeltaFailure::DeflateFailed));
+    applied.stored = std::move(deflated).value();
+  }
+  if (applied.stored.size() != h.newStoredSize)
+    return fail(error(DeltaFailure::StoredSizeDiffers));
+  if (crcOf(applied.stored.data(), applied.stored.size()) != h.newStoredCrc)
+    return fail(error(DeltaFailure::StoredCrcDiffers));
+  return applied;
+}
+
+platform::Result<std::vector<unsigned char>, DeltaError> makeDeltaRecord(
+    const unsigned char* oldContents, size_t oldSize, const EntryBytes& entry,
+    const unsigned char* vcdiff, size_t vcdiffSize) {
+  DeltaRecordHeader h;
+  if (oldSize > kMaxDeltaSize || entry.size > kMaxDeltaSize || entry.storedSize > kMaxDeltaSize) {
+    DeltaError e = error(DeltaFailure::BadRecord);
+    e.record = DeltaRecordFailure::SizeTooLarge;
+    return fail(e);
+  }
+  h.oldSize = static_cast<uint32_t>(oldSize);
+  h.oldCrc = crcOf(oldContents, oldSize);
+  h.newMethod = entry.method;
+  h.newSize = static_cast<uint32_t>(entry.size);
+  h.newStoredSize = static_cast<uint32_t>(entry.storedSize);
+  h.newCrc = crcOf(entry.contents, entry.size);
+  h.newStoredCrc = crcOf(entry.stored, entry.storedSize);
+  if (entry.method == kMethodDeflated) {
+    const auto settings =
+        findDeflateSettings(entry.contents, entry.size, entry.stored, entry.storedSize);
+    if (!settings) {
+      DeltaError e = error(DeltaFailure::NoDeflateSettings);
+      e.search = settings.error();
+      return fail(e);
+    }
+    h.settings = settings.value();
+  }
+  auto record = encodeDeltaRecord(h, vcdiff, vcdiffSize);
+  if (!record) {
+    DeltaError e = error(DeltaFailure::BadRecord);
+    e.record = record.error();
+    return fail(e);
+  }
+  return std::move(record).value();
+}
+
+}  // namespace delta

@@ -1,0 +1,113 @@
+// Finding the deflate settings that reproduce stored bytes, and deflating with them.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "delta/deflate_settings.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using delta::DeflateSettings;
+
+Bytes sample() {
+  std::mt19937 rng(7);
+  std::string text;
+  while (text.size() < 40000)
+    text += "entry " + std::to_string(rng() % 5000) + (rng() % 3 ? " name\n" : " \"x\" = 1;\n");
+  return Bytes(text.begin(), text.end());
+}
+
+// Deflated with zlib directly, the way another tool would have, in pieces of 1000 output bytes.
+Bytes deflatedBy(const Bytes& contents, const DeflateSettings& s) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, s.level, Z_DEFLATED, -int{s.windowBits}, s.memLevel, s.strategy),
+            Z_OK);
+  Bytes out;
+  z.next_in = const_cast<Bytef*>(contents.data());
+  z.avail_in = static_cast<uInt>(contents.size());
+  int rc = Z_OK;
+  while (rc != Z_STREAM_END) {
+    unsigned char piece[1000];
+    z.next_out = piece;
+    z.avail_out = sizeof piece;
+    rc = deflate(&z, Z_FINISH);
+    EXPECT_TRUE(rc == Z_OK || rc == Z_STREAM_END);
+    out.insert(out.end(), piece, piece + sizeof piece - z.avail_out);
+  }
+  deflateEnd(&z);
+  return out;
+}
+
+TEST(DeflateSettings, TheBuildRunsThePinnedZlib) {
+  EXPECT_STREQ(zlibVersion(), delta::pinnedZlibVersion());
+  EXPECT_TRUE(delta::runningZlibIsPinned());
+}
+
+// Whatever settings made the stored bytes, the search returns settings that remake them
+// exactly; for settings whose stream no earlier candidate shares, the very same settings.
+TEST(DeflateSettings, FindsSettingsThatReproduceStoredBytesExactly) {
+  const Bytes contents = sample();
+  const DeflateSettings made[] = {
+      {6, 15, 8, Z_DEFAULT_STRATEGY}, {9, 15, 8, Z_DEFAULT_STRATEGY},
+      {1, 15, 8, Z_DEFAULT_STRATEGY}, {4, 15, 8, Z_DEFAULT_STRATEGY},
+      {7, 12, 5, Z_FILTERED},         {2, 9, 1, Z_FIXED},
+      {5, 15, 9, Z_HUFFMAN_ONLY},     {3, 15, 8, Z_RLE},
+  };
+  for (const DeflateSettings& s : made) {
+    const std::string name = std::to_string(s.level) + "/" + std::to_string(s.windowBits) +
+                             "/" + std::to_string(s.memLevel) + "/" +
+                             std::to_string(s.strategy);
+    const Bytes stored = deflatedBy(contents, s);
+    const auto found =
+        delta::findDeflateSettings(contents.data(), contents.size(), stored.data(), stored.size());
+    ASSERT_TRUE(found) << name;
+    const auto again =
+        delta::deflateWithSettings(found.value(), contents.data(), contents.size());
+    ASSERT_TRUE(again) << name;
+    EXPECT_EQ(again.value(), stored) << name;
+    if (s.strategy != Z_HUFFMAN_ONLY && s.strategy != Z_RLE) {
+      EXPECT_EQ(found.value(), s) << name;
+    }
+  }
+}
+
+TEST(DeflateSettings, ReproducesLevelZeroAndEmptyContents) {
+  const Bytes contents = sample();
+  const Bytes stored = delta::deflateWithSettings({0, 15, 8, 0}, contents.data(), contents.size())
+                           .value();
+  const auto found =
+      delta::findDeflateSettings(contents.data(), contents.size(), stored.data(), stored.size());
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found.value().level, 0);
+  const Bytes empty = deflatedBy({}, {9, 15, 8, 0});
+  const auto foundEmpty = delta::findDeflateSettings(nullptr, 0, empty.data(), empty.size());
+  ASSERT_TRUE(foundEmpty);
+  EXPECT_EQ(delta::deflateWithSettings(foundEmpty.value(), nullptr, 0).value(), empty);
+}
+
+// Bytes no setting of this zlib gives (another deflater's, or one changed byte) are not
+// matched: the entry would go whole.
+TEST(DeflateSettings, FindsNothingForBytesThisZlibDoesNotWrite) {
+  const Bytes contents = sample();
+  Bytes changed = deflatedBy(contents, {6, 15, 8, 0});
+  changed[changed.size() / 2] ^= 0x10;
+  Bytes stored = changed;
+  stored.resize(stored.size() / 2);  // a prefix: right bytes, stream cut short
+  for (const Bytes& bytes : {changed, stored}) {
+    const auto found =
+        delta::findDeflateSettings(contents.data(), contents.size(), bytes.data(), bytes.size());
+    ASSERT_FALSE(found);
+    EXPECT_EQ(found.error(), delta::DeflateSearchFailure::NoMatch);
+  }
+  // Nor by the likely settings alone when the bytes came from an unusual one.
+  const Bytes unusual = deflatedBy(contents, {7, 12, 5, Z_FILTERED});
+  EXPECT_FALSE(delta::findDeflateSettings(contents.data(), contents.size(), unusual.data(),
+                                          unusual.size(), delta::DeflateSearchScope::Likely));
+}
+
+}  // namespace
