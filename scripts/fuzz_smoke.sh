@@ -9,10 +9,10 @@ cd "$(dirname "$0")/.."
 scale=${1:-1}
 build=${KXPATCH_FUZZ_BUILD_DIR:-build/fuzz}
 
-scripts/deps.sh clang libclang-rt-14-dev cmake ninja-build zlib1g-dev
+scripts/deps.sh clang libclang-rt-14-dev cmake ninja-build zlib1g-dev xdelta3
 
 cmake --preset fuzz -B "$build" >/dev/null
-targets=(archive_read_fuzzer archive_merge_fuzzer section_fuzzer check_table_fuzzer)
+targets=(archive_read_fuzzer archive_merge_fuzzer section_fuzzer check_table_fuzzer vcdiff_fuzzer)
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 
 work=$(mktemp -d)
@@ -23,14 +23,16 @@ mkdir -p "$artifacts"
 # Runs per target: together well under three minutes on two cores. The merge target writes a
 # whole archive through the writer's 100 MiB buffer per input, so it gets fewer.
 declare -A runs=([archive_read_fuzzer]=20000 [archive_merge_fuzzer]=5000
-                 [section_fuzzer]=15000 [check_table_fuzzer]=100000)
+                 [section_fuzzer]=15000 [check_table_fuzzer]=100000 [vcdiff_fuzzer]=200000)
 declare -A maxlen=([archive_read_fuzzer]=4096 [archive_merge_fuzzer]=4096
-                   [section_fuzzer]=4096 [check_table_fuzzer]=8192)
+                   [section_fuzzer]=4096 [check_table_fuzzer]=8192 [vcdiff_fuzzer]=4096)
 status=0
 for target in "${targets[@]}"; do
   name=${target%_fuzzer}
   corpus="$work/corpus-$name"
   mkdir -p "$corpus"
+  # The decoder's seeds are made here, by the encoder the release tools use.
+  if [ "$target" = vcdiff_fuzzer ]; then scripts/make_vcdiff_seeds.sh "$corpus"; fi
   n=$(( ${runs[$target]} * scale ))
   echo "== fuzz $name: $n runs"
   # New inputs go to the scratch corpus; the committed seeds are only read.

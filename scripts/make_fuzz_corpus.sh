@@ -7,4 +7,6 @@ cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target make_fuzz_corpus
 rm -rf fuzz/corpus
 "$build/fuzz/make_fuzz_corpus" fuzz/corpus >/dev/null
+# The VCDIFF decoder's seeds come from the encoder the release tools use.
+scripts/make_vcdiff_seeds.sh fuzz/corpus/vcdiff
 find fuzz/corpus -type f | sort | xargs ls -l | awk '{print $5, $9}'

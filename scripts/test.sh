@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
 scripts/deps.sh build-essential cmake ninja-build zlib1g-dev libgtest-dev libcurl4-openssl-dev \
-  python3 python3-pyftpdlib zip unzip 7zip openssl osslsigncode vsftpd
+  python3 python3-pyftpdlib zip unzip 7zip openssl osslsigncode vsftpd xdelta3
 
 for preset in linux-asan linux-release; do
   echo "== $preset: build"
