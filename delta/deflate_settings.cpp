@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "delta/deflate_block_scan.h"
 #include "delta/delta_limits.h"
 
 #ifndef KXPATCH_PINNED_ZLIB_VERSION
@@ -22,8 +23,8 @@ constexpr DeflateSettings kDefaults{6, 15, 8, Z_DEFAULT_STRATEGY};
 class Deflater {
  public:
   explicit Deflater(const DeflateSettings& s) {
-    ok_ = deflateInit2(&z_, s.level, Z_DEFLATED, -int{s.windowBits}, s.memLevel, s.strategy) ==
-          Z_OK;
+    ok_ =
+        deflateInit2(&z_, s.level, Z_DEFLATED, -int{s.windowBits}, s.memLevel, s.strategy) == Z_OK;
   }
   ~Deflater() {
     if (ok_) deflateEnd(&z_);
@@ -71,6 +72,16 @@ bool startsWithStoredBlock(const unsigned char* stored, size_t storedSize) {
   return storedSize > 0 && ((stored[0] >> 1) & 3) == 0;
 }
 
+// Whether a Huffman-coded first block could have come from `s`: a block that is not the last
+// ends after exactly 2^(memLevel + 6) - 1 symbols (a last one has at most that many), and no
+// match reaches back farther than the window less zlib's 262-byte lookahead.
+bool firstBlockAllows(const FirstDeflateBlock& block, const DeflateSettings& s) {
+  if (!block.read) return true;
+  const size_t symbolsPerBlock = (size_t{1} << (s.memLevel + 6)) - 1;
+  if (block.last ? block.symbols > symbolsPerBlock : block.symbols != symbolsPerBlock) return false;
+  return block.maxDistance <= (size_t{1} << s.windowBits) - 262;
+}
+
 bool confirmed(const DeflateSettings& s, const unsigned char* contents, size_t size,
                const unsigned char* stored, size_t storedSize) {
   const auto again = deflateWithSettings(s, contents, size);
@@ -114,9 +125,7 @@ bool validDeflateSettings(const DeflateSettings& s) {
 
 const char* pinnedZlibVersion() { return KXPATCH_PINNED_ZLIB_VERSION; }
 
-bool runningZlibIsPinned() {
-  return std::strcmp(zlibVersion(), KXPATCH_PINNED_ZLIB_VERSION) == 0;
-}
+bool runningZlibIsPinned() { return std::strcmp(zlibVersion(), KXPATCH_PINNED_ZLIB_VERSION) == 0; }
 
 const char* deflateFailureText(DeflateFailure failure) {
   switch (failure) {
@@ -170,10 +179,12 @@ platform::Result<DeflateSettings, DeflateSearchFailure> findDeflateSettings(
   if (!stored) stored = &nothing;
   const std::vector<DeflateSettings>& order = deflateSearchOrder();
   const size_t tries = scope == DeflateSearchScope::Likely ? kLikelyDeflateSettings : order.size();
+  const FirstDeflateBlock firstBlock = scanFirstDeflateBlock(stored, storedSize);
   for (size_t i = 0; i < tries; ++i) {
     const DeflateSettings& s = order[i];
     const bool candidate = s.level == 0 ? startsWithStoredBlock(stored, storedSize)
-                                        : streamMatches(s, contents, size, stored, storedSize);
+                                        : firstBlockAllows(firstBlock, s) &&
+                                              streamMatches(s, contents, size, stored, storedSize);
     if (candidate && confirmed(s, contents, size, stored, storedSize)) return s;
   }
   return fail(DeflateSearchFailure::NoMatch);

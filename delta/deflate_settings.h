@@ -41,9 +41,9 @@ struct DeflateSettings {
 [[nodiscard]] bool runningZlibIsPinned();
 
 enum class DeflateFailure {
-  BadSettings,   // settings zlib does not accept for a raw stream
-  TooLarge,      // contents above kMaxDeltaSize
-  ZlibFailed,    // zlib could not set up or did not finish the stream
+  BadSettings,  // settings zlib does not accept for a raw stream
+  TooLarge,     // contents above kMaxDeltaSize
+  ZlibFailed,   // zlib could not set up or did not finish the stream
 };
 [[nodiscard]] const char* deflateFailureText(DeflateFailure failure);
 
@@ -72,8 +72,10 @@ inline constexpr size_t kLikelyDeflateSettings = 10;
 
 // The first setting of deflateSearchOrder() (its first kLikelyDeflateSettings for Likely) with
 // which deflateWithSettings(contents) equals
-// `stored` byte for byte. Each try stops at the first byte that differs, and a match is
-// confirmed by a full deflateWithSettings before it is returned.
+// `stored` byte for byte. Settings the stored stream's first block rules out (its symbol count
+// names the memory level, its farthest match bounds the window) are skipped; each other try
+// stops at the first byte that differs, and a match is confirmed by a full deflateWithSettings
+// before it is returned.
 [[nodiscard]] platform::Result<DeflateSettings, DeflateSearchFailure> findDeflateSettings(
     const unsigned char* contents, size_t size, const unsigned char* stored, size_t storedSize,
     DeflateSearchScope scope = DeflateSearchScope::All);

@@ -68,8 +68,8 @@ platform::Result<AppliedDelta, DeltaError> applyDeltaRecord(const unsigned char*
       e.record = vcdiff.error();
       return fail(e);
     }
-    auto decoded = decodeVcdiff(oldContents, oldSize, vcdiff.value().data(),
-                                vcdiff.value().size(), h.newSize);
+    auto decoded =
+        decodeVcdiff(oldContents, oldSize, vcdiff.value().data(), vcdiff.value().size(), h.newSize);
     if (!decoded) {
       DeltaError e = error(DeltaFailure::DecodeFailed);
       e.vcdiff = decoded.error();
@@ -86,8 +86,7 @@ platform::Result<AppliedDelta, DeltaError> applyDeltaRecord(const unsigned char*
     if (!deflated) return fail(error(DeltaFailure::DeflateFailed));
     applied.stored = std::move(deflated).value();
   }
-  if (applied.stored.size() != h.newStoredSize)
-    return fail(error(DeltaFailure::StoredSizeDiffers));
+  if (applied.stored.size() != h.newStoredSize) return fail(error(DeltaFailure::StoredSizeDiffers));
   if (crcOf(applied.stored.data(), applied.stored.size()) != h.newStoredCrc)
     return fail(error(DeltaFailure::StoredCrcDiffers));
   return applied;

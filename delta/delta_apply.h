@@ -24,23 +24,23 @@ struct EntryBytes {
 };
 
 enum class DeltaFailure {
-  BadRecord,            // the record itself is malformed (see `record`)
-  OldSizeDiffers,       // the old contents are not those the delta was made from
+  BadRecord,       // the record itself is malformed (see `record`)
+  OldSizeDiffers,  // the old contents are not those the delta was made from
   OldCrcDiffers,
-  DecodeFailed,         // the VCDIFF does not decode against the old contents (see `vcdiff`)
-  NewSizeDiffers,       // the decoded contents are not the new entry's
+  DecodeFailed,    // the VCDIFF does not decode against the old contents (see `vcdiff`)
+  NewSizeDiffers,  // the decoded contents are not the new entry's
   NewCrcDiffers,
-  DeflateFailed,        // zlib could not deflate the new contents
-  StoredSizeDiffers,    // re-deflation did not give the recorded stored bytes
+  DeflateFailed,      // zlib could not deflate the new contents
+  StoredSizeDiffers,  // re-deflation did not give the recorded stored bytes
   StoredCrcDiffers,
-  NoDeflateSettings,    // making: no setting of this zlib reproduces the stored bytes
+  NoDeflateSettings,  // making: no setting of this zlib reproduces the stored bytes
 };
 
 struct DeltaError {
   DeltaFailure failure;
   DeltaRecordFailure record = DeltaRecordFailure::Truncated;    // for BadRecord
-  VcdiffError vcdiff{VcdiffFailure::Truncated, 0};               // for DecodeFailed
-  DeflateSearchFailure search = DeflateSearchFailure::NoMatch;   // for NoDeflateSettings
+  VcdiffError vcdiff{VcdiffFailure::Truncated, 0};              // for DecodeFailed
+  DeflateSearchFailure search = DeflateSearchFailure::NoMatch;  // for NoDeflateSettings
 };
 // One line saying what failed, with the underlying reason.
 [[nodiscard]] std::string describeDeltaError(const DeltaError& error);
@@ -48,7 +48,7 @@ struct DeltaError {
 // The new entry rebuilt by a delta: what a patch record of that entry would hold.
 struct AppliedDelta {
   uint16_t method = kMethodStored;
-  uint32_t size = 0;                 // uncompressedSize
+  uint32_t size = 0;                  // uncompressedSize
   std::vector<unsigned char> stored;  // compressedSize bytes
 };
 

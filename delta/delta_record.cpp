@@ -50,8 +50,8 @@ void writeLE(unsigned char* p, uint32_t value, size_t width) {
 platform::Result<bool, DeltaRecordFailure> checkHeader(const DeltaRecordHeader& h) {
   if (h.newMethod != kMethodStored && h.newMethod != kMethodDeflated)
     return fail(DeltaRecordFailure::BadMethod);
-  if (h.oldSize > kMaxDeltaSize || h.newSize > kMaxDeltaSize ||
-      h.newStoredSize > kMaxDeltaSize || h.vcdiffSize > kMaxDeltaSize)
+  if (h.oldSize > kMaxDeltaSize || h.newSize > kMaxDeltaSize || h.newStoredSize > kMaxDeltaSize ||
+      h.vcdiffSize > kMaxDeltaSize)
     return fail(DeltaRecordFailure::SizeTooLarge);
   if (h.newMethod == kMethodStored) {
     if (h.settings != DeflateSettings{0, 0, 0, 0}) return fail(DeltaRecordFailure::BadSettings);
@@ -109,18 +109,16 @@ platform::Result<std::vector<unsigned char>, DeltaRecordFailure> encodeDeltaReco
   p[kStrategyAt] = h.settings.strategy;
   writeLE(p + kVcdiffSizeAt, h.vcdiffSize, 4);
   writeLE(p + kDeflatedSizeAt, static_cast<uint32_t>(data.size()), 4);
-  if (!data.empty())
-    std::copy(data.begin(), data.end(), record.begin() + kDeltaRecordHeaderSize);
+  if (!data.empty()) std::copy(data.begin(), data.end(), record.begin() + kDeltaRecordHeaderSize);
   return record;
 }
 
-platform::Result<DeltaRecordView, DeltaRecordFailure> decodeDeltaRecord(
-    const unsigned char* record, size_t size) {
+platform::Result<DeltaRecordView, DeltaRecordFailure> decodeDeltaRecord(const unsigned char* record,
+                                                                        size_t size) {
   if (size < kDeltaRecordHeaderSize) return fail(DeltaRecordFailure::Truncated);
   const unsigned char* p = record;
   if (readLE(p + kMagicAt, 4) != kDeltaRecordMagic) return fail(DeltaRecordFailure::BadMagic);
-  if (readLE(p + kVersionAt, 2) != kDeltaRecordVersion)
-    return fail(DeltaRecordFailure::BadVersion);
+  if (readLE(p + kVersionAt, 2) != kDeltaRecordVersion) return fail(DeltaRecordFailure::BadVersion);
   DeltaRecordView view;
   DeltaRecordHeader& h = view.header;
   h.newMethod = static_cast<uint16_t>(readLE(p + kMethodAt, 2));

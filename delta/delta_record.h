@@ -22,27 +22,27 @@ inline constexpr uint16_t kMethodStored = 0;
 inline constexpr uint16_t kMethodDeflated = 8;
 
 struct DeltaRecordHeader {
-  uint32_t oldSize = 0;           // the old contents the delta applies to
-  uint32_t oldCrc = 0;            // their CRC-32
-  uint16_t newMethod = 0;         // kMethodStored or kMethodDeflated
-  uint32_t newStoredSize = 0;     // the new entry's compressedSize
-  uint32_t newSize = 0;           // its uncompressedSize
-  uint32_t newCrc = 0;            // CRC-32 of the new contents
-  uint32_t newStoredCrc = 0;      // CRC-32 of the new stored bytes
+  uint32_t oldSize = 0;                  // the old contents the delta applies to
+  uint32_t oldCrc = 0;                   // their CRC-32
+  uint16_t newMethod = 0;                // kMethodStored or kMethodDeflated
+  uint32_t newStoredSize = 0;            // the new entry's compressedSize
+  uint32_t newSize = 0;                  // its uncompressedSize
+  uint32_t newCrc = 0;                   // CRC-32 of the new contents
+  uint32_t newStoredCrc = 0;             // CRC-32 of the new stored bytes
   DeflateSettings settings{0, 0, 0, 0};  // deflated: how; stored: all zero
-  uint32_t vcdiffSize = 0;        // the VCDIFF delta's size once inflated
+  uint32_t vcdiffSize = 0;               // the VCDIFF delta's size once inflated
 };
 
 enum class DeltaRecordFailure {
-  Truncated,       // shorter than the header, or than the data it announces
+  Truncated,  // shorter than the header, or than the data it announces
   BadMagic,
   BadVersion,
-  BadMethod,       // a method other than stored or deflated
-  BadSettings,     // deflate settings out of range, or set for a stored entry
-  SizeTooLarge,    // a declared size above kMaxDeltaSize
-  SizesDisagree,   // a stored entry whose sizes or CRC-32s differ
-  TrailingBytes,   // bytes after the data the header announces
-  BadVcdiff,       // the deflated VCDIFF does not inflate to its declared size
+  BadMethod,      // a method other than stored or deflated
+  BadSettings,    // deflate settings out of range, or set for a stored entry
+  SizeTooLarge,   // a declared size above kMaxDeltaSize
+  SizesDisagree,  // a stored entry whose sizes or CRC-32s differ
+  TrailingBytes,  // bytes after the data the header announces
+  BadVcdiff,      // the deflated VCDIFF does not inflate to its declared size
 };
 [[nodiscard]] const char* deltaRecordFailureText(DeltaRecordFailure failure);
 

@@ -4,8 +4,9 @@
 
 namespace delta {
 
-platform::Result<std::vector<unsigned char>, InflateFailure> inflateExactly(
-    const unsigned char* in, size_t inSize, size_t expectedSize) {
+platform::Result<std::vector<unsigned char>, InflateFailure> inflateExactly(const unsigned char* in,
+                                                                            size_t inSize,
+                                                                            size_t expectedSize) {
   using platform::fail;
   // zlib counts in unsigned int; nothing a delta declares comes near it.
   if (inSize > 0xFFFFFFFEu || expectedSize > 0xFFFFFFFEu) return fail(InflateFailure::WrongSize);

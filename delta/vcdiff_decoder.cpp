@@ -116,7 +116,7 @@ class AddressCache {
 struct Window {
   const unsigned char* segment = nullptr;  // the bytes COPY addresses below segmentLength name
   size_t segmentLength = 0;
-  unsigned char* target = nullptr;         // this window's part of the output
+  unsigned char* target = nullptr;  // this window's part of the output
   size_t targetLength = 0;
 };
 
@@ -124,7 +124,9 @@ class Decoder {
  public:
   Decoder(const unsigned char* source, size_t sourceSize, const unsigned char* delta,
           size_t deltaSize, size_t maxTarget)
-      : source_(source), sourceSize_(sourceSize), in_(delta, deltaSize, 0),
+      : source_(source),
+        sourceSize_(sourceSize),
+        in_(delta, deltaSize, 0),
         maxTarget_(std::min(maxTarget, kMaxDeltaSize)) {}
 
   VcdiffResult run() {
@@ -154,8 +156,7 @@ class Decoder {
   bool readHeader() {
     const unsigned char* magic = in_.take(sizeof kMagic);
     if (!magic) return failAt(VcdiffFailure::Truncated, in_.offset());
-    if (std::memcmp(magic, kMagic, sizeof kMagic) != 0)
-      return failAt(VcdiffFailure::NotVcdiff, 0);
+    if (std::memcmp(magic, kMagic, sizeof kMagic) != 0) return failAt(VcdiffFailure::NotVcdiff, 0);
     unsigned version, indicator;
     if (!in_.byte(version)) return failAt(VcdiffFailure::Truncated, in_.offset());
     if (version != kVersion) return failAt(VcdiffFailure::UnsupportedVersion, 3);
@@ -229,7 +230,8 @@ class Decoder {
     if (indicator & kWindowAdler32) {
       const unsigned char* p = body.take(4);
       if (!p) return failAt(VcdiffFailure::LengthMismatch, body.offset());
-      expectedAdler = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+      expectedAdler =
+          (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
     }
     // The three sections fill the rest of the window exactly.
     const uint64_t rest = body.remaining();

@@ -1,10 +1,11 @@
-// The VCDIFF decoder over any source and delta, and the delta record's header decode over the
-// same delta bytes. Besides "no crash, no sanitizer report": a decoded target never exceeds
-// the bound it was given, and decoding again with exactly its size as the bound gives the same
-// target while one byte less is refused as too large.
+// The VCDIFF decoder over any source and delta; the delta record's header decode and the walk
+// of a deflate stream's first block over the same delta bytes. Besides "no crash, no sanitizer
+// report": a decoded target never exceeds the bound it was given, and decoding again with exactly
+// its size as the bound gives the same target while one byte less is refused as too large.
 #include <cstdint>
 #include <cstring>
 
+#include "delta/deflate_block_scan.h"
 #include "delta/delta_record.h"
 #include "delta/vcdiff_decoder.h"
 
@@ -28,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t deltaSize = size - 2 - sourceSize;
 
   (void)delta::decodeDeltaRecord(delta, deltaSize);
+  (void)delta::scanFirstDeflateBlock(delta, deltaSize);
 
   const auto target = delta::decodeVcdiff(source, sourceSize, delta, deltaSize, kMaxTarget);
   if (!target) {

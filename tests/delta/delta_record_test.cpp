@@ -1,7 +1,8 @@
 // Delta records end to end: made from an entry's old and new bytes, applied to the old
 // contents, each check of the way refusing what it must; and the record's bounded decode.
-#include <gtest/gtest.h>
+#include "delta/delta_record.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -10,7 +11,6 @@
 
 #include "delta/delta_apply.h"
 #include "delta/delta_limits.h"
-#include "delta/delta_record.h"
 
 namespace {
 
@@ -31,8 +31,8 @@ std::string varint(uint64_t v) {
 Bytes keepAndAdd(size_t keep, const std::string& tail) {
   std::string inst = std::string(1, '\x13') + varint(keep) + '\x01' + varint(tail.size());
   std::string addr = varint(0);
-  std::string body = varint(keep + tail.size()) + '\0' + varint(tail.size()) +
-                     varint(inst.size()) + varint(addr.size()) + tail + inst + addr;
+  std::string body = varint(keep + tail.size()) + '\0' + varint(tail.size()) + varint(inst.size()) +
+                     varint(addr.size()) + tail + inst + addr;
   std::string d = std::string("\xD6\xC3\xC4\x00\x00\x01", 6) + varint(keep) + varint(0) +
                   varint(body.size()) + body;
   return bytesOf(d);
@@ -144,8 +144,8 @@ TEST(DeltaRecord, RefusesARecordWhoseFieldsDisagreeWithWhatTheyRebuild) {
        recordWith([](H&, Bytes& v) { v = keepAndAdd(40000000, ""); }), DeltaFailure::DecodeFailed},
   };
   for (const Case& c : cases) {
-    const auto applied = delta::applyDeltaRecord(c.record.data(), c.record.size(), f.old.data(),
-                                                 f.old.size());
+    const auto applied =
+        delta::applyDeltaRecord(c.record.data(), c.record.size(), f.old.data(), f.old.size());
     ASSERT_FALSE(applied) << c.name;
     EXPECT_EQ(applied.error().failure, c.failure)
         << c.name << ": " << delta::describeDeltaError(applied.error());
@@ -212,12 +212,12 @@ TEST(DeltaRecord, EncodesTheDocumentedLayout) {
   const auto record = delta::encodeDeltaRecord(h, nullptr, 0);
   ASSERT_TRUE(record);
   const Bytes expectedHeader = {
-      'K', 'X', 'D', 'L', 1, 0, 0, 0,               // magic, version, method
+      'K',  'X',  'D',  'L',  1,    0,    0,    0,     // magic, version, method
       0x04, 0x03, 0x02, 0x01, 0xD4, 0xC3, 0xB2, 0xA1,  // old size, old CRC-32
-      5, 0, 0, 0, 5, 0, 0, 0,                       // stored size, size
+      5,    0,    0,    0,    5,    0,    0,    0,     // stored size, size
       0x44, 0x33, 0x22, 0x11, 0x44, 0x33, 0x22, 0x11,  // CRC-32s of contents and stored bytes
-      0, 0, 0, 0,                                   // no deflate settings
-      0, 0, 0, 0, 2, 0, 0, 0};                      // VCDIFF size, deflated size
+      0,    0,    0,    0,                             // no deflate settings
+      0,    0,    0,    0,    2,    0,    0,    0};    // VCDIFF size, deflated size
   ASSERT_EQ(record.value().size(), expectedHeader.size() + 2);
   EXPECT_EQ(Bytes(record.value().begin(), record.value().begin() + 44), expectedHeader);
 }

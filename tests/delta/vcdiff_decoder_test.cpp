@@ -1,16 +1,15 @@
 // The decoder on deltas built by hand: instruction semantics an encoder rarely emits (target
 // segments, copies that run from the segment into the target, overlapping copies, every
 // address mode) and a table of malformed deltas, each refused with its own failure.
-#include <gtest/gtest.h>
+#include "delta/vcdiff_decoder.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "delta/vcdiff_decoder.h"
 
 namespace {
 
@@ -58,16 +57,15 @@ std::string window(const Window& w) {
 }
 
 uint32_t adlerOf(const std::string& s) {
-  return static_cast<uint32_t>(
-      adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(s.data()),
-              static_cast<uInt>(s.size())));
+  return static_cast<uint32_t>(adler32(adler32(0, nullptr, 0),
+                                       reinterpret_cast<const Bytef*>(s.data()),
+                                       static_cast<uInt>(s.size())));
 }
 
 delta::VcdiffResult decode(const std::string& source, const std::string& d,
                            size_t maxTarget = 1 << 20) {
-  return delta::decodeVcdiff(reinterpret_cast<const unsigned char*>(source.data()),
-                             source.size(), reinterpret_cast<const unsigned char*>(d.data()),
-                             d.size(), maxTarget);
+  return delta::decodeVcdiff(reinterpret_cast<const unsigned char*>(source.data()), source.size(),
+                             reinterpret_cast<const unsigned char*>(d.data()), d.size(), maxTarget);
 }
 
 std::string text(const delta::VcdiffResult& r) {
@@ -131,7 +129,10 @@ TEST(VcdiffDecoder, RebuildsTargetsFromEveryKindOfInstruction) {
       {"source copies in self, here and near modes", {sourceCopies}, "ghijabcdijghcdef"},
       {"same-cache mode", {sameMode}, "defgdefg"},
       {"a copy crossing from the segment into the target", {crossing}, "012323012323"},
-      {"an overlapping copy repeats", {overlapping}, "ababababab" "a"},
+      {"an overlapping copy repeats",
+       {overlapping},
+       "ababababab"
+       "a"},
       {"runs and explicit sizes", {runs}, "xxxx" + std::string(20, 'y') + "!"},
       {"a target segment from an earlier window", {first, fromTarget}, "hello hello!!!!"},
       {"no windows at all", {}, ""},
@@ -173,7 +174,8 @@ TEST(VcdiffDecoder, RefusesMalformedDeltasWithTheirReason) {
     size_t maxTarget = 1 << 20;
   };
   std::vector<Case> cases;
-  auto with = [&](const char* name, VcdiffFailure failure, auto change, size_t maxTarget = 1 << 20) {
+  auto with = [&](const char* name, VcdiffFailure failure, auto change,
+                  size_t maxTarget = 1 << 20) {
     Window w = plain();
     std::string header = kHeader;
     change(w, header);
@@ -196,9 +198,8 @@ TEST(VcdiffDecoder, RefusesMalformedDeltasWithTheirReason) {
        [](Window& w, std::string&) { w.segmentPosition = 11; });
   with("target segment before any target", VcdiffFailure::SegmentOutOfRange,
        [](Window& w, std::string&) { w.indicator = 2; });
-  with("integer of 11 digits", VcdiffFailure::BadInteger, [](Window& w, std::string&) {
-    w.addr = std::string(10, '\xFF') + '\x01';
-  });
+  with("integer of 11 digits", VcdiffFailure::BadInteger,
+       [](Window& w, std::string&) { w.addr = std::string(10, '\xFF') + '\x01'; });
   with("window length one short", VcdiffFailure::LengthMismatch,
        [](Window& w, std::string&) { w.deltaLengthAdjust = -1; });
   with("window length past the delta's end", VcdiffFailure::Truncated,
@@ -237,11 +238,10 @@ TEST(VcdiffDecoder, RefusesMalformedDeltasWithTheirReason) {
        [](Window& w, std::string&) { w.data = "xyz"; });
   with("unused address bytes", VcdiffFailure::TrailingSectionBytes,
        [](Window& w, std::string&) { w.addr += varint(1); });
-  with("checksum of another target", VcdiffFailure::ChecksumMismatch,
-       [](Window& w, std::string&) {
-         w.indicator |= 4;
-         w.adler = adlerOf("xy3457");
-       });
+  with("checksum of another target", VcdiffFailure::ChecksumMismatch, [](Window& w, std::string&) {
+    w.indicator |= 4;
+    w.adler = adlerOf("xy3457");
+  });
   for (const Case& c : cases) {
     const auto result = decode(kSource, c.delta, c.maxTarget);
     ASSERT_FALSE(result) << c.name;

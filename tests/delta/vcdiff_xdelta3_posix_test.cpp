@@ -22,7 +22,7 @@ using testing_support::writeFile;
 
 // Text-like bytes: words from a small vocabulary, so that an encoder finds matches in them.
 std::string words(std::mt19937& rng, size_t size) {
-  static const char* const kWords[] = {"pack ", "entry ", "model\n", "layout ", "script ",
+  static const char* const kWords[] = {"pack ", "entry ",  "model\n",  "layout ",   "script ",
                                        "0x3f ", "table\t", "texture ", "\"name\" ", "= 42;\n"};
   std::string out;
   while (out.size() < size) out += kWords[rng() % 10];
@@ -54,7 +54,7 @@ struct Pair {
   std::string source;
   std::string target;
   std::vector<std::string> extraFlags;  // window sizes for the large pair
-  bool everySwitch = true;               // false: only the first switches (the large pair)
+  bool everySwitch = true;              // false: only the first switches (the large pair)
 };
 
 std::vector<Pair> makePairs() {
@@ -75,8 +75,11 @@ std::vector<Pair> makePairs() {
   // More than one window of the encoder on both sides: a 9 MiB source read through a 1 MiB
   // source window, and the target cut into 1 MiB windows.
   std::string large = words(rng, 9u << 20);
-  pairs.push_back({"larger than the encoder's windows", large, edited(rng, large, 200),
-                   {"-B", "1048576", "-W", "1048576"}, false});
+  pairs.push_back({"larger than the encoder's windows",
+                   large,
+                   edited(rng, large, 200),
+                   {"-B", "1048576", "-W", "1048576"},
+                   false});
   return pairs;
 }
 
@@ -131,8 +134,8 @@ TEST(VcdiffDecoder, DecodesWhatXdelta3DecodesOnGeneratedPairs) {
       encode.insert(encode.end(), {"-s", src, tgt, delta});
       const auto encoded = runProcess(encode, dir.path(), {}, 600);
       ASSERT_EQ(encoded.exitCode, 0) << encoded.err;
-      const auto reference = runProcess({xdelta3, "-d", "-f", "-s", src, delta, out},
-                                        dir.path(), {}, 600);
+      const auto reference =
+          runProcess({xdelta3, "-d", "-f", "-s", src, delta, out}, dir.path(), {}, 600);
       ASSERT_EQ(reference.exitCode, 0) << reference.err;
       const std::string expected = readFile(out);
       ASSERT_EQ(expected, pair.target);  // the encoder round-trips; the pair is sound
