@@ -9,7 +9,13 @@ set(KXPATCH_PINNED_ZLIB_VERSION "1.2.13")
 
 # Read from the headers the build compiles against (the version FindZLIB reports comes from the
 # same header, but under a name that changed between CMake releases).
-find_file(KXPATCH_ZLIB_HEADER zlib.h PATHS ${ZLIB_INCLUDE_DIRS} NO_DEFAULT_PATH)
+# (Not find_file: its cached answer would outlive a change of zlib.)
+unset(KXPATCH_ZLIB_HEADER)
+foreach(dir IN LISTS ZLIB_INCLUDE_DIRS)
+  if(NOT KXPATCH_ZLIB_HEADER AND EXISTS ${dir}/zlib.h)
+    set(KXPATCH_ZLIB_HEADER ${dir}/zlib.h)
+  endif()
+endforeach()
 if(NOT KXPATCH_ZLIB_HEADER)
   message(FATAL_ERROR "zlib.h not found in ${ZLIB_INCLUDE_DIRS}")
 endif()
