@@ -354,6 +354,7 @@ class Decoder {
   // segment into the target, and may overlap the bytes it writes (a repeat): those bytes are
   // copied one at a time, in order, so each is written before it is read.
   static void copy(const Window& w, size_t address, unsigned char* to, size_t n) {
+    if (n == 0) return;  // `to` may be null in an empty target
     if (address < w.segmentLength) {
       const size_t fromSegment = std::min(n, w.segmentLength - address);
       std::memcpy(to, w.segment + address, fromSegment);

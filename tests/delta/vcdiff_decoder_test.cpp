@@ -125,6 +125,11 @@ TEST(VcdiffDecoder, RebuildsTargetsFromEveryKindOfInstruction) {
   fromTarget.data = "!!!!";
   fromTarget.inst = copy(5, 0) + add(4);
   fromTarget.addr = varint(0);
+  Window empty;  // a COPY and an ADD of nothing, in a window with nothing to write
+  empty.indicator = 1;
+  empty.segmentLength = 4;
+  empty.inst = copy(0, 0) + add(0);
+  empty.addr = varint(1);
   const Case cases[] = {
       {"source copies in self, here and near modes", {sourceCopies}, "ghijabcdijghcdef"},
       {"same-cache mode", {sameMode}, "defgdefg"},
@@ -136,6 +141,7 @@ TEST(VcdiffDecoder, RebuildsTargetsFromEveryKindOfInstruction) {
       {"runs and explicit sizes", {runs}, "xxxx" + std::string(20, 'y') + "!"},
       {"a target segment from an earlier window", {first, fromTarget}, "hello hello!!!!"},
       {"no windows at all", {}, ""},
+      {"zero-length instructions in an empty target", {empty}, ""},
   };
   for (const Case& c : cases) {
     std::string d = kHeader;
