@@ -131,6 +131,9 @@ class Decoder {
 
   VcdiffResult run() {
     if (!readHeader()) return fail(error_);
+    // Room for the whole bound at once: growing window by window would hold the old and the
+    // new buffer together at each step, up to half as much again at the installer's peak.
+    if (!in_.atEnd()) out_.reserve(maxTarget_);
     while (!in_.atEnd())
       if (!readWindow()) return fail(error_);
     return std::move(out_);

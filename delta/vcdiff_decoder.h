@@ -64,8 +64,9 @@ using VcdiffResult = platform::Result<std::vector<unsigned char>, VcdiffError>;
 
 // The target rebuilt from `source` and `delta`, or the first fault found. The target is at
 // most min(maxTargetSize, kMaxDeltaSize) bytes; a delta whose windows declare more fails with
-// TargetTooLarge before anything of that size is allocated. Either pointer may be null when its
-// size is 0.
+// TargetTooLarge. Memory for the whole bound is
+// reserved once the header has been read, so pass the target's expected size when it is known
+// (a delta record records it). Either pointer may be null when its size is 0.
 [[nodiscard]] VcdiffResult decodeVcdiff(const unsigned char* source, size_t sourceSize,
                                         const unsigned char* delta, size_t deltaSize,
                                         size_t maxTargetSize);
