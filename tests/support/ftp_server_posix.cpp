@@ -21,11 +21,9 @@ namespace testing_support {
 
 namespace {
 
-// The server script sits next to this file in the source tree.
-std::string scriptPath() {
-  std::string here = __FILE__;
-  return here.substr(0, here.find_last_of('/') + 1) + "ftp_server.py";
-}
+// The server script sits next to this file in the source tree; the build names its absolute
+// path (__FILE__ may be relative to the build folder, e.g. under a compiler cache).
+std::string scriptPath() { return KXPATCH_FTP_SERVER_SCRIPT; }
 
 }  // namespace
 
