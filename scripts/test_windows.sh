@@ -21,7 +21,8 @@ if [ -z "$host" ]; then
   else host=$build/win-host; fi
 fi
 
-scripts/deps.sh cmake ninja-build g++ zlib1g-dev libgtest-dev python3 python3-pyftpdlib locales \
+scripts/deps.sh cmake ninja-build g++ zlib1g-dev libgtest-dev libcurl4-openssl-dev python3 \
+  python3-pyftpdlib locales \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb vsftpd
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxwin-XXXXXX")
