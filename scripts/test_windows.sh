@@ -125,6 +125,11 @@ for dll in $dlls; do
   [[ $dll =~ $system_dll ]] || fail "the i686 installer imports $dll"
 done
 exe64="$build/win64/app/2.650-2.651Pack.exe"
+# The test hooks (payload folder, log server port, process scope) are POSIX builds' only.
+for exe in "$exe32" "$exe64"; do
+  hooks=$(grep -o -a 'KXPATCH_TEST_[A-Z_]*' "$exe" | sort -u | tr '\n' ' ' || true)
+  [ -z "$hooks" ] || fail "$exe carries test hooks: $hooks"
+done
 launcher="$build/win64/tests/win/kxtest_launcher.exe"
 responder="$build/win64/tests/win/kxtest_responder.exe"
 
