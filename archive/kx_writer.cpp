@@ -50,8 +50,8 @@ bool fitsFormat(const std::vector<ArchiveFile>& files) {
   return true;
 }
 
-// Every piece is its own item for the handler (record, name, separator), so that progress steps
-// fall where they always have.
+// Every piece is its own item for the handler (record, name, separator), so that its flushes,
+// which callers count as progress, fall where they always have.
 void writeItem(WriteHandler& out, const std::string& bytes, uint32_t& runningOffset) {
   out.write(bytes.data(), bytes.size());
   runningOffset += static_cast<uint32_t>(bytes.size());

@@ -17,8 +17,9 @@ For every library (the project's static libraries):
 For every program: each project library whose header it includes is linked, directly or
 through the libraries it links; each library it links directly has a header it includes.
 
-A library's files are its sources, the headers of its folder it owns and, for a source of one
-platform side (_posix / _win32), the other side's file. A header belongs to the target that
+A library's files are its sources, the headers of its folder it owns and the files of the
+platform side not built here (_win32 on POSIX, _posix on Windows) it owns: the twin's library's,
+otherwise its folder's. A header belongs to the target that
 lists it among its sources, otherwise to the only library with sources in its folder; a header
 of no library (a test's or a program's own) counts as part of the files that include it. Prints every mismatch
 and exits with 1 when there is one.
@@ -97,6 +98,33 @@ def other_side(source):
     return None
 
 
+def other_side_owners(targets, problems):
+    """The files of the platform side this configuration does not build (_win32 on POSIX) in a
+    library's folder: each belongs to the target building its twin, otherwise to the only
+    library with sources in its folder."""
+    listed = {s: t["name"] for t in targets for s in t["sources"]}
+    libraries_in = {}
+    for target in targets:
+        if target["library"]:
+            for folder in {os.path.dirname(s) for s in target["sources"]}:
+                libraries_in.setdefault(folder, []).append(target["name"])
+    owners = {}
+    for folder, libraries in libraries_in.items():
+        for entry in sorted(os.listdir(os.path.join(ROOT, folder))):
+            path = os.path.join(folder, entry) if folder else entry
+            if path in listed or not re.search(r"_(win32|posix)(_test)?\.(cpp|c)$", entry):
+                continue
+            twin = other_side(path)
+            if twin in listed:
+                owners[path] = listed[twin]
+            elif len(libraries) == 1:
+                owners[path] = libraries[0]
+            else:
+                problems.append("%s: no twin built and the folder holds %s" %
+                                (path, " and ".join(libraries)))
+    return owners
+
+
 def header_owners(targets, problems):
     listed = {}
     for target in targets:
@@ -136,18 +164,18 @@ def includes_of(path):
         # Not in the tree: a header the build generates (the versions).
 
 
-def files_of(target, owners):
+def files_of(target, owners, side_owners):
     files = list(target["sources"])
-    files += [s for s in map(other_side, target["sources"]) if s]
     files += [h for h, owner in owners.items() if owner == target["name"]]
+    files += [f for f, owner in side_owners.items() if owner == target["name"]]
     return sorted(set(files))
 
 
-def uses_of(target, owners):
+def uses_of(target, owners, side_owners):
     """Project libraries and outside libraries the target's files include, each with a witness.
     A header of no library (a test's or a program's own) counts as part of its includer."""
     used, outside = {}, {}
-    pending = files_of(target, owners)
+    pending = files_of(target, owners, side_owners)
     seen = set(pending)
     while pending:
         path = pending.pop()
@@ -181,6 +209,7 @@ def main():
 
     problems = []
     owners = header_owners(targets, problems)
+    side_owners = other_side_owners(targets, problems)
     by_name = {t["name"]: t for t in targets}
     defined_before = {t["name"]: i for i, t in enumerate(targets)}
     libraries = {t["name"] for t in targets if t["library"]}
@@ -195,7 +224,7 @@ def main():
     checked = 0
     for target in targets:
         name = target["name"]
-        used, outside = uses_of(target, owners)
+        used, outside = uses_of(target, owners, side_owners)
         linked = [l for l in target["links"] if l in libraries]
         linked_outside = {external_of_link(l): l for l in target["links"] if external_of_link(l)}
         checked += 1
