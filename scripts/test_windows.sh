@@ -252,8 +252,8 @@ run_linux() {  # name args...
   local dir="$work/linux/$1"; shift
   mkdir -p "$dir/run" "$dir/config"
   (cd "$dir/game/bin" && env XDG_RUNTIME_DIR="$dir/run" XDG_CONFIG_HOME="$dir/config" \
-    TMPDIR="$dir/run" KXPATCH_TEST_PAYLOAD_DIR="$payload" LC_ALL=C \
-    timeout 300 "$linux_installer" "$@" </dev/null >"$dir/out" 2>"$dir/err") ||
+    TMPDIR="$dir/run" KXPATCH_TEST_PAYLOAD_DIR="$payload" KXPATCH_TEST_PROCESS_SCOPE="kxwin-$$" \
+    LC_ALL=C timeout 300 "$linux_installer" "$@" </dev/null >"$dir/out" 2>"$dir/err") ||
     fail "Linux installer run $dir"
 }
 
