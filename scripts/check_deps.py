@@ -17,11 +17,11 @@ For every library (the project's static libraries):
 For every program: each project library whose header it includes is linked, directly or
 through the libraries it links; each library it links directly has a header it includes.
 
-A library's files are its sources, the headers of its folder it owns and the files of the
-platform side not built here (_win32 on POSIX, _posix on Windows) it owns: the twin's library's,
-otherwise its folder's. A header belongs to the target that
-lists it among its sources, otherwise to the only library with sources in its folder; a header
-of no library (a test's or a program's own) counts as part of the files that include it. Prints every mismatch
+A library's files are its sources, the headers it owns and the files of the platform side not
+built here (_win32 on POSIX) it owns. A header belongs to the target that lists it among its
+sources, otherwise to the only library with sources in its folder; a file of the other side to
+the library that builds its twin, otherwise likewise to its folder's. A header of no library (a
+test's or a program's own) counts as part of the files that include it. Prints every mismatch
 and exits with 1 when there is one.
 """
 
