@@ -29,7 +29,28 @@ void RunArchiveLog::failed(const ArchiveError& error) {
 }
 
 void RunArchiveLog::writerStep(WriterStep step, int64_t bytes) {
-  if (!runLogPath_.empty()) appendLogLine(runLogPath_, writerStepLog(step, bytes));
+  // The console shows 99 before the log says the last step, as it always has.
+  if (step == WriterStep::Flushed) showPercent(kFlushedPercent);
+  const std::string line = writerStepLog(step, bytes);
+  if (!runLogPath_.empty() && !line.empty()) appendLogLine(runLogPath_, line);
+  switch (step) {
+    case WriterStep::Merging:
+      showPercent(kMergingPercent);
+      break;
+    case WriterStep::Sorted:
+      showPercent(kSortedPercent);
+      shareOfPack(kStepShare);
+      break;
+    case WriterStep::OutputReady:
+      flushPercent_ = kOutputPercent;
+      showPercent(kOutputPercent);
+      break;
+    case WriterStep::Released:
+      shareOfPack(kStepShare);
+      break;
+    default:
+      break;
+  }
 }
 
 void RunArchiveLog::entryNote(EntryNote note, const std::string& name, int64_t value) {
@@ -39,12 +60,20 @@ void RunArchiveLog::entryNote(EntryNote note, const std::string& name, int64_t v
     packLog(kExtraFieldDroppedPackLog, name.c_str(), static_cast<int>(value));
 }
 
-void RunArchiveLog::progress(int percent) {
+void RunArchiveLog::written(int64_t, int64_t) {
+  // Counted per flush, not from the bytes: a flush before an item larger than the buffer adds
+  // none, yet has always moved the console on by one.
+  flushPercent_ += 1;
+  showPercent(flushPercent_);
+  shareOfPack(kFlushShare);
+}
+
+void RunArchiveLog::showPercent(int percent) {
   if (!launcher_) return;  // only a pack's rewrite shows percentages
   platform::consoleWrite(packPercentConsole(progressLabel_, percent));
 }
 
-void RunArchiveLog::packProgress(double share) {
+void RunArchiveLog::shareOfPack(double share) {
   if (launcher_) launcher_->progress(kLauncherShareFormat, packWeight_ * share);
 }
 

@@ -418,8 +418,10 @@ inline std::string archiveFailureWorkLog(const ArchiveError& error) {
 }
 
 // The writer's steps; the footer, a mismatching offset and the release carry a byte count.
+// Empty for the merge, which has no line.
 inline std::string writerStepLog(WriterStep step, int64_t bytes) {
   switch (step) {
+    case WriterStep::Merging: return std::string();
     case WriterStep::Started: return "One.....";
     case WriterStep::Sorted: return "One-0";
     case WriterStep::OutputReady: return "One-1";

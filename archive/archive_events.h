@@ -1,8 +1,9 @@
 // What the archive library tells its caller. It never logs, prints or shows anything itself:
 // a failure is kept as the archive's last error (and its operation returns false or an empty
-// block), and the steps and progress of a rewrite are announced through ArchiveEvents, which
-// the caller implements. The installer's run turns them into its log lines and console
-// percentages; the tools into a progress bar, or nothing.
+// block), and the steps of a rewrite and the bytes it has written are announced through
+// ArchiveEvents, which the caller implements. The library has no scale of its own: the
+// installer's run turns the steps and byte counts into its log lines, console percentages and
+// launcher shares; the tools into a progress bar, or nothing.
 #pragma once
 
 #include <cstdint>
@@ -55,10 +56,12 @@ struct ArchiveError {
 // A one-line English description, for tools: "cannot open x.kx (error 2)".
 [[nodiscard]] std::string describeArchiveError(const ArchiveError& error);
 
-// The steps of writing a new archive, in order. Rewritten is announced with the bytes written;
-// OffsetMismatch (with the offset the records add up to) only when that differs from them.
+// The steps of merging a patch and writing a new archive, in order. FooterWritten and Released
+// are announced with the bytes written; OffsetMismatch (with the offset the records add up to)
+// only when that differs from them. The others carry 0.
 enum class WriterStep : uint8_t {
-  Started,      // before the records are sorted
+  Merging,      // mergePatch begins
+  Started,      // createNewZip begins, before the records are sorted
   Sorted,
   OutputReady,  // the output file exists and has its buffer
   WritingEntries,
@@ -66,8 +69,8 @@ enum class WriterStep : uint8_t {
   DirectoryWritten,
   FooterWritten,
   OffsetMismatch,
-  Released,     // the records' bytes are released
-  Flushed,
+  Released,     // the records' bytes are released; the last flush follows
+  Flushed,      // everything is in the file (not yet on the disk)
 };
 
 // An entry the writer refused or corrected, with the value it found.
@@ -86,12 +89,12 @@ class ArchiveEvents {
   virtual void entryNote(EntryNote note, const std::string& name, int64_t value) {
     (void)note, (void)name, (void)value;
   }
-  // The rewrite's own percentage of one pack: 36 after merging, 68 sorted, 70 writing, then one
-  // up for every 100 MiB written, 99 at the end.
-  virtual void progress(int percent) { (void)percent; }
-  // A share of the pack's weight in the launcher's progress bar (0.05 or 0.1 of it).
-  virtual void packProgress(double share) { (void)share; }
-  // One item handed to the writer is at least a whole progress step long.
+  // The new archive's output reached its file: `bytes` so far of `totalBytes`, the length the
+  // archive has when every entry is written whole. Told at every flush of the writer's buffer,
+  // that is after at most WriteHandler::kBufferBytes more (a flush may repeat the count when one
+  // item is larger than the buffer), and at the final flush between Released and Flushed.
+  virtual void written(int64_t bytes, int64_t totalBytes) { (void)bytes, (void)totalBytes; }
+  // One item handed to the writer is at least a whole buffer (WriteHandler::kBufferBytes) long.
   virtual void hugeItem(uint64_t length) { (void)length; }
   // The output came up short: `elementsWritten` of the write of `length` bytes went out.
   virtual void writeFailed(uint32_t systemCode, size_t elementsWritten, uint64_t length) {

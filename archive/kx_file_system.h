@@ -135,9 +135,6 @@ class KXFileSystem : public IFileSystem {
   // ---- Rewriting (merging a patch and writing the result) ----
   // Merges every record of `patch` into this archive's index (add, replace or delete).
   bool mergePatch(KXFileSystem& patch);
-  void mergeEntry(const ArchiveFile& patchRecord);
-  // Removes the records erased in memory and renumbers the index, in one pass.
-  void dropErasedRecords();
   // Writes this archive to archivePath + "temp", announcing its steps to the events. `patch`
   // (may be null) is the archive merged before. True only when a complete file was written,
   // on the disk; an entry whose bytes cannot be read, on either side, fails it and removes
@@ -146,6 +143,34 @@ class KXFileSystem : public IFileSystem {
   // As above, into `output` (target: the archive's new place): on success it holds the
   // finished file, ready to be committed; on failure it has been rolled back.
   [[nodiscard]] bool createNewZip(platform::ReplacementFile& output, KXFileSystem* patch);
+  // The CRC-32 of every entry's stored bytes, as "name crc " for each in order; closes the
+  // archive's handle afterwards.
+  [[nodiscard]] std::string entryChecksums();
+  // CRC-32 (initial 0) as 8 lower-case hexadecimal digits; "00000000" for no bytes.
+  static std::string checksumText(const void* bytes, size_t length);
+
+  // ---- Building a patch or an archive of given contents (the release tools) ----
+  // Unlike storeFile, these keep no versions and make no folder records: the archive gets
+  // exactly the entries it is given, written by the next createNewZip.
+  // Adds `content` under `path` (normalised), compressed as storeFile compresses it, or in
+  // place of the entry of that name. False when there is no content.
+  bool addEntry(const std::string& path, BlockRef content);
+  // Adds another archive's record as it is (header, directory record and, attached, its
+  // stored bytes, never decompressed), or in place of the entry of that name; a record
+  // carrying the delete marker removes the entry, as in mergePatch.
+  void addRawEntry(const ArchiveFile& record);
+  // Adds an entry that asks whoever merges this archive to remove `original`'s path: the
+  // record's header with the delete marker, no bytes, sizes 0, stored. It takes the place of
+  // an entry of that name.
+  void addDeleteMarker(const ArchiveFile& original);
+
+ private:
+  // ---- Merging and writing ----
+  void mergeEntry(const ArchiveFile& patchRecord);
+  // Removes the records erased in memory and renumbers the index, in one pass.
+  void dropErasedRecords();
+  // The length of the archive createNewZip writes, when every entry is written whole.
+  int64_t plannedLength(KXFileSystem* patch);
   // Gives the record its bytes for writing: from `patch` when the patch holds a record of the
   // same name. False when either archive announces bytes it cannot deliver.
   [[nodiscard]] bool takePatchData(ArchiveFile& record, KXFileSystem* patch);
@@ -153,11 +178,6 @@ class KXFileSystem : public IFileSystem {
   [[nodiscard]] bool writeLocalEntry(ArchiveFile& record, WriteHandler& out,
                                      uint32_t& runningOffset);
   void writeDirectoryEntry(ArchiveFile& record, WriteHandler& out, uint32_t& runningOffset);
-  // The CRC-32 of every entry's stored bytes, as "name crc " for each in order; closes the
-  // archive's handle afterwards.
-  [[nodiscard]] std::string entryChecksums();
-  // CRC-32 (initial 0) as 8 lower-case hexadecimal digits; "00000000" for no bytes.
-  static std::string checksumText(const void* bytes, size_t length);
 
   // ---- In-memory editing ----
   void updateFile(const std::string& path, BlockRef data);
@@ -165,7 +185,7 @@ class KXFileSystem : public IFileSystem {
   // Raw deflate (level 6); none when the output would not be smaller than the input + 1.
   static BlockRef compressEntry(const BlockRef& block);
 
- private:
+  // ---- Reading ----
   // The content of record `index` as readFileInternal hands it out: a stored record's bytes
   // as they are, a deflated one inflated to its declared size.
   BlockRef loadContent(size_t index);

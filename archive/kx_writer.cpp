@@ -16,8 +16,6 @@
 namespace {
 
 constexpr const char* kReadLabel = "BinaryBlock/ZipRead";
-// Launcher progress share of the writer's fixed steps, as a fraction of the pack's weight.
-constexpr double kStepProgressShare = 0.05;
 // The reader measures archives as signed 32-bit lengths; a larger file could not be opened.
 constexpr int64_t kMaxArchiveBytes = INT32_MAX;
 
@@ -52,8 +50,8 @@ bool fitsFormat(const std::vector<ArchiveFile>& files) {
   return true;
 }
 
-// Every piece is its own item for the handler (record, name, separator), so that progress steps
-// fall where they always have.
+// Every piece is its own item for the handler (record, name, separator), so that its flushes,
+// which callers count as progress, fall where they always have.
 void writeItem(WriteHandler& out, const std::string& bytes, uint32_t& runningOffset) {
   out.write(bytes.data(), bytes.size());
   runningOffset += static_cast<uint32_t>(bytes.size());
@@ -69,7 +67,7 @@ void writeName(WriteHandler& out, const ArchiveFile& record, uint32_t& runningOf
 // ---- Merging ----
 
 bool KXFileSystem::mergePatch(KXFileSystem& patch) {
-  events_->progress(36);
+  events_->writerStep(WriterStep::Merging, 0);
   for (size_t i = 0; i < patch.files.size(); ++i) {
     if (patch.files[i].name.empty()) continue;  // erased in memory: nothing to merge
     // By position, whatever the method: the bytes are copied, never decompressed, and a read
@@ -148,6 +146,50 @@ void KXFileSystem::dropErasedRecords() {
     auto mapped = fileMap_.find(files[k].name);
     if (mapped != fileMap_.end()) mapped->second.index = static_cast<int32_t>(k);
   }
+}
+
+// ---- Building an archive entry by entry ----
+
+bool KXFileSystem::addEntry(const std::string& path, BlockRef content) {
+  if (!content) return false;
+  ArchiveFile record;
+  record.name = normalisePath(path);
+  record.data = std::move(content);
+  record.entry_.localHeaderOffset = -1;
+  prepareHeader(record, true);
+  record.entry_.fileNameLength = record.header_.fileNameLength;
+  mergeEntry(record);
+  return true;
+}
+
+void KXFileSystem::addRawEntry(const ArchiveFile& record) { mergeEntry(record); }
+
+void KXFileSystem::addDeleteMarker(const ArchiveFile& original) {
+  ArchiveFile marker;
+  marker.name = original.name;
+  marker.header_ = original.header_;
+  marker.header_.flag = kDeleteMarker;
+  marker.header_.compressedSize = 0;
+  marker.header_.uncompressedSize = 0;
+  marker.header_.compressionMethod = kMethodStored;
+  marker.entry_ = original.entry_;
+  marker.entry_.flag = kDeleteMarker;
+  marker.entry_.compressedSize = 0;
+  marker.entry_.uncompressedSize = 0;
+  marker.entry_.compressionMethod = kMethodStored;
+  marker.data = BinaryBlock::fromString(std::string(), kReadLabel);
+  marker.storedLoaded = true;
+  // Merged over an entry of the same name, the marker would remove it and leave nothing.
+  auto existing = fileMap_.find(marker.name);
+  if (existing != fileMap_.end()) {
+    const int32_t index = existing->second.index;
+    if (index >= 0 && static_cast<size_t>(index) < files.size()) {
+      files[static_cast<size_t>(index)].name.clear();
+      files[static_cast<size_t>(index)].data = BlockRef();
+    }
+    fileMap_.erase(existing);
+  }
+  mergeEntry(marker);
 }
 
 // ---- Writing ----
@@ -298,6 +340,18 @@ void KXFileSystem::writeDirectoryEntry(ArchiveFile& record, WriteHandler& out,
   writeName(out, record, runningOffset);
 }
 
+int64_t KXFileSystem::plannedLength(KXFileSystem* patch) {
+  int64_t length = static_cast<int64_t>(kFooterSize);
+  for (const ArchiveFile& record : files) {
+    // The patch's bytes take the record's place when it has a record of that name.
+    const ArchiveFile* source = patch ? patch->findRecord(record.name) : nullptr;
+    const uint32_t stored = (source ? source : &record)->header_.compressedSize;
+    length += static_cast<int64_t>(kLocalHeaderSize + kDirectoryEntrySize +
+                                   2 * writtenName(record).size()) + stored;
+  }
+  return length;
+}
+
 bool KXFileSystem::createNewZip(const std::string& archivePath, KXFileSystem* patch) {
   platform::ReplacementFile output(archivePath);
   if (!createNewZip(output, patch)) return false;
@@ -317,8 +371,6 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
     if (mapped != fileMap_.end()) mapped->second.index = static_cast<int32_t>(k);
   }
   events_->writerStep(WriterStep::Sorted, 0);
-  events_->progress(68);
-  events_->packProgress(kStepProgressShare);
 
   closeHandle();
   const std::string& tempPath = output.temporaryPath();
@@ -348,8 +400,8 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
     return abandon();
   }
 
+  out.setExpectedTotal(plannedLength(patch));
   events_->writerStep(WriterStep::OutputReady, 0);
-  events_->progress(70);
   events_->writerStep(WriterStep::WritingEntries, 0);
 
   uint32_t runningOffset = 0;
@@ -378,10 +430,7 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
   if (expected != out.total()) events_->writerStep(WriterStep::OffsetMismatch, expected);
   for (ArchiveFile& record : files) record.data = BlockRef();
   events_->writerStep(WriterStep::Released, out.total());
-
-  events_->packProgress(kStepProgressShare);
   out.flush();
-  events_->progress(99);
   events_->writerStep(WriterStep::Flushed, 0);
 
   // Only a file that is wholly on the disk may take the installed pack's place.

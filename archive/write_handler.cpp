@@ -7,13 +7,6 @@
 #include "platform/file_copy.h"
 #include "platform/platform.h"
 
-namespace {
-
-// Launcher progress share of one flush, as a fraction of the current pack's weight.
-constexpr double kFlushProgressShare = 0.1;
-
-}  // namespace
-
 WriteHandler::WriteHandler(FILE* file, int32_t flushBytes, ArchiveEvents* events,
                            bool closesFile)
     : flushBytes_(flushBytes > 0 ? flushBytes : 1),
@@ -85,10 +78,8 @@ void WriteHandler::copyPending() {
 void WriteHandler::flush() {
   copyPending();
   drain();
-  flushCount_ += 1;
   pending_ = 0;
-  events_->progress(flushCount_);
-  events_->packProgress(kFlushProgressShare);
+  events_->written(total_, expectedTotal_);
 }
 
 void WriteHandler::drain() {

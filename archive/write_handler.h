@@ -1,7 +1,6 @@
-// The buffered output of the archive writer. Progress is counted in steps of one buffer's worth
-// of output: every flush is one progress step for the events (one percent, and a share of the
-// pack's launcher progress), at the same byte positions whatever the file system is given at a
-// time. Small items pass through a staging
+// The buffered output of the archive writer. Output is flushed in steps of one buffer's worth at
+// most (an item larger than the buffer is a step of its own), at item boundaries: each flush tells the events the bytes written so far, at the same
+// byte positions whatever the file system is given at a time. Small items pass through a staging
 // area and reach the file a few MiB at a time (one write call of 100 MiB costs several times
 // what the same bytes cost in pieces of a few MiB); ranges of another file are copied by the
 // system without passing through this process (bench/archive_merge_bench). Every few MiB the
@@ -19,18 +18,17 @@
 
 class WriteHandler {
  public:
-  // Output between two flushes (progress steps), and the item size that draws a warning box.
+  // Output between two flushes (unless one item is larger), and the item size the events hear
+  // of as huge.
   static constexpr int32_t kBufferBytes = 104857600;  // 100 MiB
   // Bytes held in memory before they are handed to the file.
   static constexpr int32_t kStageBytes = 8 << 20;
   // Output handed to the file between two requests to start writing it to the disk.
   static constexpr int64_t kWriteBackBytes = 32 << 20;
-  // The writer's progress runs from 71% upwards: 70 is announced before writing.
-  static constexpr int32_t kFirstFlushCount = 70;
 
   // Takes over `file` (closed by release()) and obtains the staging memory; when it cannot be
   // obtained hasBuffer() is false and writes are dropped. Tests pass a small `flushBytes`; the
-  // writer always uses kBufferBytes. `events` (none: silent) hears of progress and failures.
+  // writer always uses kBufferBytes. `events` (none: silent) hears of flushes and failures.
   // Without `closesFile` the file stays open at release() for its owner to finish.
   explicit WriteHandler(FILE* file, int32_t flushBytes = kBufferBytes,
                         ArchiveEvents* events = nullptr, bool closesFile = true);
@@ -39,6 +37,8 @@ class WriteHandler {
   WriteHandler& operator=(const WriteHandler&) = delete;
 
   bool hasBuffer() const { return static_cast<bool>(stage_); }
+  // The length the whole output will have, told to the events with every flush (0: unknown).
+  void setExpectedTotal(int64_t bytes) { expectedTotal_ = bytes; }
   // Appends `length` bytes, flushing first when they would take the output since the last flush
   // past flushBytes. Items too large to stage go to the file as they are.
   void write(const void* bytes, size_t length);
@@ -50,7 +50,8 @@ class WriteHandler {
   // source marks the output failed at once; a short source or a failed copy does so when the
   // range is copied, as a short write does: the offsets already written would lie.
   void copyRange(FILE* source, int64_t offset, uint64_t length);
-  // Writes everything still staged or pending to the file and advances the progress counter.
+  // Writes everything still staged or pending to the file and tells the events how much has been
+  // written.
   void flush();
   // Closes the file (when it closes it) and frees the staging memory; true when the close
   // succeeded (or nothing was closed). Bytes staged or pending since the last flush are dropped.
@@ -60,7 +61,6 @@ class WriteHandler {
   int64_t total() const { return total_; }
   // Bytes accepted since the last flush.
   int64_t pending() const { return pending_; }
-  int32_t flushCount() const { return flushCount_; }
   // Set for good once a write to the file (or a copy from a source) came up short; the output
   // is then incomplete.
   bool failed() const { return failed_; }
@@ -86,7 +86,7 @@ class WriteHandler {
   size_t staged_ = 0;
   int64_t pending_ = 0;
   int64_t total_ = 0;
-  int32_t flushCount_ = kFirstFlushCount;
+  int64_t expectedTotal_ = 0;
   int64_t sinceWriteBack_ = 0;
   platform::AlignedBuffer stage_;
   FILE* copySource_ = nullptr;

@@ -47,6 +47,7 @@ for tool in zip unzip cksum "$sevenzip"; do
   command -v "$tool" >/dev/null || { echo "missing tool: ${tool:-7zz}" >&2; exit 1; }
 done
 
+scripts/deps.sh cmake ninja-build g++ zlib1g-dev libcurl4-openssl-dev
 if [ ! -f "$build/build.ninja" ]; then
   cmake --preset linux-release -B "$build" >/dev/null
 fi

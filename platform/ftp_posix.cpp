@@ -1,17 +1,13 @@
 // POSIX side of the FTP upload, through libcurl: no proxy, active mode, binary transfer,
-// missing folders created on the way. A build without libcurl cannot upload: every upload
-// fails and the local file stays, as it would without a network.
+// missing folders created on the way. libcurl is required: a POSIX build without it stops at
+// its configuration.
 #include "platform/ftp.h"
 
 #include <cstdio>
 
-#ifdef KXPATCH_HAVE_CURL
 #include <curl/curl.h>
-#endif
 
 namespace platform {
-
-#ifdef KXPATCH_HAVE_CURL
 
 namespace {
 
@@ -82,14 +78,5 @@ bool ftpPutFile(const FtpAccount& account, const std::string& agent,
   std::fclose(local);
   return result == CURLE_OK;
 }
-
-#else  // !KXPATCH_HAVE_CURL
-
-bool ftpPutFile(const FtpAccount&, const std::string&, const std::vector<std::string>&,
-                const std::string&, const std::string&) {
-  return false;
-}
-
-#endif
 
 }  // namespace platform

@@ -61,7 +61,9 @@ class FolderLock {
 
 // ---- Processes -------------------------------------------------------------------------
 
-// Id of the first running process whose executable name equals `name` exactly, or 0.
+// Id of the first running process whose executable name equals `name` exactly, or 0. On POSIX
+// a test hook (which the Windows executables do not have) narrows the search: with
+// $KXPATCH_TEST_PROCESS_SCOPE set, only processes started with the same value are looked at.
 [[nodiscard]] uint32_t findProcessId(const std::string& name);
 // True when the process can be opened with full access (the game counts as running then).
 [[nodiscard]] bool canOpenProcessFully(uint32_t pid);

@@ -160,9 +160,58 @@ bool FolderLock::lock(const std::string& folder, const std::string&) {
 
 // ---- Processes -------------------------------------------------------------------------
 
+#ifdef KXPATCH_PROCESS_SCOPE_OVERRIDE
+namespace {
+
+// Test hook: with $KXPATCH_TEST_PROCESS_SCOPE set, only processes started with the same
+// setting count, so that the stand-in game of one test run is not taken for the game by the
+// installer of another run on the same machine. The Windows installer has no such hook.
+constexpr char kProcessScopeVariable[] = "KXPATCH_TEST_PROCESS_SCOPE";
+
+// "NAME=value" as a process started in the caller's scope holds it; empty without a scope.
+std::string processScopeEntry() {
+  const char* value = std::getenv(kProcessScopeVariable);
+  if (!value || !*value) return std::string();
+  return std::string(kProcessScopeVariable) + "=" + value;
+}
+
+// Whether the environment process `pidText` was started with holds `entry` exactly.
+bool startedInScope(const char* pidText, const std::string& entry) {
+  const std::string environPath = std::string("/proc/") + pidText + "/environ";
+  FILE* file = std::fopen(environPath.c_str(), "rb");
+  if (!file) return false;  // another user's process, or gone: not of this run
+  bool found = false;
+  std::string current;
+  char buffer[4096];
+  size_t n = 0;
+  while (!found && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    for (size_t i = 0; i < n && !found; ++i) {
+      if (buffer[i] == '\0') {
+        found = current == entry;
+        current.clear();
+      } else if (current.size() <= entry.size()) {  // a longer entry cannot match
+        current += buffer[i];
+      }
+    }
+  }
+  std::fclose(file);
+  return found || current == entry;
+}
+
+}  // namespace
+#endif
+
 uint32_t findProcessId(const std::string& name) {
   DIR* proc = ::opendir("/proc");
   if (!proc) return 0;
+#ifdef KXPATCH_PROCESS_SCOPE_OVERRIDE
+  const std::string scope = processScopeEntry();
+  auto inScope = [&scope](const char* pidText) {
+    return scope.empty() || startedInScope(pidText, scope);
+  };
+#else
+  auto inScope = [](const char*) { return true; };
+#endif
   uint32_t found = 0;
   while (dirent* entry = ::readdir(proc)) {
     char* end = nullptr;
@@ -176,7 +225,7 @@ uint32_t findProcessId(const std::string& name) {
     std::fclose(comm);
     std::string text(buffer, n);
     if (!text.empty() && text.back() == '\n') text.pop_back();
-    if (text == name && !isZombie(entry->d_name)) {
+    if (text == name && !isZombie(entry->d_name) && inScope(entry->d_name)) {
       found = static_cast<uint32_t>(pid);
       break;
     }

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 scale=${1:-1}
 build=${KXPATCH_FUZZ_BUILD_DIR:-build/fuzz}
 
-scripts/deps.sh clang libclang-rt-14-dev cmake ninja-build zlib1g-dev xdelta3
+scripts/deps.sh clang libclang-rt-14-dev cmake ninja-build zlib1g-dev libcurl4-openssl-dev xdelta3
 
 cmake --preset fuzz -B "$build" >/dev/null
 targets=(archive_read_fuzzer archive_merge_fuzzer section_fuzzer check_table_fuzzer vcdiff_fuzzer)

@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${KXPATCH_FUZZ_BUILD_DIR:-build/fuzz}
+scripts/deps.sh clang libclang-rt-14-dev cmake ninja-build zlib1g-dev libcurl4-openssl-dev
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target make_fuzz_corpus
 rm -rf fuzz/corpus

@@ -9,6 +9,10 @@ jobs=$(nproc)
 scripts/deps.sh build-essential cmake ninja-build zlib1g-dev libgtest-dev libcurl4-openssl-dev \
   python3 python3-pyftpdlib zip unzip 7zip openssl osslsigncode vsftpd xdelta3
 
+# Seconds: a configuration of its own, before anything is built.
+echo "== library graph"
+scripts/check_deps.py
+
 for preset in linux-asan linux-release; do
   echo "== $preset: build"
   cmake --preset "$preset" >/dev/null

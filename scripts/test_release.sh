@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
 export KXPATCH_RELEASE_BUILD=${KXPATCH_RELEASE_BUILD:-$src/build}
-scripts/deps.sh openssl osslsigncode
+scripts/deps.sh openssl osslsigncode cmake ninja-build g++ zlib1g-dev libcurl4-openssl-dev
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxtestrelease.XXXXXX")
 trap 'rm -rf "$work"' EXIT

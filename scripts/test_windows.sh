@@ -21,7 +21,8 @@ if [ -z "$host" ]; then
   else host=$build/win-host; fi
 fi
 
-scripts/deps.sh cmake ninja-build g++ zlib1g-dev libgtest-dev python3 python3-pyftpdlib locales \
+scripts/deps.sh cmake ninja-build g++ zlib1g-dev libgtest-dev libcurl4-openssl-dev python3 \
+  python3-pyftpdlib locales \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb vsftpd
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxwin-XXXXXX")
@@ -124,6 +125,11 @@ for dll in $dlls; do
   [[ $dll =~ $system_dll ]] || fail "the i686 installer imports $dll"
 done
 exe64="$build/win64/app/2.650-2.651Pack.exe"
+# The test hooks (payload folder, log server port, process scope) are POSIX builds' only.
+for exe in "$exe32" "$exe64"; do
+  hooks=$(grep -o -a 'KXPATCH_TEST_[A-Z_]*' "$exe" | sort -u | tr '\n' ' ' || true)
+  [ -z "$hooks" ] || fail "$exe carries test hooks: $hooks"
+done
 launcher="$build/win64/tests/win/kxtest_launcher.exe"
 responder="$build/win64/tests/win/kxtest_responder.exe"
 
@@ -246,8 +252,8 @@ run_linux() {  # name args...
   local dir="$work/linux/$1"; shift
   mkdir -p "$dir/run" "$dir/config"
   (cd "$dir/game/bin" && env XDG_RUNTIME_DIR="$dir/run" XDG_CONFIG_HOME="$dir/config" \
-    TMPDIR="$dir/run" KXPATCH_TEST_PAYLOAD_DIR="$payload" LC_ALL=C \
-    timeout 300 "$linux_installer" "$@" </dev/null >"$dir/out" 2>"$dir/err") ||
+    TMPDIR="$dir/run" KXPATCH_TEST_PAYLOAD_DIR="$payload" KXPATCH_TEST_PROCESS_SCOPE="kxwin-$$" \
+    LC_ALL=C timeout 300 "$linux_installer" "$@" </dev/null >"$dir/out" 2>"$dir/err") ||
     fail "Linux installer run $dir"
 }
 

@@ -272,7 +272,7 @@ std::vector<Scenario> scenarios() {
 }
 
 // The outputs of one scenario's run, normalised.
-Outputs runOnce(const Scenario& scenario) {
+Outputs runScenario(const Scenario& scenario) {
   std::unique_ptr<testing_support::TempDir> serverDir;
   std::unique_ptr<testing_support::FtpServer> server;
   int port = testing_support::unusedPort();
@@ -320,20 +320,6 @@ Outputs runOnce(const Scenario& scenario) {
           normaliseUploadPath(fs::relative(entry.path(), server->root()).string()) + "\n";
       outputs["uploaded.log"] += normalise(readFile(entry.path().string()), root);
     }
-  }
-  return outputs;
-}
-
-// The installer looks for the game (a process named mox.exe) across the whole machine, so the
-// stand-in game of a test running meanwhile (UpdateRun.RunningGameMakesTheRunAskUntilItEnds,
-// of this or another build) makes it ask for the game to be closed. Such a run says nothing
-// about this one's outputs, and is repeated.
-Outputs runScenario(const Scenario& scenario) {
-  const std::string gameRunning = box("请关闭mox.exe", "请先关闭mox.exe，再点击确定!");
-  Outputs outputs;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    outputs = runOnce(scenario);
-    if (outputs["stderr.txt"].find(gameRunning) == std::string::npos) break;
   }
   return outputs;
 }

@@ -2,12 +2,14 @@
 // disk, the console, the logs, the launcher texts, the command line and the single-instance
 // guard.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -188,15 +190,32 @@ TEST(UpdateRun, SecondInstallerWaitsForTheFirst) {
   EXPECT_EQ(lines(scratch.runLog()).back(), kSuccessLine);
 }
 
-TEST(UpdateRun, RunningGameMakesTheRunAskUntilItEnds) {
-  Scratch scratch(defaultRelease());
+// A stand-in game: a process named mox.exe that sleeps `seconds`, started in this test
+// program's process scope or, with `scope`, in another one.
+pid_t startStandInGame(const Scratch& scratch, const char* seconds, const std::string& scope = "") {
   const std::string game = scratch.root() + "/mox.exe";
   std::filesystem::copy_file("/bin/sleep", game);
-  pid_t pid = ::fork();
+  std::map<std::string, std::string> overrides;
+  if (!scope.empty()) overrides[testing_support::kProcessScopeVariable] = scope;
+  std::vector<std::string> env = testing_support::environmentWith(overrides);
+  std::vector<char*> envp;
+  for (std::string& entry : env) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::string name = "mox.exe", duration = seconds;
+  char* argv[] = {name.data(), duration.data(), nullptr};
+  const pid_t pid = ::fork();
   if (pid == 0) {
-    ::execl(game.c_str(), "mox.exe", "2", static_cast<char*>(nullptr));
+    ::execve(game.c_str(), argv, envp.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+// The game is looked for among this test program's processes only (the scope its children
+// share), so that test programs running at the same time do not disturb each other.
+TEST(UpdateRun, RunningGameMakesTheRunAskUntilItEnds) {
+  Scratch scratch(defaultRelease());
+  const pid_t pid = startStandInGame(scratch, "2");
   // Reap the game as soon as it ends: a zombie would still count as running.
   std::thread reaper([pid] {
     int status = 0;
@@ -206,6 +225,18 @@ TEST(UpdateRun, RunningGameMakesTheRunAskUntilItEnds) {
   auto result = scratch.run();
   reaper.join();
   EXPECT_GE(count(result.err, box("请关闭mox.exe", "请先关闭mox.exe，再点击确定!")), 2u);
+  EXPECT_EQ(lines(scratch.runLog()).back(), kSuccessLine);
+}
+
+TEST(UpdateRun, GameOfAnotherTestProgramIsNotWaitedFor) {
+  Scratch scratch(defaultRelease());
+  const pid_t pid = startStandInGame(scratch, "20", "another-test-program");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  auto result = scratch.run();
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_EQ(count(result.err, box("请关闭mox.exe", "请先关闭mox.exe，再点击确定!")), 0u);
   EXPECT_EQ(lines(scratch.runLog()).back(), kSuccessLine);
 }
 

@@ -136,5 +136,30 @@ TEST_F(EditingTest, CloneSeesTheArchiveNowOnDisk) {
   EXPECT_EQ(copy->readFile("b")->asString(), "B");
 }
 
+// What the release tools build a patch with: exactly the entries given (no versions, no folder
+// records), another archive's record with its stored bytes as they are, and a delete marker
+// that takes the place of an entry of the same name rather than erasing it.
+TEST_F(EditingTest, EntriesAddedOneByOneAreWrittenExactlyAsGiven) {
+  KXFileSystemRef from = open(put("from.kx", {kxtest::deflated("raw.bin", std::string(400, 'r')),
+                                              stored("gone.txt", "old")}));
+  ASSERT_TRUE(from->readStoredAt(0));
+  KXFileSystemRef fs = open(put("start.kx", {stored("gone.txt", "still here")}));
+  ASSERT_TRUE(fs->addEntry("\\d\\a.txt", block(std::string(300, 'a'))));
+  ASSERT_TRUE(fs->addEntry("d/a.txt", block("replaced")));
+  EXPECT_FALSE(fs->addEntry("none", BlockRef()));
+  fs->addRawEntry(from->records()[0]);
+  fs->addDeleteMarker(from->records()[1]);
+
+  KXFileSystemRef written = writeAndReopen(*fs);
+  EXPECT_EQ(names(*written), (std::vector<std::string>{"d/a.txt", "gone.txt", "raw.bin"}));
+  EXPECT_EQ(written->readFile("d/a.txt")->asString(), "replaced");
+  EXPECT_EQ(written->readStoredAt(2)->asString(), from->readStoredAt(0)->asString());
+  EXPECT_EQ(written->readFile("raw.bin")->asString(), std::string(400, 'r'));
+  const ArchiveFile& marker = written->records()[1];
+  EXPECT_EQ(marker.header_.flag, kDeleteMarker);
+  EXPECT_EQ(marker.entry_.compressedSize, 0u);
+  EXPECT_EQ(marker.entry_.compressionMethod, kMethodStored);
+}
+
 }  // namespace
 }  // namespace kxwrite

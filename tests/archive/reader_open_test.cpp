@@ -1,5 +1,5 @@
-// Opening archives: every way an archive can be refused leaves one line in the working
-// directory's "updater.log" and an archive that behaves as empty.
+// Opening archives: every way an archive can be refused is told once, as the reason it was
+// refused, and leaves an archive that behaves as empty.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,12 +7,11 @@
 
 #include "archive/kx_file_system.h"
 #include "tests/archive/reader_archive_builder.h"
-#include "tests/archive/run_archive_log.h"
+#include "tests/archive/recorded_events.h"
 #include "tests/support/test_support.h"
 
 using namespace kxtest;
 using testing_support::readFile;
-using testing_support::ScopedCwd;
 using testing_support::TempDir;
 using testing_support::unhex;
 using testing_support::writeFile;
@@ -28,21 +27,21 @@ std::string twoEntryArchive() { return buildArchive(twoEntries()).bytes; }
 struct RefusedCase {
   const char* what;
   std::function<std::string()> bytes;
-  const char* line;
+  ArchiveFailure failure;
 };
 
 class RefusedArchive : public ::testing::TestWithParam<RefusedCase> {};
 
-TEST_P(RefusedArchive, LogsOneLineAndBehavesAsEmpty) {
+TEST_P(RefusedArchive, ToldOnceAndBehavesAsEmpty) {
   TempDir dir;
-  ScopedCwd cwd(dir.path());
   const std::string path = dir / "pack.kx";
   writeFile(path, GetParam().bytes());
 
-  KXFileSystemRef fs = makeRef<KXFileSystem>(path, &kxtest::runReaderLog());
-  EXPECT_EQ(readFile(dir / "updater.log"), std::string(GetParam().line) + "\n");
+  RecordedEvents events;
+  KXFileSystemRef fs = makeRef<KXFileSystem>(path, &events);
+  EXPECT_EQ(events.failureKinds(), std::vector<ArchiveFailure>{GetParam().failure});
   // The caller gets the reason too, naming the archive.
-  EXPECT_TRUE(fs->lastError());
+  EXPECT_EQ(fs->lastError().failure, GetParam().failure);
   EXPECT_EQ(fs->lastError().subject, path);
   EXPECT_EQ(fs->entryCount(), 0);
   EXPECT_FALSE(fs->readFile("a.txt"));
@@ -84,44 +83,44 @@ std::string standardZip() {
 
 const RefusedCase kRefused[] = {
     {"shorter than a footer", [] { return std::string(21, '\0'); },
-     "openZip Failed to seek to footer"},
-    {"empty file", [] { return std::string(); }, "openZip Failed to seek to footer"},
+     ArchiveFailure::FooterNotFound},
+    {"empty file", [] { return std::string(); }, ArchiveFailure::FooterNotFound},
     {"footer signature wrong", [] { return withFooterField(4, 0x06054B51); },
-     "openZip Invalid footer signature"},
-    {"standard zip", standardZip, "openZip Invalid footer signature"},
+     ArchiveFailure::BadFooterSignature},
+    {"standard zip", standardZip, ArchiveFailure::BadFooterSignature},
     {"directory offset past the file", [] { return withFooterField(kFooterDirectoryOffset, 1u << 30); },
-     "openZip Failed to seek to directory start"},
+     ArchiveFailure::DirectoryNotFound},
     {"directory size past the file", [] { return withFooterField(kFooterDirectorySize, 0x7FFFFF00); },
-     "openZip Failed to read directory block"},
+     ArchiveFailure::DirectoryUnreadable},
     {"directory overlapping the end", [] {
        std::string b = twoEntryArchive();
        patch32(b, footerAt(b) + kFooterDirectorySize, 200);
        return b; },
-     "openZip Failed to read directory block"},
+     ArchiveFailure::DirectoryUnreadable},
     {"count larger than records", [] { return withFooterField(kFooterCount, 3, false); },
-     "openZip Failed to read directory block"},
+     ArchiveFailure::DirectoryUnreadable},
     {"count of 65535", [] { return withFooterField(kFooterCount, 0xFFFF, false); },
-     "openZip Failed to read directory block"},
+     ArchiveFailure::DirectoryUnreadable},
     {"second record signature wrong", [] { return withRecordField(1, 0, 0x02014B51, true); },
-     "openZip Invalid directory signature"},
+     ArchiveFailure::BadDirectorySignature},
     {"name running past the directory", [] {
        return withRecordField(1, kRecordNameLength, 200, false); },
-     "openZip Failed to read directory block"},
-    {"name of 1025 bytes", [] { return withLongField(1025, 0); }, "openZip Filename is too long "},
+     ArchiveFailure::DirectoryUnreadable},
+    {"name of 1025 bytes", [] { return withLongField(1025, 0); }, ArchiveFailure::NameTooLong},
     {"extra field of 1025 bytes", [] { return withLongField(1025, 1); },
-     "openZip Extra field is too long"},
+     ArchiveFailure::ExtraFieldTooLong},
     {"comment of 1025 bytes", [] { return withLongField(1025, 2); },
-     "openZip File comment is too long"},
+     ArchiveFailure::CommentTooLong},
     {"local header past the file", [] {
        return withRecordField(1, kRecordHeaderOffset, 0x10000, true); },
-     "openZip Invalid local header offset"},
+     ArchiveFailure::BadLocalHeaderOffset},
     {"local header straddling the end", [] {
        std::string b = twoEntryArchive();
        return withRecordField(0, kRecordHeaderOffset, static_cast<uint32_t>(b.size() - 10), true); },
-     "openZip Invalid local header offset"},
+     ArchiveFailure::BadLocalHeaderOffset},
     {"negative local header offset", [] {
        return withRecordField(0, kRecordHeaderOffset, 0x80000000u, true); },
-     "openZip Invalid local header offset"},
+     ArchiveFailure::BadLocalHeaderOffset},
 };
 
 INSTANTIATE_TEST_SUITE_P(, RefusedArchive, ::testing::ValuesIn(kRefused),
@@ -132,13 +131,15 @@ INSTANTIATE_TEST_SUITE_P(, RefusedArchive, ::testing::ValuesIn(kRefused),
                            return name;
                          });
 
-TEST(ArchiveOpen, MissingFileLogsPathAndSystemCode) {
+TEST(ArchiveOpen, MissingFileTellsPathAndSystemCode) {
   TempDir dir;
-  ScopedCwd cwd(dir.path());
   const std::string path = dir / "absent.kx";
-  KXFileSystemRef fs = makeRef<KXFileSystem>(path, &kxtest::runReaderLog());
-  EXPECT_EQ(readFile(dir / "updater.log"),
-            "->can not open kx file:" + path + std::to_string(ENOENT) + "\n");
+  RecordedEvents events;
+  KXFileSystemRef fs = makeRef<KXFileSystem>(path, &events);
+  ASSERT_EQ(events.failures.size(), 1u);
+  EXPECT_EQ(events.failures[0].failure, ArchiveFailure::CannotOpen);
+  EXPECT_EQ(events.failures[0].subject, path);
+  EXPECT_EQ(events.failures[0].systemCode, static_cast<uint32_t>(ENOENT));
   EXPECT_FALSE(fs->readFile("anything"));
   EXPECT_EQ(fs->getFileType("anything", nullptr), FileType::NotFound);
 }
@@ -147,10 +148,10 @@ TEST(ArchiveOpen, FieldsOfExactly1024BytesAreAccepted) {
   for (int which = 0; which < 3; ++which) {
     SCOPED_TRACE(which);
     TempDir dir;
-    ScopedCwd cwd(dir.path());
+    RecordedEvents events;
     writeFile(dir / "pack.kx", withLongField(1024, which));
-    KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx", &kxtest::runReaderLog());
-    EXPECT_FALSE(testing_support::fileExists(dir / "updater.log"));
+    KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx", &events);
+    EXPECT_TRUE(events.failures.empty());
     ASSERT_EQ(fs->entryCount(), 1);
     const std::string name = which == 0 ? std::string(1024, 'n') : "x";
     BlockRef content = fs->readFile(name);
@@ -161,24 +162,24 @@ TEST(ArchiveOpen, FieldsOfExactly1024BytesAreAccepted) {
 
 TEST(ArchiveOpen, EmptyArchiveHasOnlyTheRoot) {
   TempDir dir;
-  ScopedCwd cwd(dir.path());
+  RecordedEvents events;
   const std::string empty = unhex("00000000 504b0506 0000000000000000000000000000");
   EXPECT_EQ(buildArchive({}).bytes, empty);
   writeFile(dir / "empty.kx", empty);
-  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "empty.kx", &kxtest::runReaderLog());
+  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "empty.kx", &events);
   EXPECT_EQ(fs->entryCount(), 0);
   EXPECT_TRUE(fs->readDirectory("").empty());
   EXPECT_EQ(fs->getFileType("", nullptr), FileType::NotFound);
   EXPECT_FALSE(fs->readFile("", 0));
   EXPECT_TRUE(fs->openZip());
-  EXPECT_FALSE(testing_support::fileExists(dir / "updater.log"));
+  EXPECT_TRUE(events.failures.empty());
 }
 
 TEST(ArchiveOpen, ReopeningAnIndexedArchiveKeepsTheIndex) {
   TempDir dir;
-  ScopedCwd cwd(dir.path());
+  RecordedEvents events;
   writeFile(dir / "pack.kx", twoEntryArchive());
-  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx", &kxtest::runReaderLog());
+  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx", &events);
   ASSERT_EQ(fs->entryCount(), 2);
 
   // Ruin the directory on disk: a second open must not read it again.
@@ -191,14 +192,14 @@ TEST(ArchiveOpen, ReopeningAnIndexedArchiveKeepsTheIndex) {
   EXPECT_EQ(fs->entryCount(), 2);
   ASSERT_TRUE(fs->readFile("a.txt"));
   EXPECT_EQ(fs->readFile("a.txt")->asString(), "alpha");
-  EXPECT_FALSE(testing_support::fileExists(dir / "updater.log"));
+  EXPECT_TRUE(events.failures.empty());
 }
 
 TEST(ArchiveOpen, CloseArchiveForgetsEverything) {
   TempDir dir;
-  ScopedCwd cwd(dir.path());
+  RecordedEvents events;
   writeFile(dir / "pack.kx", twoEntryArchive());
-  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx", &kxtest::runReaderLog());
+  KXFileSystemRef fs = makeRef<KXFileSystem>(dir / "pack.kx", &events);
   ASSERT_TRUE(fs->readStored("a.txt"));
   fs->closeArchive();
   EXPECT_EQ(fs->entryCount(), 0);

@@ -1,10 +1,9 @@
-// Shared by the writer and editing tests: a scratch folder that is also the current directory
-// (the archive code writes "updater.log" and "pack.log" there), archives built byte by byte,
-// rewriting through createNewZip, and reading everything back through the reader.
+// Shared by the writer and editing tests: a scratch folder, archives built byte by byte,
+// rewriting through createNewZip, reading everything back through the reader, and what the
+// library told on the way.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -12,50 +11,16 @@
 #include <vector>
 
 #include "archive/kx_file_system.h"
-#include "report/run_state.h"
 #include "tests/archive/reader_archive_builder.h"
-#include "tests/archive/run_archive_log.h"
+#include "tests/archive/recorded_events.h"
 #include "tests/support/test_support.h"
 
 namespace kxwrite {
 
 using Contents = std::vector<std::pair<std::string, std::string>>;  // name, content
 
-// Captures what this process writes to standard output (fd 1) while alive.
-class StdoutCapture {
- public:
-  explicit StdoutCapture(const std::string& path) : path_(path) {
-    std::fflush(stdout);
-    saved_ = ::dup(1);
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ::dup2(::fileno(file), 1);
-    std::fclose(file);
-  }
-  ~StdoutCapture() { restore(); }
-  std::string finish() {
-    restore();
-    return testing_support::readFile(path_);
-  }
-
- private:
-  void restore() {
-    if (saved_ < 0) return;
-    std::fflush(stdout);
-    ::dup2(saved_, 1);
-    ::close(saved_);
-    saved_ = -1;
-  }
-  std::string path_;
-  int saved_ = -1;
-};
-
 class ArchiveTest : public ::testing::Test {
  protected:
-  // The percentages of a rewrite are shown after `label`, as the run shows them after a pack's.
-  void setProgressLabel(const std::string& label) {
-    events_ = RunArchiveLog(logPath(), label, 0.0f, launcher_);
-  }
-
   std::string put(const std::string& name, const std::vector<kxtest::RawEntry>& entries) {
     const std::string path = dir_ / name;
     testing_support::writeFile(path, kxtest::buildArchive(entries).bytes);
@@ -86,13 +51,8 @@ class ArchiveTest : public ::testing::Test {
     }
     return out;
   }
-  std::string logPath() const { return dir_ / "run.log"; }
-  std::string packLog() const { return testing_support::readFile(dir_ / "pack.log"); }
-
   testing_support::TempDir dir_;
-  testing_support::ScopedCwd cwd_{dir_.path()};
-  Launcher launcher_;
-  RunArchiveLog events_{logPath(), "", 0.0f, launcher_};
+  kxtest::RecordedEvents events_;
 };
 
 }  // namespace kxwrite

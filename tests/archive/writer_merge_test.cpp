@@ -3,6 +3,8 @@
 // tests pin the format with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/archive/writer_fixture.h"
 
 using kxtest::RawEntry;
@@ -136,10 +138,8 @@ TEST_F(MergeTest, ArchivesOfThisWriterAreReproducedExactly) {
   EXPECT_EQ(hex(rewrite(dir_ / "again.kx")), hex(first));
 }
 
-// Damaged records still give an archive whose offsets agree with its bytes; what could not be
-// copied is reported in "pack.log" and comes out empty.
-// A record of the installed pack whose bytes are already lost is written empty, with sizes that
-// agree with the bytes written, so that every later offset stays right.
+// Damaged records still give an archive whose offsets agree with its bytes; what was corrected
+// is noted to the events. A record of the installed pack whose bytes are lost fails the write.
 TEST_F(MergeTest, DamagedRecordsAreWrittenConsistentlyOrNotAtAll) {
   // An extra field is dropped, and the header written says so.
   RawEntry extra = stored("e", "EE");
@@ -150,9 +150,10 @@ TEST_F(MergeTest, DamagedRecordsAreWrittenConsistentlyOrNotAtAll) {
   EXPECT_EQ(hex(rewrite(withExtra, patch, &written)),
             hex(kxtest::buildArchive({stored("a", "NEW"), stored("e", "EE")}).bytes));
   EXPECT_TRUE(written);
-  EXPECT_NE(packLog().find("header_.extraFieldLength err:e 4\r\n"), std::string::npos)
-      << packLog();
-  EXPECT_EQ(testing_support::readFile(logPath()).find("offset:"), std::string::npos);
+  EXPECT_EQ(events_.notes,
+            (std::vector<kxtest::RecordedNote>{{EntryNote::ExtraFieldDropped, "e", 4}}));
+  const auto steps = events_.stepKinds();
+  EXPECT_EQ(std::count(steps.begin(), steps.end(), WriterStep::OffsetMismatch), 0);
 
   // An entry of the pack whose bytes lie past the file's end cannot be copied whole: written
   // empty, the new pack would lose it, so the rewrite fails and leaves no file.
@@ -162,9 +163,13 @@ TEST_F(MergeTest, DamagedRecordsAreWrittenConsistentlyOrNotAtAll) {
   kxtest::patch32(lostBytes, shape.recordOffsets[1] + kxtest::kRecordCompressedSize, 5000);
   testing_support::writeFile(dir_ / "lost.kx", lostBytes);
   written = true;
+  events_.failures.clear();
   rewrite(dir_ / "lost.kx", patch, &written);
   EXPECT_FALSE(written);
   EXPECT_FALSE(testing_support::fileExists(dir_ / "lost.kxtemp"));
+  ASSERT_FALSE(events_.failures.empty());
+  EXPECT_EQ(events_.failures.back().failure, ArchiveFailure::ReadFailed);
+  EXPECT_EQ(events_.failures.back().subject, "lost");
 }
 
 // A patch entry whose bytes cannot be had would replace the pack's good entry with nothing: the
@@ -180,22 +185,32 @@ TEST_F(MergeTest, PatchEntryThatCannotBeReadFailsTheRewrite) {
   rewrite(installed, dir_ / "patch.kx", &written);
   EXPECT_FALSE(written);
   EXPECT_FALSE(testing_support::fileExists(installed + "temp"));
-  EXPECT_NE(packLog().find("this->header_.compressedSize err:a "), std::string::npos)
-      << packLog();
+  EXPECT_EQ(events_.notes,
+            (std::vector<kxtest::RecordedNote>{{EntryNote::StoredSizeWrong, "a", 7000}}));
+  ASSERT_FALSE(events_.failures.empty());
+  EXPECT_EQ(events_.failures.back().failure, ArchiveFailure::EntryUnavailable);
 }
 
-TEST_F(MergeTest, ProgressAndLogFollowTheWritingSteps) {
-  setProgressLabel("P>");
+// The steps in order, the byte counts with the footer and the release, and the final flush
+// between them: its count is the whole archive, of the length announced beforehand.
+TEST_F(MergeTest, StepsAndByteCountsFollowTheWriting) {
   const std::string installed = put("pack.kx", {stored("a", "A"), stored("b", "B")});
   const std::string patch = put("patch.kx", {stored("b", "BB")});
-  StdoutCapture capture(dir_ / "stdout.txt");
-  const std::string bytes = rewrite(installed, patch);
-  EXPECT_EQ(capture.finish(), "P>36%\rP>68%\rP>70%\rP>71%\rP>99%\r");
-
-  const std::string size = std::to_string(bytes.size());
-  EXPECT_EQ(testing_support::readFile(logPath()),
-            "One.....\nOne-0\nOne-1\nOne-2\nTwo.....\nThree.....\nFour....." + size +
-                "\nFive....." + size + "\nSix......\n");
+  const int64_t size = static_cast<int64_t>(rewrite(installed, patch).size());
+  using Step = std::pair<WriterStep, int64_t>;
+  EXPECT_EQ(events_.steps, (std::vector<Step>{{WriterStep::Merging, 0},
+                                              {WriterStep::Started, 0},
+                                              {WriterStep::Sorted, 0},
+                                              {WriterStep::OutputReady, 0},
+                                              {WriterStep::WritingEntries, 0},
+                                              {WriterStep::EntriesWritten, 0},
+                                              {WriterStep::DirectoryWritten, 0},
+                                              {WriterStep::FooterWritten, size},
+                                              {WriterStep::Released, size},
+                                              {WriterStep::Flushed, 0}}));
+  EXPECT_EQ(events_.flushes, (std::vector<std::pair<int64_t, int64_t>>{{size, size}}));
+  EXPECT_TRUE(events_.failures.empty());
+  EXPECT_TRUE(events_.notes.empty());
 }
 
 TEST_F(MergeTest, MissingTemporaryFolderFailsWithoutAFile) {

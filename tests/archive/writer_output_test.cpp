@@ -15,33 +15,35 @@ namespace {
 
 class WriterOutputTest : public ArchiveTest {};
 
-// Progress steps fall where a buffer of the step's size would have filled, however the bytes
-// reach the file; items too large for any buffer pass straight through.
+// Flushes fall where a buffer of the step's size would have filled, however the bytes reach
+// the file, each telling the bytes written so far of the expected total; items too large for
+// any buffer pass straight through.
 TEST_F(WriterOutputTest, FlushesStepThroughTheOutputInOrder) {
-  setProgressLabel("L");
   const std::string path = dir_ / "out.bin";
   const std::string source = dir_ / "source.bin";
   testing_support::writeFile(source, "xyz0123456789");
-  StdoutCapture capture(dir_ / "stdout.txt");
   {
     WriteHandler out(std::fopen(path.c_str(), "wb+"), 8, &events_);
+    out.setExpectedTotal(40);
     out.write("abc", 3);
     out.write("defgh", 5);              // exactly fills the step
-    out.write("ij", 2);                 // 71: does not fit
-    out.write("0123456789ABCDEF", 16);  // 72: larger than a whole step
-    out.write("k", 1);                  // 73: the step is still overfull
+    out.write("ij", 2);                 // flush at 8: does not fit
+    out.write("0123456789ABCDEF", 16);  // flush at 10: larger than a whole step
+    out.write("k", 1);                  // flush at 26: the step is still overfull
     FILE* in = std::fopen(source.c_str(), "rb");
     out.copyRange(in, 0, 6);            // 7 bytes pending: fits
-    out.copyRange(in, 6, 7);            // 74
+    out.copyRange(in, 6, 7);            // flush at 33
     EXPECT_EQ(out.total(), 40);
-    out.flush();                        // 75
-    EXPECT_EQ(out.flushCount(), 75);
+    out.flush();                        // flush at 40
     EXPECT_FALSE(out.failed());
     out.copyRange(nullptr, 0, 0);
     EXPECT_TRUE(out.failed());
     std::fclose(in);
   }
-  EXPECT_EQ(capture.finish(), "L71%\rL72%\rL73%\rL74%\rL75%\r");
+  EXPECT_EQ(events_.flushes,
+            (std::vector<std::pair<int64_t, int64_t>>{{8, 40}, {10, 40}, {26, 40}, {33, 40},
+                                                      {40, 40}}));
+  EXPECT_TRUE(events_.hugeItems.empty());  // huge is a whole 100 MiB buffer, whatever the step
   EXPECT_EQ(readFile(path), "abcdefghij0123456789ABCDEFkxyz0123456789");
 }
 

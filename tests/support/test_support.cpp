@@ -136,12 +136,20 @@ void drain(int fd, std::string& into) {
 
 std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides) {
   std::vector<std::string> entries;
+  bool scoped = overrides.count(kProcessScopeVariable) != 0;
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
-    if (!overrides.count(entry.substr(0, entry.find('=')))) entries.push_back(entry);
+    const std::string name = entry.substr(0, entry.find('='));
+    if (overrides.count(name)) continue;
+    entries.push_back(entry);
+    scoped = scoped || name == kProcessScopeVariable;
   }
   for (const auto& [name, value] : overrides)
     if (!value.empty()) entries.push_back(name + "=" + value);
+  // The children of one test program look for the game among themselves only; a scope given
+  // to the test program (by a script running several) is passed on as it is.
+  if (!scoped) entries.push_back(std::string(kProcessScopeVariable) + "=kxtest-" +
+                                 std::to_string(::getpid()));
   return entries;
 }
 

@@ -66,10 +66,17 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
                          const std::map<std::string, std::string>& env = {},
                          int timeoutSeconds = 120);
 
+// The installer's test hook that limits its look for the game (and the updater) to the
+// processes started with the same value (see platform::findProcessId).
+inline constexpr char kProcessScopeVariable[] = "KXPATCH_TEST_PROCESS_SCOPE";
+
 // This process's environment with `overrides` applied (an empty value removes the name), as
-// NAME=VALUE entries. A child forked from a process with threads may only make system calls
-// until it execs (another thread may have held the allocator's lock at the fork), so its
-// environment is made before the fork, with this.
+// NAME=VALUE entries, scoped to this test program: unless the name is given or inherited,
+// kProcessScopeVariable is set to a value of this process's own, so that the installers and
+// stand-in games a test starts see each other and nothing of another test program. A child
+// forked from a process with threads may only make system calls until it execs (another
+// thread may have held the allocator's lock at the fork), so its environment is made before
+// the fork, with this.
 std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides);
 
 }  // namespace testing_support

@@ -1,8 +1,10 @@
-// kxtool's ear for the archive writer: a bar on a terminal, nothing anywhere else. The writer's
-// percentages run from 36 (merged) to 99 (flushed), one up for every 100 MiB in between.
+// kxtool's ear for the archive writer: a bar on a terminal, nothing anywhere else. The writer
+// tells the bytes written of the whole archive at every flush of its buffer (every 100 MiB, and
+// at the end).
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -19,8 +21,11 @@ class ProgressBar : public ArchiveEvents {
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
 
-  void progress(int percent) override {
+  void written(int64_t bytes, int64_t totalBytes) override {
     if (!shown_) return;
+    const int percent =
+        totalBytes > 0 ? static_cast<int>(std::min<int64_t>(bytes, totalBytes) * 100 / totalBytes)
+                       : 100;
     const int filled = std::max(0, std::min(percent, 100)) * kWidth / 100;
     out_ << '\r' << label_ << " [" << std::string(static_cast<size_t>(filled), '#')
          << std::string(static_cast<size_t>(kWidth - filled), ' ') << "] " << percent << '%'

@@ -41,39 +41,15 @@ bool sameStoredEntry(const ArchiveFile& a, const BlockRef& aBytes, const Archive
          aBytes->asString() == bBytes->asString();
 }
 
-// A record asking the installer to remove `original`'s path from the pack.
-ArchiveFile deleteMarkerFor(const ArchiveFile& original) {
-  ArchiveFile marker;
-  marker.name = original.name;
-  marker.header_ = original.header_;
-  marker.header_.flag = kDeleteMarker;
-  marker.header_.compressedSize = 0;
-  marker.header_.uncompressedSize = 0;
-  marker.header_.compressionMethod = kMethodStored;
-  marker.entry_ = original.entry_;
-  marker.entry_.flag = kDeleteMarker;
-  marker.entry_.compressedSize = 0;
-  marker.entry_.uncompressedSize = 0;
-  marker.entry_.compressionMethod = kMethodStored;
-  marker.data = BinaryBlock::fromString(std::string(), kBlockLabel);
-  marker.storedLoaded = true;
-  return marker;
-}
-
 }  // namespace
 
 bool writeArchive(const std::string& path, const std::vector<NamedContent>& entries) {
   if (!writeEmptyArchive(path)) return false;
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(path);
   for (const NamedContent& entry : entries) {
-    ArchiveFile record;
-    record.name = normalisePath(entry.first);
-    record.data = BinaryBlock::fromString(entry.second, kBlockLabel);
-    if (!record.data) return false;  // 2 GiB or more: no archive holds it
-    record.entry_.localHeaderOffset = -1;
-    archive->prepareHeader(record, true);
-    record.entry_.fileNameLength = record.header_.fileNameLength;
-    archive->mergeEntry(record);
+    // No block for 2 GiB or more: no archive holds it.
+    if (!archive->addEntry(entry.first, BinaryBlock::fromString(entry.second, kBlockLabel)))
+      return false;
   }
   return finishArchive(*archive, path);
 }
@@ -113,10 +89,10 @@ bool makePatchArchive(const std::string& oldPack, const std::string& newPack,
       BlockRef oldBytes = oldArchive->readStoredAt(old->second);
       if (sameStoredEntry(oldArchive->records()[old->second], oldBytes, fresh, newBytes)) continue;
     }
-    patch->mergeEntry(fresh);
+    patch->addRawEntry(fresh);
   }
   for (const ArchiveFile& record : oldArchive->records())
-    if (!inNew.count(record.name)) patch->mergeEntry(deleteMarkerFor(record));
+    if (!inNew.count(record.name)) patch->addDeleteMarker(record);
 
   oldArchive->closeArchive();
   newArchive->closeArchive();
