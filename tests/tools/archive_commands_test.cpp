@@ -64,6 +64,32 @@ TEST(CreateAndExtract, ReproduceAFolderAndTheSameFolderGivesTheSameBytes) {
   EXPECT_EQ(methods["readme.txt"], kMethodDeflated);
 }
 
+// Folder entries are part of what a pack holds: extract lists which folders had one, create
+// makes exactly those again (and one for a folder left empty), so the bytes come back.
+TEST(ExtractThenCreate, KeepsFolderEntriesAndTheBytes) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  ASSERT_TRUE(release::writeArchive(dir / "a.kx", {{"maps/", ""},
+                                                   {"maps/a.txt", "a"},
+                                                   {"maps/deep/b.txt", "b"},
+                                                   {"maps/empty/", ""},
+                                                   {"readme.txt", "r"}}));
+  ToolResult extracted = runTool({"extract", "a.kx", "out"});
+  ASSERT_EQ(extracted.code, 0) << extracted.err;
+  EXPECT_TRUE(fs::is_directory(dir / "out/maps/empty"));
+  ASSERT_EQ(runTool({"create", "out", "-o", "b.kx"}).code, 0);
+  EXPECT_EQ(testing_support::hex(readFile(dir / "b.kx")), testing_support::hex(readFile(dir / "a.kx")));
+
+  fs::remove(dir / "out/.kxfolders");
+  makeDirs(dir / "out/new_empty");
+  ASSERT_EQ(runTool({"create", "out", "-o", "c.kx"}).code, 0);
+  std::vector<std::string> folders;
+  RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(dir / "c.kx");
+  for (const ArchiveFile& record : archive->records())
+    if (record.isFolder) folders.push_back(record.name);
+  EXPECT_EQ(folders, (std::vector<std::string>{"maps/empty", "new_empty"}));
+}
+
 TEST(Create, DoesNotPackTheArchiveItIsWriting) {
   TempDir dir;
   ScopedCwd cwd(dir.path());

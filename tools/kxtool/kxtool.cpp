@@ -98,7 +98,9 @@ const std::vector<CommandSpec>& commandTable() {
        1, 1, {}, {"--tag"}, false, sectionDumpCommand},
       {"section pack", "XMLFILE -o FILE", "write XML text in the packed section form", "",
        1, 1, {}, {"-o", "--tag"}, true, sectionPackCommand},
-      {"release", "OLD NEW -o PAYLOAD [--previous-table FILE] [--from V] [--to V]",
+      {"release",
+       "OLD NEW -o PAYLOAD [--previous-table FILE] [--from V] [--to V] [--json FILE]\n"
+       "        [--changes FILE]",
        "make and check the nine payload files of an installer",
        "OLD and NEW are whole installations; their versions are read as the installer reads\n"
        "them (scripts_config.xml in CN_packed.kx, then vemo_packed.kx); --from and --to only\n"
@@ -107,8 +109,12 @@ const std::vector<CommandSpec>& commandTable() {
        "new or empty folder. Every patch is rehearsed with the installer's merge against OLD's\n"
        "pack and must give NEW's pack byte for byte. Refused, with nothing written, when NEW is\n"
        "not newer than OLD, a pack's configuration does not read NEW's version, OLD does not\n"
-       "match the previous table, an entry is 100 MiB or more, or a patch cannot be made.\n",
-       2, 2, {}, {"-o", "--previous-table", "--from", "--to"}, true, releaseCommand},
+       "match the previous table, an entry is 100 MiB or more, a patch cannot be made, a bin or\n"
+       "cache name is one a Windows volume cannot hold (or holds as another file's), or the\n"
+       "release deletes or empties bin/RakNet.dll or bin/mox.exe. --json and --changes write\n"
+       "every replaced, added and deleted entry and loose file, with sizes, as JSON and as text.\n",
+       2, 2, {}, {"-o", "--previous-table", "--from", "--to", "--json", "--changes"}, true,
+       releaseCommand},
       {"demo", "DIR", "write the deterministic demo release",
        "DIR/2.650 (a complete installation), DIR/2.651 (what the installer must make of it) and\n"
        "DIR/payload (the patch archives and the check table the build embeds).\n",

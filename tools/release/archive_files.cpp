@@ -68,6 +68,7 @@ bool writeArchive(const std::string& path, const std::vector<NamedContent>& entr
   for (const NamedContent& entry : entries) {
     ArchiveFile record;
     record.name = normalisePath(entry.first);
+    record.isFolder = !entry.first.empty() && entry.first.back() == '/';  // a folder entry
     record.data = BinaryBlock::fromString(entry.second, kBlockLabel);
     if (!record.data) return false;  // 2 GiB or more: no archive holds it
     record.entry_.localHeaderOffset = -1;
@@ -83,7 +84,9 @@ std::vector<NamedContent> readArchive(const std::string& path) {
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(path);
   for (size_t i = 0; i < archive->records().size(); ++i) {
     BlockRef content = archive->readContentAt(i);
-    entries.emplace_back(archive->records()[i].name, content ? content->asString() : std::string());
+    const ArchiveFile& record = archive->records()[i];
+    entries.emplace_back(record.isFolder ? record.name + "/" : record.name,
+                         content ? content->asString() : std::string());
   }
   archive->closeArchive();
   return entries;
