@@ -63,12 +63,14 @@ const std::vector<CommandSpec>& commandTable() {
        2, 2, {}, {}, false, catCommand},
       {"extract", "ARCHIVE DIR", "write every entry as a file under DIR",
        "Names that would leave DIR (\"..\", drive letters, links out of DIR) refuse the whole\n"
-       "archive before anything is written.\n",
+       "archive before anything is written. The folder entries are listed in DIR/.kxfolders,\n"
+       "from which create makes them again.\n",
        2, 2, {}, {}, false, extractCommand},
       {"create", "DIR -o ARCHIVE", "make an archive of a folder's files",
        "Names sorted, content deflated as the installer's in-memory editing does (raw deflate\n"
        "level 6, stored when it does not shrink, nested archives stored). The same folder always\n"
-       "gives the same bytes.\n",
+       "gives the same bytes. Folder entries for the folders DIR/.kxfolders lists (as extract\n"
+       "writes it) and for every empty folder.\n",
        1, 1, {}, {"-o"}, true, createCommand},
       {"diff", "OLD NEW -o PATCH", "make the patch that turns OLD into NEW",
        "Archives: every entry of NEW that OLD lacks or stores with other bytes (copied as stored),\n"
