@@ -37,6 +37,8 @@ usage() {
 step="arguments"
 fail() {
   echo "release: failed at step \"$step\": $*" >&2
+  [ -z "${logs:-}" ] ||
+    echo "release: OUT holds nothing of this run but its logs ($logs): run the same command again once the cause is mended" >&2
   exit 1
 }
 trap 'echo "release: failed at step \"$step\" (line $LINENO)" >&2' ERR
@@ -139,6 +141,9 @@ configure() {  # dir preset cmake-arguments...
     local name value
     for name in KXPATCH_PAYLOAD_DIR KXPATCH_FROM_VERSION KXPATCH_TO_VERSION; do
       value=$(cached "$dir" "$name")
+      # A payload folder that is gone (an earlier release's scratch) gives way to the default.
+      [ "$name" != KXPATCH_PAYLOAD_DIR ] || [ -z "$value" ] || [ -d "$value" ] ||
+        value=$src/resources
       [ -z "$value" ] || echo "-D$name=$value"
     done >"$dir/.release-restore"
   fi
