@@ -1,6 +1,7 @@
 // kxtool release and the names of loose files: every name a Windows volume in the players' code
 // page cannot hold, or holds as another file, and every file the installer needs or uses for
-// itself, refused with the file's name; harmless names shipped.
+// itself, refused with the file's name; harmless names shipped. POSIX only: most of these names
+// cannot even be made on a Windows volume, which is the point.
 #include <gtest/gtest.h>
 
 #include <filesystem>
