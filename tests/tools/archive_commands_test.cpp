@@ -307,15 +307,17 @@ TEST(DiffOfFolders, ShipsChangedFilesAndDeletesRemovedOnes) {
             (std::map<std::string, std::string>{
                 {"added.cache", "added"}, {"gone.cache", ""}, {"shaders/ui.cache", "new ui"}}));
 
-  // What the installer could not carry out is refused.
+  // What the installer could not carry out is refused: an empty file reads as "delete".
   writeFile(dir / "new/empty.cache", "");
-  EXPECT_EQ(runTool({"diff", "old", "new", "-o", "cache.kx"}).code, 1);
+  ToolResult empty = runTool({"diff", "old", "new", "-o", "cache.kx"});
+  EXPECT_EQ(empty.code, 1);
+  EXPECT_NE(empty.err.find("empty.cache: an empty file cannot be shipped"), std::string::npos);
   fs::remove(dir / "new/empty.cache");
-  makeDirs(dir / "new/fresh");
-  writeFile(dir / "new/fresh/a.cache", "a");
-  ToolResult newFolder = runTool({"diff", "old", "new", "-o", "cache.kx"});
-  EXPECT_EQ(newFolder.code, 1);
-  EXPECT_NE(newFolder.err.find("does not create folders"), std::string::npos);
+  // A file in a folder OLD lacks ships: the installer makes the folder.
+  makeDirs(dir / "new/fresh/deeper");
+  writeFile(dir / "new/fresh/deeper/a.cache", "a");
+  ASSERT_EQ(runTool({"diff", "old", "new", "-o", "cache.kx"}).code, 0);
+  EXPECT_EQ(entriesOf(dir / "cache.kx").count("fresh/deeper/a.cache"), 1u);
 }
 
 #ifndef _WIN32  // links are made here with the POSIX call, which Wine does not provide

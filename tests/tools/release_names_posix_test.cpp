@@ -109,7 +109,7 @@ TEST(ReleaseNames, RefusesEachNameWindowsOrTheInstallerCannotTakeNamingTheFile) 
   }
 }
 
-// Names Windows holds as they are: shipped, listed in the reports, the deletion named on the
+// Names Windows holds as they are, in new folders too: shipped, listed in the reports, the deletion named on the
 // console, and the missing previous table a warning, not a refusal.
 TEST(ReleaseNames, ShipsHarmlessNamesAndListsEveryChange) {
   TempDir dir;
@@ -118,12 +118,14 @@ TEST(ReleaseNames, ShipsHarmlessNamesAndListsEveryChange) {
   const std::string gbk = "\xB5\xD8\xCD\xBC.cache";  // two GBK characters
   const std::vector<std::string> added = {"cache/with spaces.cache", "cache/" + gbk,
                                           "cache/shaders/temp.cache", "cache/CONSOLE.cache",
-                                          "cache/com10.cache", "bin/update temp"};
+                                          "cache/com10.cache", "bin/update temp",
+                                          "cache/new folder/" + gbk + "/deep.cache"};
+  testing_support::makeDirs(dir / ("new/cache/new folder/" + gbk));
   for (const std::string& name : added) writeFile(dir / ("new/" + name), name);
   ToolResult result = runTool({"release", "old", "new", "-o", "payload", "--json", "changes.json",
                                "--changes", "changes.txt"});
   ASSERT_EQ(result.code, 0) << result.err;
-  EXPECT_NE(result.out.find("loose files (bin, cache): 6 added, 2 changed, 1 deleted\n"
+  EXPECT_NE(result.out.find("loose files (bin, cache): 7 added, 2 changed, 1 deleted\n"
                             "  deletes cache/obsolete.cache ("),
             std::string::npos)
       << result.out;
