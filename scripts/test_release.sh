@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
 export KXPATCH_RELEASE_BUILD=${KXPATCH_RELEASE_BUILD:-$src/build}
-scripts/deps.sh openssl osslsigncode
+scripts/deps.sh openssl osslsigncode python3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxtestrelease.XXXXXX")
 tsa_pid=""
