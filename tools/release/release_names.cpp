@@ -86,6 +86,12 @@ const GroundFile kGroundFiles[] = {
 
 std::u16string foldedName(const std::string& gbk) {
   std::u16string name = platform::ansiToUtf16(gbk);
+  // Bytes that are not GBK stay apart from each other (as private-use characters), so that two
+  // such names never fold into one.
+  if (name.find(u'\xFFFD') != std::u16string::npos) {
+    name.clear();
+    for (unsigned char c : gbk) name += static_cast<char16_t>(c < 0x80 ? c : 0xF700 + c);
+  }
   for (char16_t& c : name) {
     if ((c >= u'a' && c <= u'z') || (c >= 0xFF41 && c <= 0xFF5A) || (c >= 0x0430 && c <= 0x044F))
       c = static_cast<char16_t>(c - 0x20);

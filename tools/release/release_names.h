@@ -19,6 +19,7 @@ namespace release {
 
 // A name folded the way Windows compares file names: letters upper-cased (Latin, full-width
 // Latin, Greek, Cyrillic, Roman numerals; the letters GBK holds), other characters as they are.
+// A name that is not GBK folds its ASCII letters only.
 [[nodiscard]] std::u16string foldedName(const std::string& gbk);
 
 // The names, relative with "/" between levels, of the regular files under `dir` (sorted), and
