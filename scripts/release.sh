@@ -179,8 +179,9 @@ release_args=("$old" "$new" -o "$payload" --json "$stage/release-report.json"
 TMPDIR=$work "$kxtool" release "${release_args[@]}" >"$work/summary-full.txt" \
   2> >(tee "$logs/payload.log" >&2) ||
   fail "kxtool release refused the release (the line above says why; $logs/payload.log)"
-# kxtool names its own lists; this script's are the reports in OUT.
-grep -v '^every change by name:' "$work/summary-full.txt" >"$work/summary.txt" || true
+# kxtool names its own lists; this script's are the reports in OUT, where the payload goes too.
+summary=$(grep -v '^every change by name:' "$work/summary-full.txt" || true)
+printf '%s\n' "${summary//"$payload"/"$out/payload"}" >"$work/summary.txt"
 cat "$work/summary.txt"
 read -r _ from _ to < <(head -n1 "$work/summary.txt")
 exe_name="$from-${to}Pack"
