@@ -24,15 +24,14 @@ void uploadRunLog(const RunContext& ctx) {
 bool completeRun(RunContext& ctx) {
   ctx.launcher.progress(kLauncherFinishText);
   if (ctx.uploadNeeded) uploadRunLog(ctx);
-  if (!ctx.launcher.autoRun() && ctx.failureBits != 0) {
+  // Under AutoRun no box is shown, but a run with a failure has not succeeded there either: its
+  // log must not say so (the launcher learns the outcome from the version and the uploaded log).
+  if (ctx.failureBits != 0 || ctx.fileLeftAtOldVersion) {
     // The lowest set bit of failureBits is always the first message added.
-    showMessage(ctx.failureMessages.front(), kUpdateFailedCaption);
+    if (!ctx.launcher.autoRun() && ctx.failureBits != 0)
+      showMessage(ctx.failureMessages.front(), kUpdateFailedCaption);
     return false;
   }
-  // Under AutoRun no box is shown, but a run that left files at the old version has not
-  // succeeded: its log must not say so (the launcher learns it from the version, which makes
-  // it offer the update again).
-  if (ctx.fileLeftAtOldVersion) return false;
   logRun(ctx, kUpdateSuccessfulLog);
   return true;
 }

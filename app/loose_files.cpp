@@ -65,11 +65,31 @@ void reportLeftBehind(RunContext& ctx, const std::string& target) {
   printTitled(updateFailedRetryConsole(target));
 }
 
+// A name the installer will not write is a failure of that file, reported as one that could not
+// be written. It does not hold back the version pack: no later run could ever place it.
+void reportRefused(RunContext& ctx, const std::string& target) {
+  ctx.addFailure(updateFailedMessage(target));
+  printTitled(updateFailedRetryConsole(target));
+}
+
+// Makes the folders between `installDir` and `target` that are missing (a release may bring a
+// folder the installation does not have yet), each one inside the one before it, which the
+// caller has found to be no link. False when one cannot be made or something else stands there.
+bool makeFoldersBelow(const std::string& installDir, const std::string& target) {
+  for (size_t at = target.find(platform::kPathSeparator, installDir.size() + 1);
+       at != std::string::npos; at = target.find(platform::kPathSeparator, at + 1)) {
+    const std::string folder = target.substr(0, at);
+    if (!platform::pathExists(folder) && !platform::makeFolder(folder)) return false;
+  }
+  return true;
+}
+
 // Writes `content` to target + "temp" and puts that in the target's place, so that the target
 // is never left cut short: a full disk keeps the old file, and the failure is reported and
 // makes a later run necessary. A target that cannot be replaced (a running game executable
 // on Windows) counts as one that cannot be opened.
 WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockRef& content) {
+  if (!makeFoldersBelow(ctx.installDir, target)) return WriteResult::kCannotOpen;
   platform::ReplacementFile output(target);
   if (!output.open()) return WriteResult::kCannotOpen;
   if (!output.write(content->data(), static_cast<size_t>(content->length())) ||
@@ -162,11 +182,12 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
   }
   for (size_t index = 0; index < archive->records().size(); ++index) {
     const ArchiveFile& record = archive->records()[index];
+    const std::string target = targetPath(folder, record.name);
     if (!staysInsideFolder(record.name)) {
       logRun(ctx, entryRefusedLog(record.name));
+      reportRefused(ctx, target);
       continue;
     }
-    const std::string target = targetPath(folder, record.name);
     // A folder on the way that is a link leads outside the installation: nothing is written or
     // deleted through it.
     if (platform::folderLinkBelow(ctx.installDir, target)) {

@@ -100,15 +100,17 @@ bool writePayloadFile(const std::string& path, const Payload& payload, bool inBl
     platform::deleteFile(path);
     return true;
   }
-  FILE* file = platform::openFile(path, "wb+");
-  if (!file) {
+  // Written under a temporary name and renamed over the old table: whatever stands at the
+  // table's name (a link to a file outside, a second name of one) is replaced, never written
+  // through, and a table cut short never takes the old one's place.
+  platform::ReplacementFile table(path);
+  if (!table.open()) {
     logRun(ctx, cannotOpenFileLog(path));
     showMessage(checkTableNotOpenedBox(path), cannotOpenFileCaption(path));
     return false;
   }
   logRun(ctx, checkTableLog(path));
-  const bool written = writeAll(file, payload.bytes.data(), payload.size);
-  if (std::fclose(file) != 0 || !written) {
+  if (!table.write(payload.bytes.data(), payload.size) || !table.finish() || !table.commit()) {
     // A partial table would make every pack look damaged; say so instead.
     logRun(ctx, cannotWriteFileLog(path));
     showMessage(checkTableNotOpenedBox(path), cannotOpenFileCaption(path));

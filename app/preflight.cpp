@@ -24,6 +24,15 @@ std::string join(const std::string& a, const std::string& b) {
   return a + platform::kPathSeparatorText + b;
 }
 
+// The installation's bin folder holds the marker and is a folder of the installation itself: a
+// bin that is a link (another folder's marker seen through it) would have the run write its
+// table, its log and the game executable wherever the link points. The installation folder
+// itself may be a link.
+bool isInstallationBin(const std::string& installDir, const std::string& binDir) {
+  const std::string marker = join(binDir, kBinMarker);
+  return platform::pathExists(marker) && !platform::folderLinkBelow(installDir, marker);
+}
+
 bool gameRunning() {
   uint32_t pid = platform::findProcessId(kGameExe);
   return pid != 0 && platform::canOpenProcessFully(pid);
@@ -67,7 +76,7 @@ InstallLocation locateInstallation() {
     at = current.find(binPart, at + 1);
   where.installDir = at == std::string::npos ? current : current.substr(0, at);
   where.binDir = join(where.installDir, "bin");
-  if (platform::pathExists(join(where.binDir, kBinMarker))) return where;
+  if (isInstallationBin(where.installDir, where.binDir)) return where;
 
   // Past the system's path limit the file counts as missing: cut short, its path would name
   // another file. So does anything but a small regular file (a device, a pipe, megabytes).
@@ -78,7 +87,7 @@ InstallLocation locateInstallation() {
     where.installDir = content.substr(0, content.find('\0'));
     where.binDir = join(where.installDir, "bin");
   }
-  if (!platform::pathExists(join(where.binDir, kBinMarker))) where.binDir.clear();
+  if (!isInstallationBin(where.installDir, where.binDir)) where.binDir.clear();
   return where;
 }
 

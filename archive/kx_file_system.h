@@ -153,7 +153,8 @@ class KXFileSystem : public IFileSystem {
   // Unlike storeFile, these keep no versions and make no folder records: the archive gets
   // exactly the entries it is given, written by the next createNewZip.
   // Adds `content` under `path` (normalised), compressed as storeFile compresses it, or in
-  // place of the entry of that name. False when there is no content.
+  // place of the entry of that name; a `path` ending in "/" is a folder entry. False when
+  // there is no content.
   bool addEntry(const std::string& path, BlockRef content);
   // Adds another archive's record as it is (header, directory record and, attached, its
   // stored bytes, never decompressed), or in place of the entry of that name; a record

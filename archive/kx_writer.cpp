@@ -154,6 +154,7 @@ bool KXFileSystem::addEntry(const std::string& path, BlockRef content) {
   if (!content) return false;
   ArchiveFile record;
   record.name = normalisePath(path);
+  record.isFolder = !path.empty() && path.back() == '/';  // a folder entry keeps its "/"
   record.data = std::move(content);
   record.entry_.localHeaderOffset = -1;
   prepareHeader(record, true);

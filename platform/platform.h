@@ -102,9 +102,12 @@ void consoleWrite(const std::string& gbkBytes);
 
 // ---- Files and folders -----------------------------------------------------------------
 
-// Opens `path` (ANSI/GBK bytes) through its wide form where the platform has one. A mode that
-// writes never writes through a link: a link at `path` is removed first and a regular file takes
-// its place; anything else that is not a regular file is refused.
+// Opens `path` (ANSI/GBK bytes) through its wide form where the platform has one. Reading opens
+// only a regular file (links followed): a pipe, socket or device is never opened, so nothing
+// waits on one, and it counts as absent. Writing never goes through a link of any kind: "w"
+// removes a link at `path` (a symbolic link, a reparse point, or one name of a file that has
+// others) and makes a regular file of its own in its place; "a" and "r+" open only a regular
+// file with one link and leave anything else as it is. Anything else is refused.
 [[nodiscard]] FILE* openFile(const std::string& path, const char* mode);
 // A new, empty regular file at `path` for writing ("wb+"), created exclusively: whatever was at
 // `path` (a leftover of a killed run, a link) is removed first. None when it cannot be made.
@@ -125,10 +128,16 @@ inline constexpr size_t kMaxPathChars = 259;
 size_t pathLength(const std::string& path);
 // Opens `path` with the narrow C runtime open, bytes as they are; writes as openFile.
 [[nodiscard]] FILE* openFileNarrow(const std::string& path, const char* mode);
-// Clears the read-only state of a file; the result may be ignored (the file may not exist). A
-// link is left alone: its target may lie anywhere.
+// Clears the read-only state of a file; the result may be ignored (the file may not exist). Only
+// a regular file with one link is changed: a link's target, or a file that has other names,
+// may lie anywhere.
 bool setFileAttributesNormal(const std::string& path);
+// True when a regular file or a folder is at `path` (links followed). A pipe, socket or device
+// counts as absent, as openFile treats it.
 [[nodiscard]] bool pathExists(const std::string& path);
+// Makes the folder `path` (its parent must exist); true when it was made or a folder, not a
+// link, is there already.
+[[nodiscard]] bool makeFolder(const std::string& path);
 bool deleteFile(const std::string& path);
 // Gives the file at `existing` the second name `link` (a hard link): nothing is copied, and the
 // file lives on under `link` when `existing` is later replaced by a rename. False when `link`

@@ -111,8 +111,17 @@ bool fsyncFolderOf(const std::string& path) {
 // ---- Single instance -------------------------------------------------------------------
 
 NamedMutex::NamedMutex(const std::string& name) {
+  // The runtime folder may be /tmp, where anyone can plant a link or a pipe under this name: a
+  // link is never followed (its target, anywhere, would be created) and only a regular file
+  // serves as the lock.
   std::string path = runtimeFolder() + "/" + name + ".lock";
-  handle_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    return;
+  }
+  handle_ = fd;
 }
 
 NamedMutex::~NamedMutex() {
@@ -344,23 +353,9 @@ namespace {
 
 bool writesTo(const char* mode) { return std::strpbrk(mode, "wa+") != nullptr; }
 
-// Opens for writing without following a link at `path` (a link there is removed and a regular
-// file made in its place) and without waiting on a pipe; only a regular file is kept.
-FILE* openForWriting(const std::string& path, const char* mode, int extraFlags) {
-  int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | extraFlags;
-  flags |= std::strchr(mode, '+') ? O_RDWR : O_WRONLY;
-  if (mode[0] == 'w') flags |= O_CREAT | O_TRUNC;
-  if (mode[0] == 'a') flags |= O_CREAT | O_APPEND;
-  int fd = ::open(path.c_str(), flags, 0666);
-  if (fd < 0 && errno == ELOOP) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(path.c_str()) == 0)
-      fd = ::open(path.c_str(), flags, 0666);
-  }
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+// Clears O_NONBLOCK (set so that opening never waits on a pipe) and wraps the descriptor.
+FILE* streamOf(int fd, const char* mode) {
+  if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     ::close(fd);
     return nullptr;
   }
@@ -369,10 +364,67 @@ FILE* openForWriting(const std::string& path, const char* mode, int extraFlags) 
   return file;
 }
 
+// A descriptor for reading `path` when it is a regular file (links followed), else -1. A pipe,
+// socket or device is looked at but never opened: opening one may wait for a writer for ever
+// or act on a device. The descriptor is checked again, in case the name changed in between.
+int openRegularForReading(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : ENOENT;  // a special file counts as absent
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = ENOENT;
+    return -1;
+  }
+  return fd;
+}
+
+// Opens for writing without following a link at `path` and without waiting on a pipe.
+// Writing anew ('w') removes a link of either kind (a symbolic link, or one name of a file that
+// has others, which truncating would empty as well) and makes a regular file of its own in its
+// place. Appending ('a') and updating ('r+') go only to a regular file with one link: a log
+// planted as a link of either kind would carry the lines to a file outside, so nothing is
+// opened and nothing removed. Anything else that is not a regular file is refused.
+FILE* openForWriting(const std::string& path, const char* mode, int extraFlags) {
+  const bool anew = mode[0] == 'w';
+  int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | extraFlags;
+  flags |= std::strchr(mode, '+') ? O_RDWR : O_WRONLY;
+  if (mode[0] != 'r') flags |= O_CREAT;
+  if (mode[0] == 'a') flags |= O_APPEND;
+  int fd = ::open(path.c_str(), flags, 0666);
+  struct stat st {};
+  if (fd < 0 && errno == ELOOP && anew && ::lstat(path.c_str(), &st) == 0 &&
+      S_ISLNK(st.st_mode) && ::unlink(path.c_str()) == 0)
+    fd = ::open(path.c_str(), flags | O_EXCL, 0666);
+  if (fd < 0) return nullptr;
+  bool usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (usable && st.st_nlink > 1 && anew) {
+    ::close(fd);
+    if (::unlink(path.c_str()) != 0) return nullptr;
+    fd = ::open(path.c_str(), flags | O_EXCL, 0666);
+    if (fd < 0) return nullptr;
+    usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  }
+  // Truncated only now that it is known to be this name's file alone.
+  usable = usable && st.st_nlink == 1 && (!anew || ::ftruncate(fd, 0) == 0);
+  if (!usable) {
+    ::close(fd);
+    return nullptr;
+  }
+  return streamOf(fd, mode);
+}
+
 }  // namespace
 
 FILE* openFile(const std::string& path, const char* mode) {
-  return writesTo(mode) ? openForWriting(path, mode, 0) : std::fopen(path.c_str(), mode);
+  if (writesTo(mode)) return openForWriting(path, mode, 0);
+  const int fd = openRegularForReading(path);
+  return fd < 0 ? nullptr : streamOf(fd, mode);
 }
 
 FILE* openFileNarrow(const std::string& path, const char* mode) { return openFile(path, mode); }
@@ -394,11 +446,11 @@ bool folderLinkBelow(const std::string& base, const std::string& path) {
 
 bool readRegularFile(const std::string& path, size_t limit, std::string* content,
                      PastLimit past) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  content->clear();
+  const int fd = openRegularForReading(path);
   if (fd < 0) return false;
   struct stat st {};
-  content->clear();
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+  const bool regular = ::fstat(fd, &st) == 0 &&
                        (past == PastLimit::Cut || static_cast<uint64_t>(st.st_size) <= limit);
   const bool ok = regular && readBounded(
                                  [fd](char* buffer, size_t capacity) -> long {
@@ -416,12 +468,23 @@ size_t pathLength(const std::string& path) { return path.size(); }
 
 bool setFileAttributesNormal(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
   if (st.st_mode & S_IWUSR) return true;
   return ::chmod(path.c_str(), st.st_mode | S_IWUSR) == 0;
 }
 
-bool pathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool pathExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
+}
+
+bool makeFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  if (errno != EEXIST) return false;
+  // mkdir never follows a link at `path`; one that is there is no folder of ours either.
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 

@@ -214,11 +214,61 @@ bool isReparsePoint(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// A link where a file is to be written is removed, so that a regular file takes its place and
-// nothing is written through it.
-bool removeLinkBeforeWriting(const std::wstring& path, const char* mode) {
-  if (!std::strpbrk(mode, "wa+") || !isReparsePoint(path)) return true;
-  return ::DeleteFileW(path.c_str()) != 0 || ::RemoveDirectoryW(path.c_str()) != 0;
+// What is at a path, the link itself rather than its target.
+struct PathState {
+  bool exists = false;
+  bool link = false;  // a reparse point (symbolic link, junction)
+  bool folder = false;
+  DWORD links = 0;  // names of the file (hard links)
+};
+
+PathState stateOf(const std::wstring& path) {
+  PathState state;
+  HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return state;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileInformationByHandle(handle, &info)) {
+    state.exists = true;
+    state.link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    state.folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    state.links = info.nNumberOfLinks;
+  }
+  ::CloseHandle(handle);
+  return state;
+}
+
+bool writesTo(const char* mode) { return std::strpbrk(mode, "wa+") != nullptr; }
+
+// Before a write: "w" removes a link of any kind at `path` (a reparse point, or one name of a
+// file that has others, which truncating would empty as well), so that a regular file of its
+// own takes its place; "a" and "r+" refuse anything but a file with one name.
+bool clearedForWriting(const std::wstring& path, const char* mode) {
+  if (!writesTo(mode)) return true;
+  const PathState state = stateOf(path);
+  if (!state.exists) return true;
+  const bool linked = state.link || (!state.folder && state.links > 1);
+  if (!linked) return true;
+  if (mode[0] != 'w') return false;
+  if (state.link && state.folder) return ::RemoveDirectoryW(path.c_str()) != 0;
+  return ::DeleteFileW(path.c_str()) != 0;
+}
+
+// After the open: only a file on a disk with one name is kept (never a device or a pipe, and
+// never a file given a second name in the meantime).
+FILE* keptIfRegular(FILE* file, const char* mode) {
+  if (!file) return nullptr;
+  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+  BY_HANDLE_FILE_INFORMATION info{};
+  bool regular = handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) == FILE_TYPE_DISK &&
+                 ::GetFileInformationByHandle(handle, &info) &&
+                 !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (regular && writesTo(mode)) regular = info.nNumberOfLinks == 1;
+  if (regular) return file;
+  std::fclose(file);
+  return nullptr;
 }
 
 }  // namespace
@@ -227,14 +277,14 @@ FILE* openFile(const std::string& path, const char* mode) {
   std::wstring widePath = widen(path);
   std::wstring wideMode = widen(mode);
   if (widePath.empty() || wideMode.empty()) return nullptr;
-  if (!removeLinkBeforeWriting(widePath, mode)) return nullptr;
-  return ::_wfopen(widePath.c_str(), wideMode.c_str());
+  if (!clearedForWriting(widePath, mode)) return nullptr;
+  return keptIfRegular(::_wfopen(widePath.c_str(), wideMode.c_str()), mode);
 }
 
 FILE* openFileNarrow(const std::string& path, const char* mode) {
   const std::wstring widePath = widen(path);
-  if (!widePath.empty() && !removeLinkBeforeWriting(widePath, mode)) return nullptr;
-  return std::fopen(path.c_str(), mode);
+  if (!widePath.empty() && !clearedForWriting(widePath, mode)) return nullptr;
+  return keptIfRegular(std::fopen(path.c_str(), mode), mode);
 }
 
 FILE* createFileExclusive(const std::string& path) {
@@ -288,13 +338,27 @@ size_t pathLength(const std::string& path) { return widen(path).size(); }
 
 bool setFileAttributesNormal(const std::string& path) {
   const std::wstring widePath = widen(path);
-  if (!widePath.empty() && isReparsePoint(widePath)) return false;
+  if (widePath.empty()) return false;
+  const PathState state = stateOf(widePath);
+  // Attributes belong to the file, not the name: one with other names may lie anywhere.
+  if (!state.exists || state.link || state.folder || state.links != 1) return false;
   return ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
 bool pathExists(const std::string& path) {
   std::wstring widePath = widen(path);
-  return !widePath.empty() && ::_waccess(widePath.c_str(), 0) == 0;
+  if (widePath.empty()) return false;
+  const DWORD attributes = ::GetFileAttributesW(widePath.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DEVICE);
+}
+
+bool makeFolder(const std::string& path) {
+  const std::wstring widePath = widen(path);
+  if (widePath.empty()) return false;
+  if (::CreateDirectoryW(widePath.c_str(), nullptr)) return true;
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  const PathState state = stateOf(widePath);
+  return state.exists && state.folder && !state.link;
 }
 
 bool deleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
@@ -319,9 +383,11 @@ bool replaceFile(const std::string& from, const std::string& to) {
 bool replaceWithFlushedFile(const std::string& from, const std::string& to) {
   // MoveFileEx refuses to replace a read-only file, where rename() on POSIX does not care;
   // the replace is meant to happen either way.
+  // Only a file with one name: attributes belong to the file, and one with other names may lie
+  // anywhere (the move then fails, and the old file stays as it is).
   DWORD target = ::GetFileAttributesA(to.c_str());
   if (target != INVALID_FILE_ATTRIBUTES && !(target & FILE_ATTRIBUTE_DIRECTORY) &&
-      (target & FILE_ATTRIBUTE_READONLY))
+      (target & FILE_ATTRIBUTE_READONLY) && stateOf(widen(to)).links == 1)
     ::SetFileAttributesA(to.c_str(), target & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   // WRITE_THROUGH returns only once the move is on the disk, folder entry included. A virus
   // scanner or the launcher may hold the pack open for a moment: such a refusal is waited out

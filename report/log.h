@@ -1,5 +1,8 @@
 // The installer's three plain-text logs. Every call is one complete line: open, append, close.
 // Nothing is buffered or kept open, no line is timestamped, and logging never fails its caller.
+// A log is appended to only while it is a regular file with one link (or absent, and then made):
+// one planted as a link of any kind would carry the lines to a file outside, so it gets no line,
+// as a log that cannot be opened.
 #pragma once
 
 #include <cstdio>

@@ -1,17 +1,24 @@
 #!/usr/bin/env python3
 """Game installations of successive versions, written independently of kxpatch's own code.
 
-    make_installation.py OUT VERSION [VERSION...] [--seed N]
+    make_installation.py OUT VERSION [VERSION...] [--seed N] [--record FILE]
 
-Writes OUT/VERSION for every version given. The first is a fresh installation; each later one is
-the one before it with a release's worth of changes: entries replaced, added and deleted in the
-packs, bin/mox.exe and other loose files added, changed and deleted. The same arguments always
-give the same bytes, so OUT/2.651 from "2.650 2.651" equals OUT/2.651 from "2.650 2.651 2.652".
+Writes OUT/VERSION for every version given (any versions, in the order given). The first is a
+fresh installation; each later one is the one before it with a release's worth of changes:
+entries replaced, added and deleted in the packs, bin/mox.exe and other loose files added,
+changed and deleted. The same arguments always give the same bytes, so OUT/2.651 from
+"2.650 2.651" equals OUT/2.651 from "2.650 2.651 2.652".
+
+--record FILE writes, as JSON, what each step changed: for each later version, per pack the
+replaced, added and deleted entries and per loose folder the added, changed and deleted files,
+each with its size before and after (null where there is none), names as characters.
 
 The packs are written here from the archive layout alone (nothing of kxpatch is imported or
 run), so that a release check built on them does not share a misreading with the tools under
 test. The check table is not written: making it is the release tool's job.
 """
+import copy
+import json
 import os
 import random
 import struct
@@ -217,6 +224,9 @@ def next_installation(installation, rng, step, version):
     del cache[tiles[0]]  # deleted
     cache["maps/tile_%s.dat" % version] = text(rng, 3000)  # added, in a folder OLD has
     cache["added_%s.dat" % version] = noise(rng, 7000)  # added at the top
+    # added in folders OLD does not have, two levels deep: the installer makes them
+    cache["areas/area_%s/terrain.dat" % version.replace(".", "_")] = noise(rng, 4000)
+    bin_files["mods_%s/mod.ini" % version.replace(".", "_")] = text(rng, 400)
     return installation
 
 
@@ -245,15 +255,44 @@ def write_installation(root, installation):
     write_files(root, installation["other"])
 
 
-def folders_of(files):
-    return {os.path.dirname(name) for name in files}
+def shown(name):
+    """A name as characters: pack names are GBK bytes, loose names GBK bytes held in a str."""
+    if isinstance(name, str):
+        name = name.encode("utf-8", "surrogateescape")
+    return name.decode("gbk")
+
+
+def changes(before, after, words):
+    """What turned `before` (name -> content) into `after`, under the three words given."""
+    changed, added, deleted = [], [], []
+    for name in sorted(after):
+        if name not in before:
+            added.append({"name": shown(name), "oldSize": None, "newSize": len(after[name])})
+        elif before[name] != after[name]:
+            changed.append({"name": shown(name), "oldSize": len(before[name]),
+                            "newSize": len(after[name])})
+    for name in sorted(set(before) - set(after)):
+        deleted.append({"name": shown(name), "oldSize": len(before[name]), "newSize": None})
+    return dict(zip(words, (changed, added, deleted)))
+
+
+def record_step(before, after):
+    packs = {pack: changes(before["packs"][pack], after["packs"][pack],
+                           ("replaced", "added", "deleted")) for pack in after["packs"]}
+    loose = {folder: changes(before[folder], after[folder], ("changed", "added", "deleted"))
+             for folder in ("bin", "cache")}
+    return {"packs": packs, "loose": loose}
 
 
 def main(argv):
-    seed = 18
+    seed, record_path = 18, None
     if "--seed" in argv:
         at = argv.index("--seed")
         seed = int(argv[at + 1])
+        del argv[at:at + 2]
+    if "--record" in argv:
+        at = argv.index("--record")
+        record_path = argv[at + 1]
         del argv[at:at + 2]
     if len(argv) < 3:
         sys.stderr.write(__doc__.split("\n\n")[1] + "\n")
@@ -265,14 +304,16 @@ def main(argv):
             return 1
     installation = fresh_installation(random.Random("%d:%s" % (seed, versions[0])), versions[0])
     write_installation(os.path.join(out, versions[0]), installation)
+    record = {}
     for step, version in enumerate(versions[1:]):
-        before = {folder: folders_of(installation[folder]) for folder in ("bin", "cache")}
+        previous = copy.deepcopy(installation)
         installation = next_installation(installation, random.Random("%d:%s" % (seed, version)),
                                          step, version)
-        for folder in ("bin", "cache"):
-            # The installer creates no folders: a release may only use those OLD has.
-            assert folders_of(installation[folder]) <= before[folder], folder
+        record[version] = record_step(previous, installation)
         write_installation(os.path.join(out, version), installation)
+    if record_path:
+        with open(record_path, "w") as f:
+            json.dump(record, f, indent=1, sort_keys=True)
     return 0
 
 

@@ -5,7 +5,9 @@
 # rehearses the Linux installer built from the payload on a copy of OLD and fails unless the
 # result equals NEW file for file and byte for byte. Here we check in addition what the second
 # release must be: named after the versions it read from the installations, its table newest
-# first, and every fingerprint in both tables the one the installation's files really have.
+# first, every fingerprint in both tables the one the installation's files really have, and
+# each release's JSON report the very changes the generator made (its own record). The first
+# release goes without --sign and --previous-table, and its console must say what that lacks.
 #
 # Environment: KXPATCH_RELEASE_BUILD (default build/, whose linux-release and win32 trees
 # scripts/test.sh made; missing trees are built), KXPATCH_JOBS.
@@ -18,21 +20,31 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kxreleasecheck.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-python3 scripts/release-check/make_installation.py "$work/game" 2.650 2.651 2.652
+python3 scripts/release-check/make_installation.py "$work/game" 2.650 2.651 2.652 \
+  --record "$work/changes.json"
 
 release() {  # from to out [release.sh options]
   local from=$1 to=$2 out=$3; shift 3
   echo "== release check: $from -> $to"
-  scripts/release.sh "$work/game/$from" "$work/game/$to" "$out" "$@" ||
-    fail "release.sh refused or failed the release $from -> $to"
+  scripts/release.sh "$work/game/$from" "$work/game/$to" "$out" "$@" 2>&1 |
+    tee "$work/console-$to.txt" || fail "release.sh refused or failed the release $from -> $to"
   [ -f "$out/$from-${to}Pack.exe" ] || fail "no $from-${to}Pack.exe in $out"
   grep -q "^  linux rehearsal: [0-9]* files identical to NEW;.* all 7 files are at $to" \
     "$out/release-report.txt" || fail "$out/release-report.txt has no passed rehearsal"
   python3 scripts/release-check/check_table.py "$out/payload/MD5.txt" \
     "$to=$work/game/$to" "$from=$work/game/$from" || fail "the table of $from -> $to is wrong"
+  python3 scripts/release-check/check_changes.py "$out/release-report.json" \
+    "$work/changes.json" "$to" || fail "the report of $from -> $to is not what the generator changed"
 }
 
 release 2.650 2.651 "$work/out1"
+for omission in "release: warning: not signed (no --sign)" \
+                "release: warning: no --previous-table: MD5.txt holds only" \
+                "kxtool release: warning: no --previous-table"; do
+  grep -qF "$omission" "$work/console-2.651.txt" || fail "the console does not warn: $omission"
+done
+grep -q "^  deletes cache/maps/tile00.dat (" "$work/console-2.651.txt" ||
+  fail "the console does not name the deleted loose file"
 release 2.651 2.652 "$work/out2" --previous-table "$work/out1/payload/MD5.txt"
 blocks=$(grep -o '^<mox[0-9.]*>' "$work/out2/payload/MD5.txt" | tr -d '\n')
 [ "$blocks" = "<mox2.652><mox2.651><mox2.650>" ] ||

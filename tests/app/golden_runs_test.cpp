@@ -168,7 +168,8 @@ release::TestReleaseOptions looseOptions() {
                         {"../escape", "must never be written"}};
   options.cacheEntries = {{"shaders.bin", "new shaders"},
                           {"fonts.bin", ""},
-                          {"missing/sub.txt", "no folder for this one"}};
+                          {"missing/sub.txt", "in a folder made for it"},
+                          {"shaders.bin/sub.txt", "no folder can be made for this one"}};
   return options;
 }
 

@@ -27,11 +27,11 @@ release::TestReleaseOptions looseOptions() {
   release::TestReleaseOptions options;
   options.binEntries = {{"mox.exe", kNewGame},
                         {"readme_bin.txt", std::string(2000, 'r')},
-                        {"tool.dat", kStoredTool},
-                        {"../escape", "must never be written"}};
+                        {"tool.dat", kStoredTool}};
   options.cacheEntries = {{"shaders.bin", "new shaders"},
                           {"fonts.bin", ""},
-                          {"missing/sub.txt", "no folder for this one"},
+                          {"missing/sub.txt", "in a folder made for it"},
+                          {"made/twice/deep.txt", "in two folders made for it"},
                           // A name that is the part of another before its space: the archive
                           // reader would take "atlas" for version 1 of "atlas".
                           {"atlas", "atlas pages"},
@@ -41,21 +41,18 @@ release::TestReleaseOptions looseOptions() {
 
 const std::string& looseRelease() { return releaseFor("loose", looseOptions()); }
 
-TEST(LooseFiles, BinAndCacheEntriesAreWrittenDeletedOrRefused) {
+TEST(LooseFiles, BinAndCacheEntriesAreWrittenOrDeletedAndMissingFoldersMade) {
   Scratch scratch(looseRelease());
   auto result = scratch.run();
-  // The one file that could not be written is the run's failure, and keeps the version pack
-  // back for a later run.
-  const std::string unwritable = scratch.game() + "/cache/missing/sub.txt";
-  EXPECT_EQ(result.err, box("更新失败!", unwritable + "文件更新失败!"));
-  EXPECT_NE(scratch.runLog().find(kTitle + "->keep CN_packed.kx at 2.650"), std::string::npos);
+  EXPECT_EQ(result.err, "");
   EXPECT_EQ(readFile(scratch.bin() + "/mox.exe"), kNewGame);
   EXPECT_EQ(readFile(scratch.bin() + "/readme_bin.txt"), std::string(2000, 'r'));
   EXPECT_EQ(readFile(scratch.bin() + "/tool.dat"), kStoredTool);
-  EXPECT_FALSE(fileExists(scratch.game() + "/escape"));
   EXPECT_EQ(readFile(scratch.game() + "/cache/shaders.bin"), "new shaders");
   EXPECT_FALSE(fileExists(scratch.game() + "/cache/fonts.bin"));
-  EXPECT_FALSE(fileExists(scratch.game() + "/cache/missing"));
+  // Folders the installation lacks are made for the files that go there.
+  EXPECT_EQ(readFile(scratch.game() + "/cache/missing/sub.txt"), "in a folder made for it");
+  EXPECT_EQ(readFile(scratch.game() + "/cache/made/twice/deep.txt"), "in two folders made for it");
   EXPECT_EQ(readFile(scratch.game() + "/cache/atlas"), "atlas pages");
   EXPECT_EQ(readFile(scratch.game() + "/cache/atlas 2x.png"), "double-size atlas");
   EXPECT_FALSE(fileExists(scratch.game() + "/binTemp.kx"));
@@ -66,15 +63,41 @@ TEST(LooseFiles, BinAndCacheEntriesAreWrittenDeletedOrRefused) {
   EXPECT_NE(log.find(kTitle + "->check success: " + target + "\n" + kTitle +
                      "->update file: " + target + "\n"),
             std::string::npos);
-  EXPECT_NE(log.find("../escape"), std::string::npos);
-  // A target in a missing folder: its line carries a line feed of its own.
-  EXPECT_NE(log.find(kTitle + "->can not open file: " + scratch.game() +
-                     "/cache/missing/sub.txt\n\n"),
+  EXPECT_NE(log.find(kTitle + "->update file: " + scratch.game() + "/cache/missing/sub.txt\n"),
             std::string::npos);
   EXPECT_NE(log.find(kTitle + "->delete file: " + scratch.game() + "/cache/fonts.bin\n"),
             std::string::npos);
   EXPECT_NE(result.out.find(kTitle + "->更新" + target + "完成!\n"), std::string::npos);
-  EXPECT_EQ(log.find(kSuccessLine), std::string::npos);
+  EXPECT_EQ(lines(log).back(), kSuccessLine);
+}
+
+// A name the installer will not write (outside its folder) is that file's failure, with the
+// box of the manual run, and no success line under AutoRun either. No later run could place it,
+// so the version pack does not wait for it.
+TEST(LooseFiles, RefusedEntryIsAFailureThatDoesNotHoldBackTheVersion) {
+  release::TestReleaseOptions options;
+  options.binEntries = {{"../escape", "must never be written"}, {"tool.dat", kStoredTool}};
+  const std::string& refusedRelease = releaseFor("refused entry", options);
+  for (const bool autoRun : {false, true}) {
+    SCOPED_TRACE(autoRun ? "AutoRun" : "manual run");
+    Scratch scratch(refusedRelease);
+    const std::vector<std::string> args =
+        autoRun ? std::vector<std::string>{"AutoRun"} : std::vector<std::string>{};
+    auto result = scratch.run(args);
+    const std::string refused = scratch.bin() + "/../escape";
+    EXPECT_EQ(result.err, autoRun ? "" : box("更新失败!", refused + "文件更新失败!"));
+    EXPECT_NE(result.out.find(kTitle + "->更新" + refused + "失败, 请重新更新!\n"),
+              std::string::npos);
+    EXPECT_FALSE(fileExists(scratch.game() + "/escape"));
+    EXPECT_EQ(readFile(scratch.bin() + "/tool.dat"), kStoredTool);
+    const std::string log = scratch.runLog();
+    EXPECT_NE(log.find(kTitle + "->refused entry outside its folder: ../escape\n"),
+              std::string::npos);
+    EXPECT_EQ(log.find("->keep CN_packed.kx"), std::string::npos);
+    EXPECT_EQ(readFile(scratch.packPath(kCNPack)),
+              readFile(scratch.releaseDir() + "/2.651/" + kGamePacks[kCNPack].name));
+    EXPECT_EQ(log.find(kSuccessLine), std::string::npos);
+  }
 }
 
 TEST(LooseFiles, WrongGameFingerprintIsWrittenAndReportedAtTheEnd) {

@@ -76,6 +76,23 @@ TEST(PackOutcomes, DamagedOrMissingPackIsReportedAndTheOthersGoOn) {
   }
 }
 
+// Under AutoRun no box is shown, but a failure still keeps the success line out of the run log,
+// as in the manual run: here a damaged pack that the release does not change.
+TEST(PackOutcomes, DamagedPackUnderAutoRunGetsNoSuccessLine) {
+  Scratch scratch(defaultRelease());
+  const std::string pack = scratch.packPath(kQdres);
+  std::string bytes = readFile(pack);
+  bytes[bytes.size() / 2] ^= 0x5A;
+  writeFile(pack, bytes);
+  auto result = scratch.run({"AutoRun"});
+  EXPECT_EQ(result.err, "");
+  const std::string log = scratch.runLog();
+  EXPECT_NE(log.find(pack + " damaged before update!\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find(kSuccessLine), std::string::npos) << log;
+  EXPECT_TRUE(isNew(scratch, kVemo));
+  EXPECT_TRUE(isNew(scratch, kCN));
+}
+
 TEST(PackOutcomes, PercentSignsInTheFolderNameAreShownNotInterpreted) {
   Scratch scratch(defaultRelease(), "game %s%n%d");
   const std::string pack = scratch.packPath(kQdres);

@@ -77,6 +77,48 @@ TEST_F(FilesTest, AttributesOfAMissingFileCannotBeSet) {
   EXPECT_EQ(platform::openFile(path("missing"), "rb"), nullptr);
 }
 
+// A file that has a second name elsewhere (an outside file hard-linked into the installation) is
+// read through it, but never written or changed through it: writing anew gives the name a file
+// of its own, appending (the logs) and clearing its read-only state leave it alone.
+TEST_F(FilesTest, AFileWithASecondNameIsNeverWrittenOrChangedThroughIt) {
+  struct Case {
+    const char* mode;
+    bool opens;
+    const char* after;  // the name's bytes after "new" was written, when it opens
+  };
+  const Case cases[] = {
+      {"rb", true, "outside"},   {"wb+", true, "new"}, {"wb", true, "new"},
+      {"ab+", false, "outside"}, {"ab", false, "outside"}, {"a+", false, "outside"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    writeFile(path("outside.txt"), "outside");
+    ASSERT_TRUE(platform::linkFile(path("outside.txt"), path("inside.txt")));
+    FILE* file = platform::openFile(path("inside.txt"), c.mode);
+    EXPECT_EQ(file != nullptr, c.opens);
+    if (file && c.mode[0] != 'r') std::fwrite("new", 1, 3, file);
+    if (file) std::fclose(file);
+    EXPECT_EQ(readFile(path("inside.txt")), c.after);
+    EXPECT_EQ(readFile(path("outside.txt")), "outside");
+    platform::deleteFile(path("inside.txt"));
+  }
+
+  ASSERT_TRUE(platform::linkFile(path("outside.txt"), path("inside.txt")));
+  setReadOnly(path("outside.txt"), true);
+  EXPECT_FALSE(platform::setFileAttributesNormal(path("inside.txt")));
+  EXPECT_FALSE(isWritable(path("outside.txt")));
+  setReadOnly(path("outside.txt"), false);
+}
+
+TEST_F(FilesTest, MakeFolderMakesOneFolderOrFindsOne) {
+  EXPECT_TRUE(platform::makeFolder(path("made")));
+  EXPECT_TRUE(platform::pathExists(path("made")));
+  EXPECT_TRUE(platform::makeFolder(path("made")));  // already there
+  writeFile(path("file"), "x");
+  EXPECT_FALSE(platform::makeFolder(path("file")));
+  EXPECT_FALSE(platform::makeFolder(path("no-parent") + platform::kPathSeparatorText + "child"));
+}
+
 // The two ways of putting a file in another's place keep the same contract; one of them only
 // leaves out the flush of a file its writer already flushed.
 struct ReplaceCall {

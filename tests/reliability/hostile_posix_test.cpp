@@ -116,14 +116,89 @@ TEST(Hostile, LinksPlantedWhereTheRunWritesChangeNothingOutside) {
       EXPECT_NE(run.err.find("/cache/fonts.bin文件更新失败!"), std::string::npos) << run.err;
       EXPECT_TRUE(packIs(installation, 5, "2.650")) << "CN waits for the cache";
     } else {
-      // Links where files are expected become the installation's own regular files.
+      // Links where files are written anew become the installation's own regular files; a log
+      // that is a link gets no line.
       EXPECT_EQ(run.err, "");
       EXPECT_EQ(readFile(game + "/cache/shaders.bin"), "compiled shaders 2.651");
       EXPECT_FALSE(fs::exists(fs::symlink_status(game + "/cache/fonts.bin")));
       EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(game + "/bin/MD5.txt")));
-      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(game + "/bin/updater.log")));
+      EXPECT_TRUE(fs::is_symlink(fs::symlink_status(game + "/bin/updater.log")));
       for (int i = 0; i < 6; ++i) EXPECT_TRUE(packIs(installation, i, "2.651"));
     }
+  }
+}
+
+// Links of the kinds a symbolic-link check does not see, or that lead the run's own folders
+// outside: a second name (hard link) of an outside file where the run writes or changes
+// permissions, a bin folder that is a link, a lock file that is a dangling link.
+TEST(Hostile, HardLinksLinkedBinAndLinkedLockFileChangeNothingOutside) {
+  const std::string noBin =
+      box("无法自动获得《Halvoreen》安装目录", "请在Halvoreen\\bin目录下运行该程序");
+  struct Case {
+    const char* name;
+    // Makes the link to files in `outside`; may set the run's options.
+    std::function<void(Installation&, const std::string& outside, RunOptions&)> plant;
+    std::string err;  // the run's boxes
+    bool updated;     // the installation ends at the new version (else untouched)
+  };
+  const auto hardLink = [](const std::string& outsideFile, const std::string& name) {
+    fs::remove(name);
+    fs::create_hard_link(outsideFile, name);
+  };
+  const Case cases[] = {
+      {"outside file hard-linked at bin/MD5.txt",
+       [&](Installation& installation, const std::string& outside, RunOptions&) {
+         writeFile(outside + "/table", "outside table");
+         hardLink(outside + "/table", installation.bin() + "/MD5.txt");
+       },
+       "", true},
+      {"outside file hard-linked at bin/updater.log",
+       [&](Installation& installation, const std::string& outside, RunOptions&) {
+         writeFile(outside + "/log", "outside log\n");
+         hardLink(outside + "/log", installation.bin() + "/updater.log");
+       },
+       "", true},
+      {"read-only outside file hard-linked as a pack the release changes",
+       [&](Installation& installation, const std::string& outside, RunOptions&) {
+         fs::copy_file(installation.packPath(0), outside + "/pack");
+         fs::permissions(outside + "/pack", fs::perms::owner_read | fs::perms::group_read |
+                                                fs::perms::others_read);
+         hardLink(outside + "/pack", installation.packPath(0));
+       },
+       "", true},
+      {"bin linked to an outside folder, started through installPath.txt",
+       [&](Installation& installation, const std::string& outside, RunOptions& options) {
+         fs::rename(installation.bin(), outside + "/bin");
+         fs::create_directory_symlink(outside + "/bin", installation.bin());
+         fs::create_directories(installation.root() + "/config/Brightfall/Halvoreen");
+         writeFile(installation.root() + "/config/Brightfall/Halvoreen/installPath.txt",
+                   installation.game());
+         options.workingFolder = installation.root() + "/home";
+       },
+       noBin, false},
+      {"lock file that is a dangling link",
+       [&](Installation& installation, const std::string& outside, RunOptions&) {
+         fs::create_symlink(outside + "/lock", installation.root() + "/run/packMutex.lock");
+       },
+       box("更新失败!", kLockFailed), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Installation installation(hostileRelease());
+    const std::string outside = installation.root() + "/outside";
+    fs::create_directories(outside);
+    RunOptions options;
+    c.plant(installation, outside, options);
+    const auto before = snapshot(outside);
+
+    const Outcome run = installation.run(options);
+    ASSERT_TRUE(run.exited);
+    // Compared whole, not printed: the listing holds a pack's bytes.
+    EXPECT_TRUE(snapshot(outside) == before) << "a file outside the installation changed";
+    EXPECT_EQ(run.err, c.err);
+    for (int i = 0; i < 6; ++i)
+      EXPECT_TRUE(packIs(installation, i, c.updated ? "2.651" : "2.650")) << kGamePacks[i].name;
+    EXPECT_EQ(fileExists(installation.game() + "/qdres_packedTemp.kx"), false);
   }
 }
 

@@ -45,6 +45,8 @@ struct RunOptions {
   bool noLinks = false;
   // The per-user runtime folder (mutex, launcher socket); empty: the installation's own.
   std::string runtimeFolder;
+  // Where the installer starts; empty: the installation's bin folder.
+  std::string workingFolder;
 };
 
 inline RunOptions limitedTo(uint64_t fileSizeLimit) {

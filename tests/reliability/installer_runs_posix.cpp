@@ -76,7 +76,7 @@ pid_t Installation::start(const RunOptions& options) {
   envp.push_back(nullptr);
   std::string program = KXPATCH_INSTALLER;
   char* argv[] = {program.data(), nullptr};
-  const std::string cwd = bin();
+  const std::string cwd = options.workingFolder.empty() ? bin() : options.workingFolder;
   const std::string outPath = dir_ / ("stdout" + std::to_string(++started_));
   const std::string errPath = dir_ / ("stderr" + std::to_string(started_));
   outputs_[started_] = {outPath, errPath};

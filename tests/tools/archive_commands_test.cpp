@@ -64,6 +64,32 @@ TEST(CreateAndExtract, ReproduceAFolderAndTheSameFolderGivesTheSameBytes) {
   EXPECT_EQ(methods["readme.txt"], kMethodDeflated);
 }
 
+// Folder entries are part of what a pack holds: extract lists which folders had one, create
+// makes exactly those again (and one for a folder left empty), so the bytes come back.
+TEST(ExtractThenCreate, KeepsFolderEntriesAndTheBytes) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  ASSERT_TRUE(release::writeArchive(dir / "a.kx", {{"maps/", ""},
+                                                   {"maps/a.txt", "a"},
+                                                   {"maps/deep/b.txt", "b"},
+                                                   {"maps/empty/", ""},
+                                                   {"readme.txt", "r"}}));
+  ToolResult extracted = runTool({"extract", "a.kx", "out"});
+  ASSERT_EQ(extracted.code, 0) << extracted.err;
+  EXPECT_TRUE(fs::is_directory(dir / "out/maps/empty"));
+  ASSERT_EQ(runTool({"create", "out", "-o", "b.kx"}).code, 0);
+  EXPECT_EQ(testing_support::hex(readFile(dir / "b.kx")), testing_support::hex(readFile(dir / "a.kx")));
+
+  fs::remove(dir / "out/.kxfolders");
+  makeDirs(dir / "out/new_empty");
+  ASSERT_EQ(runTool({"create", "out", "-o", "c.kx"}).code, 0);
+  std::vector<std::string> folders;
+  RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(dir / "c.kx");
+  for (const ArchiveFile& record : archive->records())
+    if (record.isFolder) folders.push_back(record.name);
+  EXPECT_EQ(folders, (std::vector<std::string>{"maps/empty", "new_empty"}));
+}
+
 TEST(Create, DoesNotPackTheArchiveItIsWriting) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
@@ -281,15 +307,17 @@ TEST(DiffOfFolders, ShipsChangedFilesAndDeletesRemovedOnes) {
             (std::map<std::string, std::string>{
                 {"added.cache", "added"}, {"gone.cache", ""}, {"shaders/ui.cache", "new ui"}}));
 
-  // What the installer could not carry out is refused.
+  // What the installer could not carry out is refused: an empty file reads as "delete".
   writeFile(dir / "new/empty.cache", "");
-  EXPECT_EQ(runTool({"diff", "old", "new", "-o", "cache.kx"}).code, 1);
+  ToolResult empty = runTool({"diff", "old", "new", "-o", "cache.kx"});
+  EXPECT_EQ(empty.code, 1);
+  EXPECT_NE(empty.err.find("empty.cache: an empty file cannot be shipped"), std::string::npos);
   fs::remove(dir / "new/empty.cache");
-  makeDirs(dir / "new/fresh");
-  writeFile(dir / "new/fresh/a.cache", "a");
-  ToolResult newFolder = runTool({"diff", "old", "new", "-o", "cache.kx"});
-  EXPECT_EQ(newFolder.code, 1);
-  EXPECT_NE(newFolder.err.find("does not create folders"), std::string::npos);
+  // A file in a folder OLD lacks ships: the installer makes the folder.
+  makeDirs(dir / "new/fresh/deeper");
+  writeFile(dir / "new/fresh/deeper/a.cache", "a");
+  ASSERT_EQ(runTool({"diff", "old", "new", "-o", "cache.kx"}).code, 0);
+  EXPECT_EQ(entriesOf(dir / "cache.kx").count("fresh/deeper/a.cache"), 1u);
 }
 
 #ifndef _WIN32  // links are made here with the POSIX call, which Wine does not provide

@@ -113,12 +113,11 @@ TEST(Release, RefusesEachReleaseMistakeBeforeWritingAnything) {
          writeFile(fresh + "/cache/movie.bik", std::string(100u << 20, 'm'));
        },
        {}, "movie.bik: 104857600 bytes; 100 MiB or more", false},
-      {"a file diff cannot ship (a new folder)",
+      {"a file diff cannot ship (an empty file)",
        [](const std::string&, const std::string& fresh) {
-         fs::create_directories(fresh + "/cache/new_folder");
-         writeFile(fresh + "/cache/new_folder/a.cache", "a");
+         writeFile(fresh + "/cache/fonts.cache", "");
        },
-       {}, "its folder is new", false},
+       {}, "fonts.cache: an empty file cannot be shipped", false},
       {"a changed file the installer does not carry",
        [](const std::string&, const std::string& fresh) {
          writeFile(fresh + "/launcher.ini", "[new]");

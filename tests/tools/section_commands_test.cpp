@@ -35,7 +35,7 @@ TEST(SectionPackThenDump, KeepsTheTree) {
 }
 
 // Packed values keep their types through a dump: an unedited dump packs back to the same
-// bytes, and an edited integer stays an integer.
+// bytes, and an edited integer stays an integer of the width it had.
 TEST(SectionDumpThenPack, KeepsTheBytesOfTypedValues) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
@@ -49,6 +49,8 @@ TEST(SectionDumpThenPack, KeepsTheBytesOfTypedValues) {
   root.add("off", PackedValue::boolean(false));
   root.add("icon", PackedValue::blob(std::string("\x00\x01<>&\xff", 6)));
   root.add("pose", PackedValue::matrix(Matrix{}));
+  // 26000 in four bytes, where the least width would be two: the game reads either.
+  root.add("padded", PackedValue{kPackedInt, std::string("\x90\x65\x00\x00", 4)});
   PackedNode& paths = root.add("paths", PackedValue::integer(7));
   paths.add("scripts", PackedValue::text("scripts/client"));
   std::string original;
@@ -64,9 +66,11 @@ TEST(SectionDumpThenPack, KeepsTheBytesOfTypedValues) {
 
   std::string edited = dump.out;
   edited.replace(edited.find("26510"), 5, "26511");
+  edited.replace(edited.find("26000"), 5, "26001");
   writeFile(dir / "edited.xml", edited);
   ASSERT_EQ(runTool({"section", "pack", "edited.xml", "-o", "edited.packed"}).code, 0);
   root.children[1].value = PackedValue::integer(26511);
+  root.children[9].value = PackedValue{kPackedInt, std::string("\x91\x65\x00\x00", 4)};
   std::string expected;
   ASSERT_TRUE(writePackedFile(root, expected));
   EXPECT_EQ(testing_support::hex(readFile(dir / "edited.packed")), testing_support::hex(expected));

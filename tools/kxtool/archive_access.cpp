@@ -1,8 +1,11 @@
 #include "tools/kxtool/archive_access.h"
 
 #include <cstdio>
+#include <iomanip>
+#include <sstream>
 
 #include "archive/kx_format.h"
+#include "platform/ansi_text.h"
 #include "platform/platform.h"
 
 namespace kxtool {
@@ -30,6 +33,23 @@ std::string methodName(const ArchiveFile& record) {
     case kMethodDeflated: return "deflate";
     default: return "method " + std::to_string(record.entry_.compressionMethod);
   }
+}
+
+std::string jsonString(const std::string& gbk) {
+  std::ostringstream out;
+  out << '"';
+  for (char16_t c : platform::ansiToUtf16(gbk)) {
+    if (c == '"' || c == '\\') {
+      out << '\\' << static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7F) {
+      out << static_cast<char>(c);
+    } else {
+      out << "\\u" << std::hex << std::setw(4) << std::setfill('0') << static_cast<unsigned>(c)
+          << std::dec;
+    }
+  }
+  out << '"';
+  return out.str();
 }
 
 }  // namespace kxtool

@@ -16,5 +16,8 @@ RefPtr<KXFileSystem> openArchiveChecked(const std::string& path, std::string& er
 bool isDeleteMarker(const ArchiveFile& record);
 // "stored", "deflate", "delete" (a delete marker) or "method N".
 std::string methodName(const ArchiveFile& record);
+// A JSON string of a GBK name: ASCII as it is, everything else as \u escapes of its UTF-16
+// form, so the output is valid JSON whatever the name's bytes.
+std::string jsonString(const std::string& gbk);
 
 }  // namespace kxtool

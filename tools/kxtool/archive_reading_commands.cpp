@@ -17,25 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A JSON string of a GBK name: ASCII as it is, everything else as \u escapes of its UTF-16
-// form, so the output is valid JSON whatever the archive's bytes.
-std::string jsonString(const std::string& gbk) {
-  std::ostringstream out;
-  out << '"';
-  for (char16_t c : platform::ansiToUtf16(gbk)) {
-    if (c == '"' || c == '\\') {
-      out << '\\' << static_cast<char>(c);
-    } else if (c >= 0x20 && c < 0x7F) {
-      out << static_cast<char>(c);
-    } else {
-      out << "\\u" << std::hex << std::setw(4) << std::setfill('0') << static_cast<unsigned>(c)
-          << std::dec;
-    }
-  }
-  out << '"';
-  return out.str();
-}
-
 void listText(const KXFileSystem& archive, std::ostream& out) {
   uint64_t stored = 0, original = 0;
   for (const ArchiveFile& record : archive.records()) {
@@ -165,10 +146,19 @@ int extractCommand(const Invocation& call, ToolIo& io) {
          slash = record.name.find('/', slash + 1))
       parents.insert(record.name.substr(0, slash));
   }
+  std::string folderEntries;
   for (const ArchiveFile& record : records) {
-    if (parents.count(record.name) != 0 && record.entry_.uncompressedSize != 0)
+    if (parents.count(record.name) != 0 && record.entry_.uncompressedSize != 0 && !record.isFolder)
       return failure(io, call, record.name + ": both a file and a folder in the archive");
+    if (!record.isFolder) continue;
+    if (record.name.find_first_of("\r\n") != std::string::npos)
+      return failure(io, call, "refusing folder entry \"" + record.name + "\": a line break in its name");
+    folderEntries += record.name + "\n";
   }
+  for (const ArchiveFile& record : records)
+    if (!folderEntries.empty() && record.name == kFolderEntriesFile)
+      return failure(io, call, std::string("an entry named ") + kFolderEntriesFile +
+                                   ", where the folder entries would be listed");
 
   // Damaged data is found only when it is read: what was written before it goes again, so
   // that a failed extraction leaves no part of the archive behind as if it were whole.
@@ -178,7 +168,7 @@ int extractCommand(const Invocation& call, ToolIo& io) {
     return failure(io, call, problem);
   };
   for (size_t i = 0; i < records.size(); ++i) {
-    const bool folder = parents.count(records[i].name) != 0;
+    const bool folder = records[i].isFolder || parents.count(records[i].name) != 0;
     fs::create_directories(folder ? fs::path(targets[i]) : fs::path(targets[i]).parent_path(),
                            code);
     if (code) return fail(targets[i] + ": cannot make the folder");
@@ -187,6 +177,11 @@ int extractCommand(const Invocation& call, ToolIo& io) {
     if (!content) return fail(records[i].name + ": entry cannot be read (damaged data)");
     if (!writeWhole(targets[i], *content)) return fail(targets[i] + ": cannot write");
     written.push_back(targets[i]);
+  }
+  // Which folders had an entry of their own, for create to give them back.
+  if (!folderEntries.empty()) {
+    const std::string list = (root / kFolderEntriesFile).string();
+    if (!writeFileReplacing(list, folderEntries)) return fail(list + ": cannot write");
   }
   return kExitOk;
 }

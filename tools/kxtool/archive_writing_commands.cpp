@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <ostream>
 #include <system_error>
 #include <vector>
@@ -99,6 +100,27 @@ int createCommand(const Invocation& call, ToolIo& io) {
     bool self = fs::equivalent(path, out, code) || path == fs::path(partialName(out));
     it = self ? files.erase(it) : it + 1;
   }
+  // Folder entries: those extract listed whose folders are still there, and every empty
+  // folder (which would otherwise vanish).
+  std::set<std::string> folders;
+  std::string listed;
+  for (auto it = files.begin(); it != files.end(); ++it) {
+    if (it->first != kFolderEntriesFile) continue;
+    listed = it->second;
+    files.erase(it);
+    break;
+  }
+  for (size_t start = 0, end; start < listed.size(); start = end + 1) {
+    end = listed.find('\n', start);
+    if (end == std::string::npos) end = listed.size();
+    const std::string name = listed.substr(start, end - start);
+    if (!name.empty() && fs::is_directory(fs::path(dir) / name, code)) folders.insert(name);
+  }
+  for (fs::recursive_directory_iterator it(dir, code), last; !code && it != last;
+       it.increment(code))
+    if (it->is_directory(code) && !it->is_symlink(code) && fs::is_empty(it->path(), code))
+      folders.insert(it->path().lexically_relative(dir).generic_string());
+  for (const std::string& folder : folders) files.emplace_back(folder + "/", std::string());
   const std::string problem = release::archiveLimitProblem(files);
   if (!problem.empty()) return failure(io, call, problem);
   if (!writeArchiveReplacing(out, files)) return failure(io, call, out + ": cannot write");

@@ -24,6 +24,10 @@ int sectionPackCommand(const Invocation& call, ToolIo& io);
 int demoCommand(const Invocation& call, ToolIo& io);
 int releaseCommand(const Invocation& call, ToolIo& io);
 
+// The file in which extract lists an archive's folder entries (one name a line) and from which
+// create makes them again: a folder on disk does not tell whether it had an entry of its own.
+inline constexpr const char* kFolderEntriesFile = ".kxfolders";
+
 // Writes `bytes` to `path` through a neighbouring temporary file that then replaces it, so that
 // a failure never leaves a half-written file under the final name. False on any failure.
 [[nodiscard]] bool writeFileReplacing(const std::string& path, const std::string& bytes);

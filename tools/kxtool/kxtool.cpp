@@ -63,12 +63,14 @@ const std::vector<CommandSpec>& commandTable() {
        2, 2, {}, {}, false, catCommand},
       {"extract", "ARCHIVE DIR", "write every entry as a file under DIR",
        "Names that would leave DIR (\"..\", drive letters, links out of DIR) refuse the whole\n"
-       "archive before anything is written.\n",
+       "archive before anything is written. The folder entries are listed in DIR/.kxfolders,\n"
+       "from which create makes them again.\n",
        2, 2, {}, {}, false, extractCommand},
       {"create", "DIR -o ARCHIVE", "make an archive of a folder's files",
        "Names sorted, content deflated as the installer's in-memory editing does (raw deflate\n"
        "level 6, stored when it does not shrink, nested archives stored). The same folder always\n"
-       "gives the same bytes.\n",
+       "gives the same bytes. Folder entries for the folders DIR/.kxfolders lists (as extract\n"
+       "writes it) and for every empty folder.\n",
        1, 1, {}, {"-o"}, true, createCommand},
       {"diff", "OLD NEW -o PATCH", "make the patch that turns OLD into NEW",
        "Archives: every entry of NEW that OLD lacks or stores with other bytes (copied as stored),\n"
@@ -98,7 +100,9 @@ const std::vector<CommandSpec>& commandTable() {
        1, 1, {}, {"--tag"}, false, sectionDumpCommand},
       {"section pack", "XMLFILE -o FILE", "write XML text in the packed section form", "",
        1, 1, {}, {"-o", "--tag"}, true, sectionPackCommand},
-      {"release", "OLD NEW -o PAYLOAD [--previous-table FILE] [--from V] [--to V]",
+      {"release",
+       "OLD NEW -o PAYLOAD [--previous-table FILE] [--from V] [--to V] [--json FILE]\n"
+       "        [--changes FILE]",
        "make and check the nine payload files of an installer",
        "OLD and NEW are whole installations; their versions are read as the installer reads\n"
        "them (scripts_config.xml in CN_packed.kx, then vemo_packed.kx); --from and --to only\n"
@@ -107,8 +111,12 @@ const std::vector<CommandSpec>& commandTable() {
        "new or empty folder. Every patch is rehearsed with the installer's merge against OLD's\n"
        "pack and must give NEW's pack byte for byte. Refused, with nothing written, when NEW is\n"
        "not newer than OLD, a pack's configuration does not read NEW's version, OLD does not\n"
-       "match the previous table, an entry is 100 MiB or more, or a patch cannot be made.\n",
-       2, 2, {}, {"-o", "--previous-table", "--from", "--to"}, true, releaseCommand},
+       "match the previous table, an entry is 100 MiB or more, a patch cannot be made, a bin or\n"
+       "cache name is one a Windows volume cannot hold (or holds as another file's), or the\n"
+       "release deletes or empties bin/RakNet.dll or bin/mox.exe. --json and --changes write\n"
+       "every replaced, added and deleted entry and loose file, with sizes, as JSON and as text.\n",
+       2, 2, {}, {"-o", "--previous-table", "--from", "--to", "--json", "--changes"}, true,
+       releaseCommand},
       {"demo", "DIR", "write the deterministic demo release",
        "DIR/2.650 (a complete installation), DIR/2.651 (what the installer must make of it) and\n"
        "DIR/payload (the patch archives and the check table the build embeds).\n",

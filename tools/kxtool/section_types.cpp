@@ -90,6 +90,18 @@ std::string shownText(const PackedValue& value) {
   return child ? child->getText(std::string(), 0) : std::string();
 }
 
+// An edited integer in the width the value had (1, 2 or 4 bytes) when it fits there, so that
+// an edit changes the value's bytes and nothing else; otherwise in the least width.
+PackedValue integerOfWidth(int32_t number, size_t width) {
+  const bool fits = (width == 1 && number >= INT8_MIN && number <= INT8_MAX) ||
+                    (width == 2 && number >= INT16_MIN && number <= INT16_MAX) || width == 4;
+  if (!fits) return PackedValue::integer(number);
+  PackedValue value{kPackedInt, std::string()};
+  const uint32_t bits = static_cast<uint32_t>(number);
+  for (size_t b = 0; b < width; ++b) value.bytes += static_cast<char>(bits >> (8 * b));
+  return value;
+}
+
 }  // namespace
 
 std::string markPackedTypes(DataSection& root, const std::string& xml) {
@@ -151,7 +163,7 @@ bool applyPackedTypes(const std::string& xml, PackedNode& root, std::string& err
       const long number = std::strtol(edited.c_str(), &numberEnd, 10);
       if (value.type == kPackedInt && !edited.empty() && numberEnd == edited.c_str() + edited.size() &&
           number >= INT32_MIN && number <= INT32_MAX)
-        nodes[i]->value = PackedValue::integer(static_cast<int32_t>(number));
+        nodes[i]->value = integerOfWidth(static_cast<int32_t>(number), value.bytes.size());
       continue;
     }
     nodes[i]->value = value;

@@ -59,7 +59,9 @@ std::vector<NamedContent> readArchive(const std::string& path) {
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(path);
   for (size_t i = 0; i < archive->records().size(); ++i) {
     BlockRef content = archive->readContentAt(i);
-    entries.emplace_back(archive->records()[i].name, content ? content->asString() : std::string());
+    const ArchiveFile& record = archive->records()[i];
+    entries.emplace_back(record.isFolder ? record.name + "/" : record.name,
+                         content ? content->asString() : std::string());
   }
   archive->closeArchive();
   return entries;

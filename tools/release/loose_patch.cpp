@@ -21,21 +21,6 @@ bool readBytes(const fs::path& path, std::string& bytes) {
   return !in.bad();
 }
 
-std::string parentOf(const std::string& name) {
-  const size_t slash = name.rfind('/');
-  return slash == std::string::npos ? std::string() : name.substr(0, slash);
-}
-
-// Every folder under `dir`, relative with "/" separators.
-std::set<std::string> foldersOf(const std::string& dir) {
-  std::set<std::string> folders{""};
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end;
-       it.increment(error))
-    if (it->is_directory(error)) folders.insert(it->path().lexically_relative(dir).generic_string());
-  return folders;
-}
-
 }  // namespace
 
 bool readFolder(const std::string& dir, std::vector<NamedContent>& files, std::string& error) {
@@ -75,7 +60,6 @@ bool diffFolders(const std::string& oldDir, const std::string& newDir,
   std::vector<NamedContent> before, after;
   if (!readFolder(oldDir, before, error) || !readFolder(newDir, after, error)) return false;
   const std::map<std::string, std::string> old(before.begin(), before.end());
-  const std::set<std::string> oldFolders = foldersOf(oldDir);
   std::set<std::string> kept;
   for (const NamedContent& file : after) {
     kept.insert(file.first);
@@ -83,10 +67,6 @@ bool diffFolders(const std::string& oldDir, const std::string& newDir,
     if (found != old.end() && found->second == file.second) continue;
     if (file.second.empty()) {
       error = file.first + ": an empty file cannot be shipped (an empty entry deletes its file)";
-      return false;
-    }
-    if (!oldFolders.count(parentOf(file.first))) {
-      error = file.first + ": its folder is new, and the installer does not create folders";
       return false;
     }
     entries.push_back(file);

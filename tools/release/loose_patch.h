@@ -1,6 +1,6 @@
 // Payload archives for the installer's loose-file folders (bin and cache) made from two versions
-// of a folder. The installer writes every entry of such an archive into the folder and deletes
-// the file of every entry that has no content; it never creates folders.
+// of a folder. The installer writes every entry of such an archive into the folder (making the
+// folders on the way that are missing) and deletes the file of every entry that has no content.
 #pragma once
 
 #include <string>
@@ -18,8 +18,7 @@ namespace release {
 // The entries that turn folder `oldDir` into folder `newDir`: every file of `newDir` that
 // `oldDir` lacks or holds with other bytes, and an empty entry for every file of `oldDir` that
 // `newDir` lacks. Refused, with `error` set, when the installer could not carry out the result:
-// an empty file in `newDir` (it would read as "delete"), or a new file in a folder that `oldDir`
-// does not have.
+// an empty file in `newDir` (it would read as "delete").
 [[nodiscard]] bool diffFolders(const std::string& oldDir, const std::string& newDir,
                                std::vector<NamedContent>& entries, std::string& error);
 

@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "tools/release/loose_patch.h"
 #include "tools/release/release.h"
+#include "tools/release/release_names.h"
 
 namespace release {
 namespace {
@@ -208,13 +209,22 @@ bool checkPayloadFolder(const ReleaseRequest& request, std::string& error) {
 bool countPatch(const std::string& oldPack, const std::string& patchPath, PackSummary& pack) {
   RefPtr<KXFileSystem> old = makeRef<KXFileSystem>(oldPack);
   RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(patchPath);
-  std::map<std::string, bool> inOld;
-  for (const ArchiveFile& record : old->records()) inOld[record.name] = true;
+  std::map<std::string, int64_t> inOld;  // name -> size
+  for (const ArchiveFile& record : old->records())
+    inOld[record.name] = record.entry_.uncompressedSize;
   for (const ArchiveFile& record : patch->records()) {
-    if (record.header_.flag == kDeleteMarker) ++pack.deleted;
-    else if (inOld.count(record.name)) ++pack.replaced;
-    else ++pack.added;
+    auto before = inOld.find(record.name);
+    const int64_t oldSize = before == inOld.end() ? -1 : before->second;
+    if (record.header_.flag == kDeleteMarker)
+      pack.deletedEntries.push_back({record.name, oldSize, -1});
+    else if (before != inOld.end())
+      pack.replacedEntries.push_back({record.name, oldSize, record.entry_.uncompressedSize});
+    else
+      pack.addedEntries.push_back({record.name, -1, record.entry_.uncompressedSize});
   }
+  pack.replaced = pack.replacedEntries.size();
+  pack.added = pack.addedEntries.size();
+  pack.deleted = pack.deletedEntries.size();
   old->closeArchive();
   patch->closeArchive();
   std::error_code code;
@@ -271,19 +281,36 @@ bool makeLooseArchive(const ReleaseRequest& request, const char* folder, const c
     error = join(request.newDir, folder) + ": " + error;
     return false;
   }
+  LooseSummary changes;
+  changes.folder = folder;
   for (NamedContent& entry : entries) {
     if (std::string(folder) == "bin" && isInstallerOwn(entry.first)) continue;
     std::error_code code;
-    if (entry.second.empty()) ++summary.looseDeleted;
-    else if (fs::exists(join(oldDir, entry.first), code)) ++summary.looseChanged;
-    else ++summary.looseAdded;
+    const std::string oldFile = join(oldDir, entry.first);
+    const int64_t size = static_cast<int64_t>(entry.second.size());
+    if (entry.second.empty())
+      changes.deleted.push_back({entry.first, static_cast<int64_t>(fs::file_size(oldFile, code)), -1});
+    else if (fs::exists(oldFile, code))
+      changes.changed.push_back({entry.first, static_cast<int64_t>(fs::file_size(oldFile, code)), size});
+    else
+      changes.added.push_back({entry.first, -1, size});
     shipped.push_back(std::move(entry));
+  }
+  std::vector<std::string> newFiles, newFolders;
+  if (!listFolder(join(request.newDir, folder), newFiles, newFolders, error)) return false;
+  if (!checkLooseNames(folder, shipped, newFiles, newFolders, error)) {
+    error = join(request.newDir, "") + error;
+    return false;
   }
   const std::string problem = archiveLimitProblem(shipped);
   if (!problem.empty()) {
     error = join(request.newDir, folder) + ": " + problem;
     return false;
   }
+  summary.looseAdded += changes.added.size();
+  summary.looseChanged += changes.changed.size();
+  summary.looseDeleted += changes.deleted.size();
+  summary.loose.push_back(std::move(changes));
   if (!writeArchive(join(staging, archive), shipped)) {
     error = join(staging, archive) + ": cannot write";
     return false;
@@ -294,14 +321,15 @@ bool makeLooseArchive(const ReleaseRequest& request, const char* folder, const c
 bool buildPayload(const ReleaseRequest& request, const std::string& table,
                   const std::string& staging, ReleaseSummary& summary, std::string& error,
                   const ReleaseProgress& progress) {
-  summary.packs.resize(kGamePackCount);
-  for (int i = 0; i < kGamePackCount; ++i)
-    if (!makePackPatch(request, i, staging, summary.packs[static_cast<size_t>(i)], error, progress))
-      return false;
+  // The loose folders first: their checks are quick, the packs' rehearsals are not.
   progress("bin and cache");
   if (!makeLooseArchive(request, "bin", "binTemp.kx", staging, summary, error) ||
       !makeLooseArchive(request, "cache", "cacheTemp.kx", staging, summary, error))
     return false;
+  summary.packs.resize(kGamePackCount);
+  for (int i = 0; i < kGamePackCount; ++i)
+    if (!makePackPatch(request, i, staging, summary.packs[static_cast<size_t>(i)], error, progress))
+      return false;
   if (!writeBytes(join(staging, "MD5.txt"), table)) {
     error = join(staging, "MD5.txt") + ": cannot write";
     return false;
@@ -359,6 +387,7 @@ bool makeRelease(const ReleaseRequest& request, ReleaseSummary& summary, std::st
   summary = ReleaseSummary();
   std::string table;
   if (!checkInstallation(request.oldDir, "OLD", error) ||
+      !checkInstallerGround(request.oldDir, request.newDir, error) ||
       !checkInstallation(request.newDir, "NEW", error) ||
       !checkVersions(request, summary, error) || !checkOtherFiles(request, error) ||
       !checkPayloadFolder(request, error))

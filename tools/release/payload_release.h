@@ -48,16 +48,31 @@ struct ReleaseRequest {
   ArchiveEvents* rehearsalEvents = nullptr;  // hears the rehearsed merges; none: silent
 };
 
+// One entry or file a release changes, with its size (decompressed) before and after; -1 where
+// there is none (an added entry has no old size, a deleted one no new size).
+struct Change {
+  std::string name;
+  int64_t oldSize = -1, newSize = -1;
+};
+
 struct PackSummary {
   std::string pack;
   size_t replaced = 0, added = 0, deleted = 0;
   uint64_t patchBytes = 0;
+  std::vector<Change> replacedEntries, addedEntries, deletedEntries;  // in name order
+};
+
+// The loose files of one folder ("bin", "cache") a release adds, changes and deletes.
+struct LooseSummary {
+  std::string folder;
+  std::vector<Change> added, changed, deleted;  // in name order
 };
 
 struct ReleaseSummary {
   std::string from, to;
   std::vector<PackSummary> packs;  // the six packs in the installer's order
   size_t looseAdded = 0, looseChanged = 0, looseDeleted = 0;
+  std::vector<LooseSummary> loose;  // bin, then cache
   uint64_t payloadBytes = 0;  // the nine files together
 };
 

@@ -27,9 +27,11 @@ inline constexpr GamePackIndex kCheckTableOrder[] = {kGameResPack, kQdresPack, k
                                                      kResPack,     kVemoPack,  kCNPack};
 
 // Writes an archive holding `entries` (content compressed as the archive library stores new
-// content). Entries with the same name: the last one wins. False when it cannot be written.
+// content; a name ending in "/" is a folder entry). Entries with the same name: the last one
+// wins. False when it cannot be written.
 [[nodiscard]] bool writeArchive(const std::string& path, const std::vector<NamedContent>& entries);
-// The entries of an archive, decompressed, in archive order; empty when it cannot be read.
+// The entries of an archive, decompressed, in archive order (a folder entry's name ending in
+// "/"); empty when it cannot be read.
 [[nodiscard]] std::vector<NamedContent> readArchive(const std::string& path);
 
 // Writes to `patchOut` every entry of `newPack` that `oldPack` lacks or stores with other bytes
