@@ -168,6 +168,11 @@ inline std::string checkTableLog(const std::string& path) {
 inline std::string cannotWriteFileLog(const std::string& path) {
   return std::string(packTitle) + "->can not write file: " + path;
 }
+// The payload's results table cannot be used (`reason`); the files are checked with the
+// check table alone.
+inline std::string resultsNotUsedLog(const std::string& reason) {
+  return std::string(packTitle) + "->results table not used: " + reason;
+}
 inline constexpr char kPreparing90Console[] = "->准备更新...90%%\r";
 inline constexpr char kPreparing100Console[] = "->准备更新...100%%\n";
 
@@ -239,6 +244,15 @@ inline std::string checkSuccessLog(const std::string& target) {
 }
 inline std::string gameExeNotOpenedBox(const std::string& target) {
   return cannotOpenFileCaption(target) + ", 请检查目录或权限!";
+}
+
+// A written file (a loose file's temporary file, a rewritten pack before its swap) is not what
+// the release recorded for it: the size and CRC of every byte found, then the release's. A pack
+// goes on with its failed check's lines, a loose file with fileWriteFailedLog.
+inline std::string notReleasedFileLog(const std::string& name, const std::string& found,
+                                      const std::string& recorded) {
+  return std::string(packTitle) + "->not the released file: " + name + "\nwholeFile: " + found +
+         "\nreleased : " + recorded;
 }
 
 // ---- The packs ----------------------------------------------------------------------------------

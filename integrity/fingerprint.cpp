@@ -222,6 +222,23 @@ class PieceReaders {
   std::thread helper_;  // last: it starts once everything it uses is there
 };
 
+// Reads the piece at `offset`, each attempt from its start, up to kReadAttempts times.
+platform::Result<PieceRead, FingerprintError> readPiece(PieceReaders& readers,
+                                                        const std::string& path, int64_t offset,
+                                                        uint32_t crc, int64_t size, int64_t total,
+                                                        FingerprintEvents* events) {
+  FingerprintError failure = errorOf(FingerprintFailure::ReadFailed, size);
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    const PieceRead piece = readers.read(offset, crc, total, events);
+    if (!piece.failed) return piece;
+    failure.systemCode = piece.systemCode;
+    if (events) events->readError(path, failure.systemCode);
+  }
+  if (events) events->readFailed(path, offset);
+  failure.offset = offset;
+  return platform::fail(failure);
+}
+
 }  // namespace
 
 std::string FingerprintResult::text() const {
@@ -271,22 +288,9 @@ FingerprintResult getCRC32Value(const std::string& path, FingerprintEvents* even
   // with nothing to read. A file of exactly 50 pieces is thus reported as not read to its end.
   bool endMet = false;
   for (int budget = kPieceBudget; budget != 0 && !endMet; --budget) {
-    PieceRead piece;
-    FingerprintError failure = errorOf(FingerprintFailure::ReadFailed, size);
-    bool failed = true;
-    for (int attempt = 0; attempt < kReadAttempts && failed; ++attempt) {
-      piece = readers.read(offset, crc, total, events);
-      failed = piece.failed;
-      if (failed) {
-        failure.systemCode = piece.systemCode;
-        if (events) events->readError(path, failure.systemCode);
-      }
-    }
-    if (failed) {
-      if (events) events->readFailed(path, offset);
-      failure.offset = offset;
-      return platform::fail(failure);
-    }
+    auto read = readPiece(readers, path, offset, crc, size, total, events);
+    if (!read) return platform::fail(read.error());
+    const PieceRead& piece = read.value();
     offset += piece.bytes;
     crc = piece.crc;
     endMet = piece.bytes < kPieceBytes;
@@ -348,4 +352,30 @@ FingerprintResult getSizeCRC32Value(const std::string& path, FingerprintEvents* 
 std::string getBufferCRC32Value(const void* bytes, size_t length) {
   if (!bytes) return crcText(0);
   return crcText(crc32Update(0, bytes, length));
+}
+
+platform::Result<WholeFileCrc, FingerprintError> getWholeFileCrc(const std::string& path,
+                                                                 FingerprintEvents* events) {
+  auto opened = openWithRetry(path, events);
+  if (!opened) return platform::fail(opened.error());
+  FILE* file = opened.value().get();
+  const int64_t size = platform::fileSize(file);
+  const platform::AlignedBuffer buffers(2 * kChunkBytes);
+  if (!buffers) {
+    if (events) events->noMemory();
+    return platform::fail(errorOf(FingerprintFailure::NoMemory, size));
+  }
+  const UniqueFile secondFile(size > int64_t{kChunkBytes} ? platform::openFile(path, "rb")
+                                                          : nullptr);
+  PieceReaders readers(file, buffers.data(), secondFile.get(), buffers.data() + kChunkBytes);
+  WholeFileCrc whole;
+  // Every piece to the end of the file: no budget, no size limit.
+  for (bool endMet = false; !endMet;) {
+    auto read = readPiece(readers, path, whole.size, whole.crc, size, size, events);
+    if (!read) return platform::fail(read.error());
+    whole.size += read.value().bytes;
+    whole.crc = read.value().crc;
+    endMet = read.value().bytes < kPieceBytes;
+  }
+  return whole;
 }

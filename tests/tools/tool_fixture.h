@@ -24,7 +24,7 @@ using testing_support::writeFile;
 inline std::vector<std::string> payloadFiles() {
   std::vector<std::string> files;
   for (const GamePack& pack : kGamePacks) files.push_back(pack.patchName);
-  for (const char* other : {"binTemp.kx", "cacheTemp.kx", "MD5.txt"}) files.push_back(other);
+  for (const char* other : {"binTemp.kx", "cacheTemp.kx", "MD5.txt", "Results.txt"}) files.push_back(other);
   return files;
 }
 
