@@ -5,7 +5,8 @@
 # rehearses the Linux installer built from the payload on a copy of OLD and fails unless the
 # result equals NEW file for file and byte for byte. Here we check in addition what the second
 # release must be: named after the versions it read from the installations, its table newest
-# first, and every fingerprint in both tables the one the installation's files really have.
+# first, every fingerprint in both tables the one the installation's files really have, and the
+# results table listing exactly the files that change, with NEW's sizes and CRCs.
 #
 # Environment: KXPATCH_RELEASE_BUILD (default build/, whose linux-release and win32 trees
 # scripts/test.sh made; missing trees are built), KXPATCH_JOBS.
@@ -30,6 +31,8 @@ release() {  # from to out [release.sh options]
     "$out/release-report.txt" || fail "$out/release-report.txt has no passed rehearsal"
   python3 scripts/release-check/check_table.py "$out/payload/MD5.txt" \
     "$to=$work/game/$to" "$from=$work/game/$from" || fail "the table of $from -> $to is wrong"
+  python3 scripts/release-check/check_results.py "$out/payload/Results.txt" \
+    "$work/game/$from" "$work/game/$to" "$from" "$to" || fail "the results table of $from -> $to is wrong"
 }
 
 release 2.650 2.651 "$work/out1"
