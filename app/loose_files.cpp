@@ -79,8 +79,8 @@ bool isReleasedFile(const RunContext& ctx, const std::string& target, const std:
 }
 
 // Writes `content` to target + "temp" and puts that in the target's place, so that the target
-// is never left cut short: a full disk keeps the old file, and the failure is reported and
-// makes a later run necessary. A target that cannot be replaced (a running game executable
+// is never left cut short: a full disk, or a written file that is not the release's, keeps the
+// old file, and the failure is reported and makes a later run necessary. A target that cannot be replaced (a running game executable
 // on Windows) counts as one that cannot be opened.
 WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockRef& content) {
   platform::ReplacementFile output(target);

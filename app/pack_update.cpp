@@ -115,9 +115,9 @@ void reportDamaged(RunContext& ctx, const PackStage& stage, const PackJob& job,
 }
 
 // The rewritten pack did not come out as the new version. It is described (sizes, per-entry
-// checksums) as it lies at pack + "temp"; the caller removes it afterwards.
-// `notReleased`, when not empty, is the line saying the result passed that check but is not the
-// file the release recorded.
+// checksums) as it lies at pack + "temp"; the caller removes it afterwards. `notReleased`, when
+// not empty, is the line saying it passed the table's check but is not the file the release
+// recorded.
 void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& paths,
                           const std::string& newStandard, const std::string& result,
                           const std::string& notReleased) {
