@@ -123,12 +123,12 @@ bool writePayloadFile(const std::string& path, const Payload& payload, bool inBl
 void loadResults(RunContext& ctx) {
   const Payload payload = loadPayload(kPayloadResults);
   if (payload.size == 0) return;
-  std::string reason;
-  if (!decodeResults(payload.bytes.data(), payload.size, ctx.results, reason)) {
-    logRun(ctx, resultsNotUsedLog(reason));
+  ResultsError error;
+  if (!decodeResults(payload.bytes.data(), payload.size, ctx.results, error)) {
+    logRun(ctx, resultsNotUsedLog(error));
   } else if (!ctx.results.from.empty() &&
              (ctx.results.from != oldVersion || ctx.results.to != newVersion)) {
-    logRun(ctx, resultsNotUsedLog(ctx.results.from + " -> " + ctx.results.to));
+    logRun(ctx, resultsForOtherVersionsLog(ctx.results.from, ctx.results.to));
     ctx.results = ResultsTable();
   }
 }

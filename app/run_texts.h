@@ -34,6 +34,7 @@
 
 #include "archive/archive_events.h"
 #include "integrity/game_packs.h"
+#include "integrity/results_table.h"
 #include "report/run_state.h"
 
 // A text that a printf format shows as it is: every '%' doubled. Paths go through it before they
@@ -168,10 +169,28 @@ inline std::string checkTableLog(const std::string& path) {
 inline std::string cannotWriteFileLog(const std::string& path) {
   return std::string(packTitle) + "->can not write file: " + path;
 }
-// The payload's results table cannot be used (`reason`); the files are checked with the
-// check table alone.
-inline std::string resultsNotUsedLog(const std::string& reason) {
-  return std::string(packTitle) + "->results table not used: " + reason;
+// The payload's results table cannot be used; the files are checked with the check table alone.
+inline std::string resultsNotUsedLog(const ResultsError& error) {
+  std::string reason;
+  switch (error.fault) {
+    case ResultsFault::TooLong:
+      reason = "longer than " + std::to_string(kMaxResultsTextBytes) + " bytes";
+      break;
+    case ResultsFault::TooManyRecords:
+      reason = "more than " + std::to_string(kMaxResultRecords) + " records";
+      break;
+    case ResultsFault::BadFirstLine: reason = "the first line does not name two versions"; break;
+    case ResultsFault::NotARecord: reason = "not a path, a size and a CRC"; break;
+    case ResultsFault::BadPath: reason = "not a path"; break;
+    case ResultsFault::BadSize: reason = "not a size"; break;
+    case ResultsFault::BadCrc: reason = "not a CRC"; break;
+    case ResultsFault::RecordedTwice: reason = "a path recorded twice"; break;
+  }
+  return std::string(packTitle) + "->results table not used: " +
+         (error.line ? "line " + std::to_string(error.line) + ": " : std::string()) + reason;
+}
+inline std::string resultsForOtherVersionsLog(const std::string& from, const std::string& to) {
+  return std::string(packTitle) + "->results table not used: " + from + " -> " + to;
 }
 inline constexpr char kPreparing90Console[] = "->准备更新...90%%\r";
 inline constexpr char kPreparing100Console[] = "->准备更新...100%%\n";

@@ -109,59 +109,43 @@ std::string encodeResults(const ResultsTable& table) {
   return text;
 }
 
-bool decodeResults(const char* text, size_t length, ResultsTable& decoded, std::string& error) {
+bool decodeResults(const char* text, size_t length, ResultsTable& decoded, ResultsError& error) {
   decoded = ResultsTable();
-  ResultsTable table;
   if (length > kMaxResultsTextBytes) {
-    error = "longer than " + std::to_string(kMaxResultsTextBytes) + " bytes";
+    error = {ResultsFault::TooLong, 0};
     return false;
   }
+  ResultsTable table;
   size_t start = 0;
   for (size_t number = 1; start < length; ++number) {
     size_t end = start;
     while (end < length && text[end] != '\n') ++end;
     std::string line(text + start, end - start);
     start = end + 1;
-    const std::string where = "line " + std::to_string(number) + ": ";
+    auto fail = [&](ResultsFault fault) {
+      error = {fault, number};
+      return false;
+    };
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
     if (line[0] == '#') {
       if (number == 1 && line.compare(0, kHeaderLength, kHeader) == 0 &&
-          !parseVersions(line.substr(kHeaderLength), table.from, table.to)) {
-        error = where + "the first line does not name two versions";
-        return false;
-      }
+          !parseVersions(line.substr(kHeaderLength), table.from, table.to))
+        return fail(ResultsFault::BadFirstLine);
       continue;
     }
     const size_t tab1 = line.find('\t');
     const size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
-    if (tab2 == std::string::npos || line.find('\t', tab2 + 1) != std::string::npos) {
-      error = where + "not a path, a size and a CRC separated by tabs";
-      return false;
-    }
+    if (tab2 == std::string::npos || line.find('\t', tab2 + 1) != std::string::npos)
+      return fail(ResultsFault::NotARecord);
     const std::string path = line.substr(0, tab1);
     ExpectedResult result;
-    if (!isPathText(path)) {
-      error = where + "the path is empty, longer than " + std::to_string(kMaxResultPathBytes) +
-              " bytes or holds control characters";
-      return false;
-    }
-    if (!parseSize(line.substr(tab1 + 1, tab2 - tab1 - 1), result.size)) {
-      error = where + "the size is not a decimal number below 2^63";
-      return false;
-    }
-    if (!parseCrc(line.substr(tab2 + 1), result.crc)) {
-      error = where + "the CRC is not 8 lower-case hexadecimal digits";
-      return false;
-    }
-    if (table.size() >= kMaxResultRecords) {
-      error = where + "more than " + std::to_string(kMaxResultRecords) + " records";
-      return false;
-    }
-    if (!table.add(path, result)) {
-      error = where + path + " is recorded twice";
-      return false;
-    }
+    if (!isPathText(path)) return fail(ResultsFault::BadPath);
+    if (!parseSize(line.substr(tab1 + 1, tab2 - tab1 - 1), result.size))
+      return fail(ResultsFault::BadSize);
+    if (!parseCrc(line.substr(tab2 + 1), result.crc)) return fail(ResultsFault::BadCrc);
+    if (table.size() >= kMaxResultRecords) return fail(ResultsFault::TooManyRecords);
+    if (!table.add(path, result)) return fail(ResultsFault::RecordedTwice);
   }
   decoded = std::move(table);
   return true;

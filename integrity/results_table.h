@@ -71,9 +71,24 @@ inline constexpr size_t kMaxResultRecords = 262144;
 // The text form of `table` (its first line names the versions when both are set).
 [[nodiscard]] std::string encodeResults(const ResultsTable& table);
 
-// Reads the text form. False, with `error` saying which line and why, when the text is longer
-// than kMaxResultsTextBytes, has more than kMaxResultRecords records, or holds a line that is not
-// a record (a path that is empty, too long or has control bytes, a size that is not a decimal
-// below 2^63, a CRC that is not 8 lower-case hexadecimal digits) or a path recorded twice.
+// Why a text is not a results table.
+enum class ResultsFault {
+  TooLong,         // more than kMaxResultsTextBytes
+  TooManyRecords,  // more than kMaxResultRecords
+  BadFirstLine,    // "# kxpatch results " not followed by two versions
+  NotARecord,      // not three fields separated by tabs
+  BadPath,         // empty, longer than kMaxResultPathBytes, or with control bytes
+  BadSize,         // not a decimal below 2^63
+  BadCrc,          // not 8 lower-case hexadecimal digits
+  RecordedTwice,   // a path already recorded
+};
+
+struct ResultsError {
+  ResultsFault fault = ResultsFault::NotARecord;
+  size_t line = 0;  // 1-based; 0 for TooLong, which concerns the whole text
+};
+
+// Reads the text form into `table`; on failure `table` is left empty and `error` says why and
+// on which line. Nothing is read past `length`, and the limits above bound the work.
 [[nodiscard]] bool decodeResults(const char* text, size_t length, ResultsTable& table,
-                                 std::string& error);
+                                 ResultsError& error);

@@ -140,8 +140,8 @@ testing_support::ProcessResult Scratch::run(const std::vector<std::string>& args
 void spoilResult(const std::string& path, const std::string& name) {
   const std::string text = readFile(path);
   ResultsTable table, spoilt;
-  std::string error;
-  ASSERT_TRUE(decodeResults(text.data(), text.size(), table, error)) << error;
+  ResultsError error;
+  ASSERT_TRUE(decodeResults(text.data(), text.size(), table, error)) << error.line;
   ASSERT_NE(table.find(name), nullptr) << name;
   spoilt.from = table.from;
   spoilt.to = table.to;

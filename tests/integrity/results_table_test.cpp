@@ -13,7 +13,7 @@ namespace {
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-bool decode(const std::string& text, ResultsTable& table, std::string& error) {
+bool decode(const std::string& text, ResultsTable& table, ResultsError& error) {
   return decodeResults(text.data(), text.size(), table, error);
 }
 
@@ -34,8 +34,8 @@ TEST(ResultsTable, EncodedTableDecodesToTheSameRecords) {
             "cache\\sub\\\xb1\x5c.dat\t0\t00000000\n"
             "qdres_packed.kx\t4194304\t0a1b2c3d\n");
   ResultsTable decoded;
-  std::string error;
-  ASSERT_TRUE(decode(text, decoded, error)) << error;
+  ResultsError error;
+  ASSERT_TRUE(decode(text, decoded, error)) << error.line;
   EXPECT_EQ(decoded.from, "2.650");
   EXPECT_EQ(decoded.to, "2.651");
   EXPECT_EQ(decoded.records(), table.records());
@@ -44,7 +44,7 @@ TEST(ResultsTable, EncodedTableDecodesToTheSameRecords) {
   EXPECT_EQ(decoded.find("QDRES_packed.kx"), nullptr);
 
   // CR LF line ends, comments, blank lines and no first line are read as well.
-  ASSERT_TRUE(decode("# made by hand\r\n\r\nx.kx\t1\t00000001\r\n", decoded, error)) << error;
+  ASSERT_TRUE(decode("# made by hand\r\n\r\nx.kx\t1\t00000001\r\n", decoded, error));
   EXPECT_EQ(decoded.from, "");
   EXPECT_EQ(decoded.size(), 1u);
 }
@@ -52,48 +52,51 @@ TEST(ResultsTable, EncodedTableDecodesToTheSameRecords) {
 TEST(ResultsTable, LinesThatAreNotRecordsAreRefusedAndNothingIsKept) {
   const struct {
     std::string text;
-    const char* reason;
+    ResultsFault fault;
   } cases[] = {
-      {"a.kx\t1\n", "not a path, a size"},
-      {"a.kx\t1\t00000001\textra\n", "not a path, a size"},
-      {"\t1\t00000001\n", "the path is empty"},
-      {std::string(1025, 'p') + "\t1\t00000001\n", "the path is empty"},
-      {"a\x01.kx\t1\t00000001\n", "control characters"},
-      {"a.kx\t-1\t00000001\n", "the size"},
-      {"a.kx\t\t00000001\n", "the size"},
-      {"a.kx\t9223372036854775808\t00000001\n", "the size"},
-      {"a.kx\t99999999999999999999\t00000001\n", "the size"},
-      {"a.kx\t1\t0000000G\n", "the CRC"},
-      {"a.kx\t1\t0000000A\n", "the CRC"},
-      {"a.kx\t1\t0000001\n", "the CRC"},
-      {"ok.kx\t2\t00000002\n", "recorded twice"},
+      {"a.kx\t1\n", ResultsFault::NotARecord},
+      {"a.kx\t1\t00000001\textra\n", ResultsFault::NotARecord},
+      {"\t1\t00000001\n", ResultsFault::BadPath},
+      {std::string(1025, 'p') + "\t1\t00000001\n", ResultsFault::BadPath},
+      {"a\x01.kx\t1\t00000001\n", ResultsFault::BadPath},
+      {"a.kx\t-1\t00000001\n", ResultsFault::BadSize},
+      {"a.kx\t\t00000001\n", ResultsFault::BadSize},
+      {"a.kx\t9223372036854775808\t00000001\n", ResultsFault::BadSize},
+      {"a.kx\t99999999999999999999\t00000001\n", ResultsFault::BadSize},
+      {"a.kx\t1\t0000000G\n", ResultsFault::BadCrc},
+      {"a.kx\t1\t0000000A\n", ResultsFault::BadCrc},
+      {"a.kx\t1\t0000001\n", ResultsFault::BadCrc},
+      {"ok.kx\t2\t00000002\n", ResultsFault::RecordedTwice},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 60));
     ResultsTable table;
     ASSERT_TRUE(table.add("left.kx", {1, 1}));
-    std::string error;
+    ResultsError error;
     EXPECT_FALSE(decode("ok.kx\t1\t00000001\n" + c.text, table, error));
-    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
-    EXPECT_EQ(error.rfind("line 2: ", 0), 0u) << error;
+    EXPECT_EQ(error.fault, c.fault);
+    EXPECT_EQ(error.line, 2u);
     EXPECT_TRUE(table.empty());
   }
   ResultsTable table;
-  std::string error;
+  ResultsError error;
   EXPECT_FALSE(decode("# kxpatch results 2.650\nok.kx\t1\t00000001\n", table, error));
-  EXPECT_EQ(error, "line 1: the first line does not name two versions");
+  EXPECT_EQ(error.fault, ResultsFault::BadFirstLine);
+  EXPECT_EQ(error.line, 1u);
 }
 
 TEST(ResultsTable, OversizedInputIsRefusedBeforeItIsRead) {
   ResultsTable table;
-  std::string error;
-  EXPECT_FALSE(decodeResults("", kMaxResultsTextBytes + 1, table, error));
-  EXPECT_NE(error.find("longer than"), std::string::npos);
+  ResultsError error;
+  // Longer than the limit: refused on the length alone, the bytes never looked at.
+  EXPECT_FALSE(decodeResults(nullptr, kMaxResultsTextBytes + 1, table, error));
+  EXPECT_EQ(error.fault, ResultsFault::TooLong);
 
   std::string many;
   for (size_t i = 0; i <= kMaxResultRecords; ++i) many += std::to_string(i) + "\t1\t00000001\n";
   EXPECT_FALSE(decode(many, table, error));
-  EXPECT_NE(error.find("more than 262144 records"), std::string::npos) << error;
+  EXPECT_EQ(error.fault, ResultsFault::TooManyRecords);
+  EXPECT_EQ(error.line, kMaxResultRecords + 1);
 }
 
 TEST(ResultsTable, FileMatchesOnlyWithItsSizeAndTheCrcOfEveryByte) {

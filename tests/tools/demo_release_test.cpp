@@ -72,8 +72,8 @@ TEST(DemoRelease, HasTheShapeOfTheShippedRelease) {
   // with a patch, the loose files written (not the deleted one).
   const std::string text = readFile(demo + "/payload/Results.txt");
   ResultsTable results;
-  std::string error;
-  ASSERT_TRUE(decodeResults(text.data(), text.size(), results, error)) << error;
+  ResultsError error;
+  ASSERT_TRUE(decodeResults(text.data(), text.size(), results, error)) << error.line;
   EXPECT_EQ(results.from + " " + results.to, "2.650 2.651");
   std::vector<std::string> names;
   for (const auto& record : results.records()) names.push_back(record.first);
