@@ -12,6 +12,7 @@
 #include "archive/kx_file_system.h"
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
+#include "integrity/results_table.h"
 #include "platform/replacement_file.h"
 
 namespace {
@@ -84,16 +85,30 @@ bool makeFoldersBelow(const std::string& installDir, const std::string& target) 
   return true;
 }
 
+// Whether the written temporary file is, to the last byte, what the release recorded for the
+// target; true when it recorded nothing. Otherwise `line` says what was found.
+bool isReleasedFile(const RunContext& ctx, const std::string& target, const std::string& written,
+                    std::string& line) {
+  const std::string name = resultPath(target.substr(ctx.installDir.size() + 1));
+  const ExpectedResult* recorded = ctx.results.find(name);
+  std::string found;
+  if (!recorded || fileMatchesResult(written, *recorded, found)) return true;
+  line = notReleasedFileLog(target, found, resultText(*recorded));
+  return false;
+}
+
 // Writes `content` to target + "temp" and puts that in the target's place, so that the target
-// is never left cut short: a full disk keeps the old file, and the failure is reported and
-// makes a later run necessary. A target that cannot be replaced (a running game executable
-// on Windows) counts as one that cannot be opened.
+// is never left cut short: a full disk, or a written file that is not the release's, keeps the
+// old file, and the failure is reported and makes a later run necessary. A target that cannot
+// be replaced (a running game executable on Windows) counts as one that cannot be opened.
 WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockRef& content) {
   if (!makeFoldersBelow(ctx.installDir, target)) return WriteResult::kCannotOpen;
   platform::ReplacementFile output(target);
   if (!output.open()) return WriteResult::kCannotOpen;
+  std::string notReleased;
   if (!output.write(content->data(), static_cast<size_t>(content->length())) ||
-      !output.finish()) {
+      !output.finish() || !isReleasedFile(ctx, target, output.temporaryPath(), notReleased)) {
+    if (!notReleased.empty()) logRun(ctx, notReleased);
     output.rollBack();
     logRun(ctx, fileWriteFailedLog(target));
     reportLeftBehind(ctx, target);

@@ -14,6 +14,7 @@
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
 #include "integrity/game_packs.h"
+#include "integrity/results_table.h"
 #include "platform/file_copy.h"
 #include "platform/replacement_file.h"
 
@@ -114,9 +115,12 @@ void reportDamaged(RunContext& ctx, const PackStage& stage, const PackJob& job,
 }
 
 // The rewritten pack did not come out as the new version. It is described (sizes, per-entry
-// checksums) as it lies at pack + "temp"; the caller removes it afterwards.
+// checksums) as it lies at pack + "temp"; the caller removes it afterwards. `notReleased`, when
+// not empty, is the line saying it passed the table's check but is not the file the release
+// recorded.
 void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& paths,
-                          const std::string& newStandard, const std::string& result) {
+                          const std::string& newStandard, const std::string& result,
+                          const std::string& notReleased) {
   const std::string pack = job.name;
   const std::string rewrittenPath = paths.rewritten();
   FingerprintLog log;
@@ -124,6 +128,7 @@ void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& 
     logRun(ctx, getFileSizeValue(rewrittenPath, &log).text());
     logRun(ctx, wholeCrcMismatchLog(newStandard, result,
                                     getFileSizeValue(rewrittenPath, &log).text()));
+    if (!notReleased.empty()) logRun(ctx, notReleased);
     logRun(ctx, wholeCrcCheckFailedLog(pack, ctx.accountName));
     RunArchiveLog readerLog;
     RefPtr<KXFileSystem> rewritten = makeRef<KXFileSystem>(rewrittenPath, &readerLog);
@@ -134,6 +139,7 @@ void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& 
     ctx.uploadFolderKind = 2;
   } else {
     logRun(ctx, sampledCrcMismatchLog(newStandard, result));
+    if (!notReleased.empty()) logRun(ctx, notReleased);
     logRun(ctx, sampledCrcCheckFailedLog(pack, ctx.accountName));
   }
   ctx.uploadNeeded = true;
@@ -168,18 +174,33 @@ void keepAtOldVersion(RunContext& ctx, const PackJob& job) {
   printTitled(packKeptConsole(job.name));
 }
 
+// "" when the release recorded nothing for the pack or the rewrite is, to the last byte, the
+// file it recorded; else the line that says what was found.
+std::string notReleasedPack(const RunContext& ctx, const PackJob& job, const std::string& path) {
+  const ExpectedResult* recorded = ctx.results.find(resultPath(job.name));
+  std::string found;
+  if (!recorded || fileMatchesResult(path, *recorded, found)) return std::string();
+  return notReleasedFileLog(job.name, found, resultText(*recorded));
+}
+
 // Checks the rewritten archive before it may take the pack's place, with the fingerprint the
-// table holds for the new version. A result that does not match is reported as a failed check
-// and removed; the old pack stays. True when it matches.
+// table holds for the new version, then (the first group's fingerprint samples three windows,
+// the second group's stops after 1,000 MiB) with the release's size and CRC of every byte. A
+// result that does not match either is reported as a failed check and removed; the old pack
+// stays. True when it matches.
 bool verifyRewritten(RunContext& ctx, const PackJob& job, PackPaths& paths,
                      const std::string& newStandard) {
   const std::string rewritten = paths.rewritten();
   FingerprintLog log;
   const std::string result = secondGroup(job) ? getCRC32Value(rewritten, &log).text()
                                               : firstGroupFingerprint(rewritten, newVersion);
-  if (result == newStandard) return true;
+  std::string notReleased;
+  if (result == newStandard) {
+    notReleased = notReleasedPack(ctx, job, rewritten);
+    if (notReleased.empty()) return true;
+  }
   logCreated(ctx, job);
-  reportResultMismatch(ctx, job, paths, newStandard, result);
+  reportResultMismatch(ctx, job, paths, newStandard, result, notReleased);
   paths.rewrite.rollBack();
   ctx.fileLeftAtOldVersion = true;
   return false;

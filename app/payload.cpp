@@ -21,6 +21,7 @@ constexpr PayloadFile kOtherPayloadFiles[] = {
     {kPayloadBin, "binTemp.kx"},
     {kPayloadCache, "cacheTemp.kx"},
     {kPayloadCheckTable, "MD5.txt"},
+    {kPayloadResults, "Results.txt"},
 };
 
 Payload copyOf(const unsigned char* data, size_t size) {

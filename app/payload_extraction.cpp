@@ -10,6 +10,7 @@
 #include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "integrity/game_packs.h"
+#include "integrity/results_table.h"
 #include "platform/replacement_file.h"
 
 namespace {
@@ -119,6 +120,21 @@ bool writePayloadFile(const std::string& path, const Payload& payload, bool inBl
   return true;
 }
 
+// The results table comes from the payload alone: it is never written to the installation.
+// One that does not read, or names other versions, is not used.
+void loadResults(RunContext& ctx) {
+  const Payload payload = loadPayload(kPayloadResults);
+  if (payload.size == 0) return;
+  ResultsError error;
+  if (!decodeResults(payload.bytes.data(), payload.size, ctx.results, error)) {
+    logRun(ctx, resultsNotUsedLog(error));
+  } else if (!ctx.results.from.empty() &&
+             (ctx.results.from != oldVersion || ctx.results.to != newVersion)) {
+    logRun(ctx, resultsForOtherVersionsLog(ctx.results.from, ctx.results.to));
+    ctx.results = ResultsTable();
+  }
+}
+
 }  // namespace
 
 std::string readWholeFile(const std::string& path) {
@@ -141,6 +157,7 @@ bool extractPayload(RunContext& ctx) {
   if (!writeCheckTable(ctx)) return false;
   printTitled(kPreparing90Console);
   ctx.checkTable = readWholeFile(joinPath(ctx.binDir, "MD5.txt"));
+  loadResults(ctx);
   printTitled(kPreparing100Console);
   ctx.launcher.progress(kLauncherPayloadDoneText);
   printTitled(kUpgradingConsole);

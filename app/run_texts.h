@@ -34,6 +34,7 @@
 
 #include "archive/archive_events.h"
 #include "integrity/game_packs.h"
+#include "integrity/results_table.h"
 #include "report/run_state.h"
 
 // A text that a printf format shows as it is: every '%' doubled. Paths go through it before they
@@ -168,6 +169,29 @@ inline std::string checkTableLog(const std::string& path) {
 inline std::string cannotWriteFileLog(const std::string& path) {
   return std::string(packTitle) + "->can not write file: " + path;
 }
+// The payload's results table cannot be used; the files are checked with the check table alone.
+inline std::string resultsNotUsedLog(const ResultsError& error) {
+  std::string reason;
+  switch (error.fault) {
+    case ResultsFault::TooLong:
+      reason = "longer than " + std::to_string(kMaxResultsTextBytes) + " bytes";
+      break;
+    case ResultsFault::TooManyRecords:
+      reason = "more than " + std::to_string(kMaxResultRecords) + " records";
+      break;
+    case ResultsFault::BadFirstLine: reason = "the first line does not name two versions"; break;
+    case ResultsFault::NotARecord: reason = "not a path, a size and a CRC"; break;
+    case ResultsFault::BadPath: reason = "not a path"; break;
+    case ResultsFault::BadSize: reason = "not a size"; break;
+    case ResultsFault::BadCrc: reason = "not a CRC"; break;
+    case ResultsFault::RecordedTwice: reason = "a path recorded twice"; break;
+  }
+  return std::string(packTitle) + "->results table not used: " +
+         (error.line ? "line " + std::to_string(error.line) + ": " : std::string()) + reason;
+}
+inline std::string resultsForOtherVersionsLog(const std::string& from, const std::string& to) {
+  return std::string(packTitle) + "->results table not used: " + from + " -> " + to;
+}
 inline constexpr char kPreparing90Console[] = "->准备更新...90%%\r";
 inline constexpr char kPreparing100Console[] = "->准备更新...100%%\n";
 
@@ -239,6 +263,15 @@ inline std::string checkSuccessLog(const std::string& target) {
 }
 inline std::string gameExeNotOpenedBox(const std::string& target) {
   return cannotOpenFileCaption(target) + ", 请检查目录或权限!";
+}
+
+// A written file (a loose file's temporary file, a rewritten pack before its swap) is not what
+// the release recorded for it: the size and CRC of every byte found, then the release's. A pack
+// goes on with its failed check's lines, a loose file with fileWriteFailedLog.
+inline std::string notReleasedFileLog(const std::string& name, const std::string& found,
+                                      const std::string& recorded) {
+  return std::string(packTitle) + "->not the released file: " + name + "\nwholeFile: " + found +
+         "\nreleased : " + recorded;
 }
 
 // ---- The packs ----------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "integrity/game_packs.h"
+#include "integrity/results_table.h"
 #include "platform/platform.h"
 #include "report/run_state.h"
 
@@ -24,6 +25,9 @@ struct RunContext {
   std::string versionArchivePath;
   bool patchPresent[kGamePackCount] = {};
   std::string checkTable;
+  // What each file the run writes must be, byte for byte; empty when the payload has no
+  // results table (the check table's fingerprints are then the only check).
+  ResultsTable results;
   std::vector<std::string> failureMessages;
   uint32_t failureBits = 0;
   bool uploadNeeded = false;

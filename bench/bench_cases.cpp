@@ -154,16 +154,25 @@ bool prepareStep(const std::string& dir, const std::string& pack) {
   return !error || fail("cannot copy the patch");
 }
 
-// pack-step DIR PACK: the installer's pack stage over DIR/install, run in-process exactly as
-// the installer runs it (fingerprint, merge, write, flush, swap, fingerprint again for each of
-// the six packs). Succeeds when PACK was updated and verified.
-bool packStep(const std::string& dir, const std::string& pack) {
+// pack-step DIR PACK [exact]: the installer's pack stage over DIR/install, run in-process
+// exactly as the installer runs it (fingerprint, merge, write, flush, swap, fingerprint again
+// for each of the six packs). With "exact" the run also has the release's results table (the
+// size and CRC of every byte of DIR/new.kx), which it checks the rewrite against before the
+// swap. Succeeds when PACK was updated and verified.
+bool packStep(const std::string& dir, const std::string& pack, bool exact) {
   RunContext ctx;
   ctx.installDir = dir + "/install";
   ctx.binDir = ctx.installDir + "/bin";
   ctx.runLogPath = ctx.binDir + "/updater.log";
   ctx.accountName = "bench";
   ctx.checkTable = readText(dir + "/table-" + pack + ".txt");
+  if (exact) {
+    // Taken before the timing: the release tool does this, not the installer.
+    const auto whole = getWholeFileCrc(dir + "/new.kx");
+    if (!whole || !ctx.results.add(pack, {static_cast<uint64_t>(whole.value().size),
+                                          whole.value().crc}))
+      return fail("cannot take the results of " + dir + "/new.kx");
+  }
   for (bool& present : ctx.patchPresent) present = true;
   if (chdir(ctx.binDir.c_str()) != 0) return fail("cannot enter " + ctx.binDir);
   // The whole step, and then everything on the disk, as `cp` + `sync` is measured.
@@ -216,6 +225,16 @@ bool makeFile(const std::string& path, uint64_t mib) {
   if (std::fclose(file.release()) != 0) return fail("cannot write " + path);
   std::printf("%s\n", crcText(static_cast<uint32_t>(crc)).c_str());
   return true;
+}
+
+// exact FILE: the exactness check alone, the size and CRC of every byte of FILE.
+bool exactCheck(const std::string& path) {
+  bool read = false;
+  (void)timedOperation([&] {
+    read = static_cast<bool>(getWholeFileCrc(path));
+    return true;
+  });
+  return read || fail("cannot read " + path);
 }
 
 bool fingerprint(const std::string& path, const std::string& expected) {
@@ -305,7 +324,9 @@ int runCase(const std::string& command, const std::vector<std::string>& args) {
   const size_t n = args.size();
   if (command == "make-pack" && n == 3) return status(makePack(args[0], number(args[1]), static_cast<int>(number(args[2]))));
   if (command == "prepare-step" && n == 2) return status(prepareStep(args[0], args[1]));
-  if (command == "pack-step" && n == 2) return status(packStep(args[0], args[1]));
+  if (command == "pack-step" && (n == 2 || (n == 3 && args[2] == "exact")))
+    return status(packStep(args[0], args[1], n == 3));
+  if (command == "exact" && n == 1) return status(exactCheck(args[0]));
   if (command == "make-open" && n == 2) return status(makeOpen(args[0], static_cast<int>(number(args[1]))));
   if (command == "open" && n == 2) return status(openAndRead(args[0], args[1]));
   if (command == "make-file" && n == 2) return status(makeFile(args[0], number(args[1])));

@@ -5,7 +5,8 @@
 # round so that they meet the same machine load, and prints one table of medians and ratios (the
 # ratio is taken per round, then its median) with the machine it ran on.
 #
-# Usage: bench/run.sh [--quick] [--rounds N] [--cases "pack open fingerprint update kernels"]
+# Usage: bench/run.sh [--quick] [--rounds N]
+#                     [--cases "pack open fingerprint update kernels exact"]
 #                     [--scratch DIR] [--build DIR] [--keep]
 #   --quick    small data sets (64 MiB pack, 8,192 entries, 128 MiB file, packs +16 MiB), 3 rounds
 #   --scratch  folder under which the scratch folder is made (default $TMPDIR or /tmp)
@@ -19,7 +20,7 @@ root=$PWD
 
 quick=0
 rounds=
-cases="pack open fingerprint update kernels"
+cases="pack open fingerprint update kernels exact"
 scratch_root=${TMPDIR:-/tmp}
 build=build/bench-release
 keep=0
@@ -193,6 +194,8 @@ case_update() {
   for p in "$old"/*.kx; do
     cmp -s "$p" "$new/$(basename "$p")" || changed="$changed $(basename "$p")"
   done
+  cp -r "$d/payload" "$d/payload-tableonly"
+  rm "$d/payload-tableonly/Results.txt"
   for ((r = 0; r <= rounds; r++)); do
     rm -rf "$game" "$d/env"
     mkdir -p "$game" "$d/env/run" "$d/env/config" "$d/env/home" "$d/env/tmp"
@@ -210,7 +213,43 @@ case_update() {
         cmp -s "$p" "$game/$(basename "$p")" || { echo "update run: $(basename "$p") is not the new version" >&2; exit 1; }
       done
     fi
+    # The same run from a payload without its results table: the check table's fingerprints
+    # alone, so the ratio is what checking every byte of each written file costs.
+    rm -rf "$game" "$d/env"
+    mkdir -p "$game" "$d/env/run" "$d/env/config" "$d/env/home" "$d/env/tmp"
+    for p in "$old"/*.kx; do ln "$p" "$game/"; done
+    cp -r "$old/bin" "$old/cache" "$game/"
+    settle
+    timed update.run.tableonly "$r" env XDG_RUNTIME_DIR="$d/env/run" XDG_CONFIG_HOME="$d/env/config" \
+      HOME="$d/env/home" TMPDIR="$d/env/tmp" KXPATCH_TEST_PAYLOAD_DIR="$d/payload-tableonly" \
+      sh -c "cd '$game/bin' && '$installer' </dev/null && sync"
   done
+  rm -rf "$d"
+}
+
+# ---- the exactness check: the rewritten pack's size and CRC of every byte before its swap ----
+# The res pack (sampled fingerprint) step with and without the release's results table, back to
+# back, then the check alone on the pack the step has just written (read from the page cache),
+# against cat of the same file.
+case_exact() {
+  local d=$scratch/exact pack=res_packed.kx
+  echo "exactness check: making a ${pack_mib} MiB pack of $pack_entries entries (load $(load))" >&2
+  "$kxbench" make-pack "$d" "$pack_mib" "$pack_entries" >/dev/null
+  cat "$d/old.kx" >/dev/null
+  for ((r = 0; r <= rounds; r++)); do
+    "$kxbench" prepare-step "$d" "$pack"; settle
+    measured exact.step.plain "$r" "$kxbench" pack-step "$d" "$pack"
+    rm -rf "$d/install"
+    "$kxbench" prepare-step "$d" "$pack"; settle
+    measured exact.step.checked "$r" "$kxbench" pack-step "$d" "$pack" exact
+    if [ "$r" = 0 ]; then
+      cmp -s "$d/install/$pack" "$d/new.kx" || { echo "exactness check: wrong result" >&2; exit 1; }
+    fi
+    measured exact.check "$r" "$kxbench" exact "$d/install/$pack"
+    timed exact.cat "$r" cat "$d/install/$pack"
+    rm -rf "$d/install"
+  done
+  note "exactness check: pack of $(stat -c %s "$d/new.kx") bytes after the step"
   rm -rf "$d"
 }
 
@@ -262,6 +301,10 @@ awk -v rounds="$rounds" -v largest_mib=4 '
     row("kxtool fingerprint --crc, whole process", "fp.tool", "fp.cat", "cat > /dev/null", "<= 1.00")
     row("whole-file fingerprint", "fp.kx", "fp.cksum", "cksum", "-")
     row("update run, grown demo release", "update.run", "update.cp", "cp of the rewritten packs + sync", "-")
+    row("update run, grown demo release", "update.run", "update.run.tableonly", "the same run, payload without Results.txt", "-")
+    row("pack step, res_packed.kx, with the exactness check", "exact.step.checked", "exact.step.plain", "the same step without it", "-")
+    row("exactness check alone, just-written pack", "exact.check", "exact.step.plain", "pack step without it", "-")
+    row("exactness check alone, just-written pack", "exact.check", "exact.cat", "cat > /dev/null", "-")
   }' "$results" >"$scratch/table.md"
 
 echo

@@ -105,6 +105,10 @@ bool makeScaledRelease(const std::string& dir, int growMiB) {
       release::makeDemoCheckTable(release::makeCheckTableBlock(dir + "/" + newVersion, newVersion),
                                   release::makeCheckTableBlock(dir + "/" + oldVersion, oldVersion));
   if (!writeFile(dir + "/payload/MD5.txt", table)) return complain("cannot write the table");
+  // The grown packs are other files than the demo's: the results table is taken again.
+  if (!release::writeResultsTable(dir + "/payload", dir + "/" + newVersion, oldVersion,
+                                  newVersion, error))
+    return complain("results table: " + error);
   fs::remove_all(demo, code);
   return true;
 }

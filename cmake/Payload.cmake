@@ -2,7 +2,9 @@
 # with numeric ids. On POSIX the bytes are linked in with .incbin behind a lookup table; the
 # Windows build compiles a resource script instead.
 # KXPATCH_PAYLOAD_FILES: id and file name of each payload file. The six pack patches come from
-# the pack table of the sources; the bin and cache archives and the check table follow.
+# the pack table of the sources; the bin and cache archives, the check table and the results
+# table follow. KXPATCH_OPTIONAL_PAYLOAD: the files a payload may lack (the installer then checks
+# the files it writes with the check table alone).
 set(KXPATCH_PACK_TABLE "${CMAKE_CURRENT_LIST_DIR}/../integrity/game_packs.h")
 file(STRINGS "${KXPATCH_PACK_TABLE}" kx_pack_rows REGEX "^ *{\"")
 set(KXPATCH_PAYLOAD_FILES "")
@@ -19,7 +21,9 @@ endif()
 list(APPEND KXPATCH_PAYLOAD_FILES
   228 binTemp.kx
   229 cacheTemp.kx
-  220 MD5.txt)
+  220 MD5.txt
+  231 Results.txt)
+set(KXPATCH_OPTIONAL_PAYLOAD Results.txt)
 if(NOT CMAKE_SCRIPT_MODE_FILE)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${KXPATCH_PACK_TABLE}")
 endif()
@@ -43,13 +47,18 @@ function(kxpatch_present_payload ids_var paths_var)
   set(${paths_var} "${paths}" PARENT_SCOPE)
 endfunction()
 
-# Stops the configuration, naming every file missing from KXPATCH_PAYLOAD_DIR.
+# Stops the configuration, naming every required file missing from KXPATCH_PAYLOAD_DIR.
 function(kxpatch_require_payload)
   set(missing "")
   list(LENGTH KXPATCH_PAYLOAD_FILES n)
   math(EXPR last "${n} - 1")
   foreach(i RANGE 1 ${last} 2)
     list(GET KXPATCH_PAYLOAD_FILES ${i} file)
+    # list(FIND), not IN_LIST: in script mode (-P, below) no policy makes IN_LIST an operator.
+    list(FIND KXPATCH_OPTIONAL_PAYLOAD "${file}" optional)
+    if(NOT optional EQUAL -1)
+      continue()
+    endif()
     if(NOT EXISTS "${KXPATCH_PAYLOAD_DIR}/${file}" OR IS_DIRECTORY "${KXPATCH_PAYLOAD_DIR}/${file}")
       list(APPEND missing "${KXPATCH_PAYLOAD_DIR}/${file}")
     endif()
@@ -57,7 +66,7 @@ function(kxpatch_require_payload)
   if(missing)
     list(JOIN missing "\n  " text)
     message(FATAL_ERROR "the installer's payload is incomplete; missing:\n  ${text}\n"
-                        "\"kxtool release OLD NEW -o PAYLOAD\" makes all nine files.")
+                        "\"kxtool release OLD NEW -o PAYLOAD\" makes all ten files.")
   endif()
 endfunction()
 

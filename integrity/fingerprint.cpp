@@ -222,6 +222,40 @@ class PieceReaders {
   std::thread helper_;  // last: it starts once everything it uses is there
 };
 
+// Reads the piece at `offset`, each attempt from its start, up to kReadAttempts times.
+platform::Result<PieceRead, FingerprintError> readPiece(PieceReaders& readers,
+                                                        const std::string& path, int64_t offset,
+                                                        uint32_t crc, int64_t size, int64_t total,
+                                                        FingerprintEvents* events) {
+  FingerprintError failure = errorOf(FingerprintFailure::ReadFailed, size);
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    const PieceRead piece = readers.read(offset, crc, total, events);
+    if (!piece.failed) return piece;
+    failure.systemCode = piece.systemCode;
+    if (events) events->readError(path, failure.systemCode);
+  }
+  if (events) events->readFailed(path, offset);
+  failure.offset = offset;
+  return platform::fail(failure);
+}
+
+// Runs `read` with the two readers of `file`: buffers for both, and for the helper a stream of
+// its own when there is more than a chunk to share. Fails with NoMemory when no buffers can be
+// had.
+template <class Answer, class Read>
+Answer withReaders(FILE* file, const std::string& path, int64_t size, FingerprintEvents* events,
+                   Read read) {
+  const platform::AlignedBuffer buffers(2 * kChunkBytes);
+  if (!buffers) {
+    if (events) events->noMemory();
+    return platform::fail(errorOf(FingerprintFailure::NoMemory, size));
+  }
+  const UniqueFile secondFile(size > int64_t{kChunkBytes} ? platform::openFile(path, "rb")
+                                                          : nullptr);
+  PieceReaders readers(file, buffers.data(), secondFile.get(), buffers.data() + kChunkBytes);
+  return read(readers);
+}
+
 }  // namespace
 
 std::string FingerprintResult::text() const {
@@ -254,46 +288,26 @@ FingerprintResult getCRC32Value(const std::string& path, FingerprintEvents* even
   if (events) events->crcFileSize(size);
   if (refuseLargeFile(path, size, events))
     return platform::fail(errorOf(FingerprintFailure::TooLarge, size));
-  const platform::AlignedBuffer buffers(2 * kChunkBytes);
-  if (!buffers) {
-    if (events) events->noMemory();
-    return platform::fail(errorOf(FingerprintFailure::NoMemory, size));
-  }
-  // The helper reads through a stream of its own, when there is more than a chunk to share.
-  const UniqueFile secondFile(size > int64_t{kChunkBytes} ? platform::openFile(path, "rb")
-                                                          : nullptr);
-  PieceReaders readers(file, buffers.data(), secondFile.get(), buffers.data() + kChunkBytes);
-
-  const int64_t total = std::min(size, kWholeFileCrcLimit);
-  uint32_t crc = 0;
-  int64_t offset = 0;
-  // A piece that ends exactly at the end of the file has not met it yet: the next one does,
-  // with nothing to read. A file of exactly 50 pieces is thus reported as not read to its end.
-  bool endMet = false;
-  for (int budget = kPieceBudget; budget != 0 && !endMet; --budget) {
-    PieceRead piece;
-    FingerprintError failure = errorOf(FingerprintFailure::ReadFailed, size);
-    bool failed = true;
-    for (int attempt = 0; attempt < kReadAttempts && failed; ++attempt) {
-      piece = readers.read(offset, crc, total, events);
-      failed = piece.failed;
-      if (failed) {
-        failure.systemCode = piece.systemCode;
-        if (events) events->readError(path, failure.systemCode);
-      }
-    }
-    if (failed) {
-      if (events) events->readFailed(path, offset);
-      failure.offset = offset;
-      return platform::fail(failure);
-    }
-    offset += piece.bytes;
-    crc = piece.crc;
-    endMet = piece.bytes < kPieceBytes;
-  }
-  if (!endMet && events) events->fileEndNotReached(path);
-  if (events) events->crcFinished(offset);
-  return crcText(crc);
+  return withReaders<FingerprintResult>(
+      file, path, size, events, [&](PieceReaders& readers) -> FingerprintResult {
+        const int64_t total = std::min(size, kWholeFileCrcLimit);
+        uint32_t crc = 0;
+        int64_t offset = 0;
+        // A piece that ends exactly at the end of the file has not met it yet: the next one
+        // does, with nothing to read. A file of exactly 50 pieces is thus reported as not read
+        // to its end.
+        bool endMet = false;
+        for (int budget = kPieceBudget; budget != 0 && !endMet; --budget) {
+          auto read = readPiece(readers, path, offset, crc, size, total, events);
+          if (!read) return platform::fail(read.error());
+          offset += read.value().bytes;
+          crc = read.value().crc;
+          endMet = read.value().bytes < kPieceBytes;
+        }
+        if (!endMet && events) events->fileEndNotReached(path);
+        if (events) events->crcFinished(offset);
+        return crcText(crc);
+      });
 }
 
 FingerprintResult getFileSizeValue(const std::string& path, FingerprintEvents* events) {
@@ -348,4 +362,26 @@ FingerprintResult getSizeCRC32Value(const std::string& path, FingerprintEvents* 
 std::string getBufferCRC32Value(const void* bytes, size_t length) {
   if (!bytes) return crcText(0);
   return crcText(crc32Update(0, bytes, length));
+}
+
+platform::Result<WholeFileCrc, FingerprintError> getWholeFileCrc(const std::string& path,
+                                                                 FingerprintEvents* events) {
+  using WholeResult = platform::Result<WholeFileCrc, FingerprintError>;
+  auto opened = openWithRetry(path, events);
+  if (!opened) return platform::fail(opened.error());
+  FILE* file = opened.value().get();
+  const int64_t size = platform::fileSize(file);
+  return withReaders<WholeResult>(
+      file, path, size, events, [&](PieceReaders& readers) -> WholeResult {
+        WholeFileCrc whole;
+        // Every piece to the end of the file: no budget, no size limit.
+        for (bool endMet = false; !endMet;) {
+          auto read = readPiece(readers, path, whole.size, whole.crc, size, size, events);
+          if (!read) return platform::fail(read.error());
+          whole.size += read.value().bytes;
+          whole.crc = read.value().crc;
+          endMet = read.value().bytes < kPieceBytes;
+        }
+        return whole;
+      });
 }

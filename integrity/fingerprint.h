@@ -107,6 +107,18 @@ class FingerprintEvents {
 // offset and the last read's system code).
 FingerprintResult getCRC32Value(const std::string& path, FingerprintEvents* events = nullptr);
 
+// The size of a file and the CRC of all its bytes.
+struct WholeFileCrc {
+  int64_t size = 0;  // the bytes read, to the end of the file
+  uint32_t crc = 0;
+};
+
+// Every byte of the file, however large: neither kWholeFileCrcLimit nor kMaxFingerprintFileBytes
+// applies. Read as getCRC32Value reads (pieces retried, two readers), but silent unless given
+// `events`. Fails with CannotOpen, NoMemory or ReadFailed.
+[[nodiscard]] platform::Result<WholeFileCrc, FingerprintError> getWholeFileCrc(
+    const std::string& path, FingerprintEvents* events = nullptr);
+
 // The file size in decimal. Fails with CannotOpen or TooLarge.
 FingerprintResult getFileSizeValue(const std::string& path, FingerprintEvents* events = nullptr);
 

@@ -6,7 +6,7 @@
 #                      [--windows-rehearsal] [--force] [--keep-work]
 #
 # 1. kxtool release OLD NEW into OUT/payload (versions read from the installations, every patch
-#    rehearsed with the installer's merge);
+#    rehearsed with the installer's merge; refused without its Results.txt);
 # 2. the Linux installer built with that payload and run on a scratch copy of OLD, the result
 #    compared with NEW file by file; with --windows-rehearsal the same with the 64-bit Windows
 #    build under Wine;
@@ -183,6 +183,10 @@ TMPDIR=$work "$kxtool" release "${release_args[@]}" >"$work/summary-full.txt" \
 summary=$(grep -v '^every change by name:' "$work/summary-full.txt" || true)
 printf '%s\n' "${summary//"$payload"/"$out/payload"}" >"$work/summary.txt"
 cat "$work/summary.txt"
+# Without its results table the installer would check what it writes with the check table's
+# fingerprints alone, which sample the large packs and stop after 1,000 MiB.
+[ -s "$payload/Results.txt" ] ||
+  fail "the payload has no Results.txt (the size and CRC of every file the installer writes)"
 read -r _ from _ to < <(head -n1 "$work/summary.txt")
 exe_name="$from-${to}Pack"
 versions=(-DKXPATCH_PAYLOAD_DIR="$payload" -DKXPATCH_FROM_VERSION="$from" -DKXPATCH_TO_VERSION="$to")
@@ -213,6 +217,8 @@ compare_with_new() {  # label game-folder
   cmp -s "$payload/MD5.txt" "$game/bin/MD5.txt" || fail "$label: bin/MD5.txt is not the payload's table"
   grep -aq -- "--------update successful" "$game/bin/updater.log" ||
     fail "$label: the run log has no success line ($logs/$label-updater.log)"
+  ! grep -aq -- "->results table not used" "$game/bin/updater.log" ||
+    fail "$label: the installer did not use the payload's Results.txt ($logs/$label-updater.log)"
   TMPDIR=$work "$kxtool" verify "$game" "$game/bin/MD5.txt" "$from" "$to" >"$logs/$label-verify.txt" ||
     { cat "$logs/$label-verify.txt" >&2; fail "$label: kxtool verify ($logs/$label-verify.txt)"; }
   echo "$label rehearsal: $count files identical to NEW; bin/MD5.txt is the payload's table;" \

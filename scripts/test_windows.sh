@@ -359,6 +359,49 @@ else:
 sys.exit(0 if ok else 1)
 EOF
 
+step "end-to-end: a byte flipped outside the sampled windows"
+# Between the first pack's first sampled window (its first MiB) and its second (from its middle
+# on): the check table's fingerprint passes the pack and the rewrite the merge carries the byte
+# into; the payload's results table (the size and CRC of every byte) must stop the swap.
+fresh_copy wine exact
+python3 - "$work/wine/exact/game/qdres_packed.kx" <<'EOF' || fail "cannot damage the first pack"
+import sys
+at = (1 << 20) + 200000
+data = bytearray(open(sys.argv[1], "rb").read())
+assert at < len(data) // 2 - 65536
+data[at] ^= 1
+open(sys.argv[1], "wb").write(data)
+EOF
+cp "$work/wine/exact/game/qdres_packed.kx" "$work/wine/exact/qdres-before"
+# Under AutoRun the failure needs no box; the upload finds no server and gives up.
+(cd "$work/wine/exact/game/bin" && timeout 300 wine "$exe64" AutoRun </dev/null \
+  >"$work/wine/exact/out" 2>"$work/wine/exact/err") || fail "Wine installer run (flipped byte)"
+timeout 120 wineserver -w 2>/dev/null || true
+python3 - "$work" <<'EOF' || fail "flipped byte: the Windows installer swapped in a pack that is not the release's"
+import os, sys
+work = sys.argv[1]
+game = work + "/wine/exact/game/"
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+log = read(game + "bin/updater.log")
+problems = []
+if read(game + "qdres_packed.kx") != read(work + "/wine/exact/qdres-before"):
+    problems.append("qdres_packed.kx is not the old file byte for byte")
+if os.path.exists(game + "qdres_packed.kxtemp"):
+    problems.append("the rewrite was left as qdres_packed.kxtemp")
+if b"->not the released file: qdres_packed.kx\nwholeFile: " not in log:
+    problems.append("no exactness failure in the run log")
+if b"--------update successful" in log:
+    problems.append("the run log has the success line")
+if read(game + "CN_packed.kx") != read(work + "/release/2.650/CN_packed.kx"):
+    problems.append("the version pack was updated although the first pack was not")
+if problems:
+    print("\n".join(problems))
+    sys.exit(1)
+print("flipped byte: qdres_packed.kx kept byte for byte, the failure logged, CN held back")
+EOF
+
 step "end-to-end: full disk, then a run with room"
 # Wine applies a file-size limit set before it starts (a write past it fails like a write to a
 # full disk once SIGXFSZ is ignored). Only the installer's process gets the limit: the

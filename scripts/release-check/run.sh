@@ -5,8 +5,9 @@
 # rehearses the Linux installer built from the payload on a copy of OLD and fails unless the
 # result equals NEW file for file and byte for byte. Here we check in addition what the second
 # release must be: named after the versions it read from the installations, its table newest
-# first, every fingerprint in both tables the one the installation's files really have, and
-# each release's JSON report the very changes the generator made (its own record). The first
+# first, every fingerprint in both tables the one the installation's files really have, the
+# results table listing exactly the files that change, with NEW's sizes and CRCs, and each
+# release's JSON report the very changes the generator made (its own record). The first
 # release goes without --sign and --previous-table, and its console must say what that lacks.
 #
 # Environment: KXPATCH_RELEASE_BUILD (default build/, whose linux-release and win32 trees
@@ -35,6 +36,8 @@ release() {  # from to out [release.sh options]
     "$to=$work/game/$to" "$from=$work/game/$from" || fail "the table of $from -> $to is wrong"
   python3 scripts/release-check/check_changes.py "$out/release-report.json" \
     "$work/changes.json" "$to" || fail "the report of $from -> $to is not what the generator changed"
+  python3 scripts/release-check/check_results.py "$out/payload/Results.txt" \
+    "$work/game/$from" "$work/game/$to" "$from" "$to" || fail "the results table of $from -> $to is wrong"
 }
 
 release 2.650 2.651 "$work/out1"

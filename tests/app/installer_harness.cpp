@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "integrity/results_table.h"
+
 namespace fs = std::filesystem;
 using testing_support::readFile;
 using testing_support::writeFile;
@@ -133,6 +135,22 @@ testing_support::ProcessResult Scratch::run(const std::vector<std::string>& args
   argv.insert(argv.end(), args.begin(), args.end());
   return testing_support::runProcess(argv, cwd.empty() ? bin() : cwd, environment(),
                                      timeoutSeconds);
+}
+
+void spoilResult(const std::string& path, const std::string& name) {
+  const std::string text = readFile(path);
+  ResultsTable table, spoilt;
+  ResultsError error;
+  ASSERT_TRUE(decodeResults(text.data(), text.size(), table, error)) << error.line;
+  ASSERT_NE(table.find(name), nullptr) << name;
+  spoilt.from = table.from;
+  spoilt.to = table.to;
+  for (const auto& record : table.records()) {
+    ExpectedResult result = record.second;
+    if (record.first == name) result.crc ^= 0x00010000;
+    ASSERT_TRUE(spoilt.add(record.first, result));
+  }
+  writeFile(path, encodeResults(spoilt));
 }
 
 std::string box(const std::string& caption, const std::string& text) {

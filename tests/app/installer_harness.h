@@ -79,6 +79,10 @@ class Scratch {
 void setTableValue(const std::string& path, const std::string& version, const std::string& key,
                    const std::string& value);
 
+// Replaces what the results table at `path` records for `name` (as the table names it) with a
+// size and CRC no file has.
+void spoilResult(const std::string& path, const std::string& name);
+
 // The message-box line the POSIX installer writes to standard error.
 std::string box(const std::string& caption, const std::string& text);
 // Occurrences of `needle` in `haystack`.

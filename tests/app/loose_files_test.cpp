@@ -155,6 +155,41 @@ TEST(LooseFiles, UnreadableEntryIsAFailureNeverADeletion) {
   EXPECT_EQ(readFile(scratch.packPath(5)), readFile(scratch.releaseDir() + "/2.650/CN_packed.kx"));
 }
 
+// A loose file whose temporary file is not what the release recorded (the game executable,
+// which also passed the check table's test, or any other) never takes the old file's place.
+TEST(LooseFiles, WrittenFileThatIsNotTheReleasedOneKeepsTheOldFile) {
+  release::TestReleaseOptions options;
+  options.binEntries = {{"mox.exe", kNewGame}, {"zz_config.txt", std::string(4000, 'z')}};
+  for (const char* name : {"mox.exe", "zz_config.txt"}) {
+    SCOPED_TRACE(name);
+    Scratch scratch(releaseFor("damaged bin entry", options));
+    scratch.usePrivatePayload();
+    spoilResult(scratch.payload() + "/Results.txt", std::string("bin\\") + name);
+    const std::string target = scratch.bin() + "/" + name;
+    writeFile(target, "old file");
+
+    auto result = scratch.run();
+    EXPECT_EQ(readFile(target), "old file");
+    EXPECT_FALSE(fileExists(target + "temp"));
+    const std::string other = scratch.bin() + (name[0] == 'm' ? "/zz_config.txt" : "/mox.exe");
+    EXPECT_NE(readFile(other), "old file");
+    EXPECT_EQ(result.err, box("更新失败!", target + "文件更新失败!"));
+    const std::string content = name[0] == 'm' ? kNewGame : std::string(4000, 'z');
+    const std::string found =
+        std::to_string(content.size()) + " " + getBufferCRC32Value(content.data(), content.size());
+    const std::string log = scratch.runLog();
+    EXPECT_NE(log.find(kTitle + "->not the released file: " + target + "\nwholeFile: " + found +
+                       "\nreleased : " + std::to_string(content.size()) + " "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(kTitle + "->write failed: " + target + "\n"), std::string::npos);
+    EXPECT_EQ(log.find(kTitle + "->update file: " + target + "\n"), std::string::npos);
+    EXPECT_NE(lines(log).back(), kSuccessLine);
+    EXPECT_EQ(readFile(scratch.packPath(5)),
+              readFile(scratch.releaseDir() + "/2.650/CN_packed.kx"));
+  }
+}
+
 TEST(LooseFiles, PayloadArchiveThatNoLongerReadsIsAFailure) {
   Scratch scratch(looseRelease());
   scratch.usePrivatePayload();

@@ -256,6 +256,70 @@ TEST(PackOutcomes, PackThatPassesItsCheckButDoesNotOpenIsKept) {
   EXPECT_FALSE(isNew(scratch, kCN));
 }
 
+// Damage outside the three windows the first group's fingerprint samples passes the check
+// table's test before and after the merge, which carries it into the rewrite. The release's
+// size and CRC of every byte catch it: the old pack stays and the run ends with the failure.
+// Without a results table (or with one that does not read) the table's test is all there is.
+TEST(PackOutcomes, ByteFlippedOutsideTheSampledWindowsIsCaughtBeforeTheSwap) {
+  const struct {
+    const char* name;
+    const char* results;  // what Results.txt becomes; nullptr: as released
+    bool caught;
+  } cases[] = {
+      {"results table", nullptr, true},
+      {"no results table", "", false},
+      {"results table that does not read", "qdres_packed.kx\t1\n", false},
+  };
+  release::TestReleaseOptions options;
+  options.changedPacks = {kQdres, kVemo, kCN};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scratch scratch(releaseFor("qdres changed", options));
+    scratch.usePrivatePayload();
+    const std::string results = scratch.payload() + "/Results.txt";
+    if (c.results && !*c.results) fs::remove(results);
+    if (c.results && *c.results) writeFile(results, c.results);
+    const std::string pack = scratch.packPath(kQdres);
+    std::string bytes = readFile(pack);
+    // Between the first window (the first MiB) and the second (from the middle on).
+    const size_t at = (size_t{1} << 20) + 200000;
+    ASSERT_LT(at, bytes.size() / 2 - 65536);
+    bytes[at] ^= 0x01;
+    writeFile(pack, bytes);
+
+    auto result = scratch.run();
+    const std::string log = scratch.runLog();
+    EXPECT_EQ(lines(log).back() == kSuccessLine, !c.caught);
+    EXPECT_FALSE(fileExists(pack + "temp"));
+    const bool unreadable = c.results && *c.results;
+    EXPECT_EQ(log.find(kTitle + "->results table not used: line 1: ") != std::string::npos,
+              unreadable);
+    if (!c.caught) {
+      EXPECT_EQ(result.err, "");
+      continue;
+    }
+    EXPECT_EQ(readFile(pack), bytes) << "the pack is the old file, byte for byte";
+    EXPECT_EQ(result.err, box("更新失败!", pack + "文件更新错误!"));
+    // The failed check's lines, then the whole file's size and CRC found and the release's.
+    const std::string released = readFile(scratch.releaseDir() + "/2.651/qdres_packed.kx");
+    const std::string value = getSizeCRC32Value(scratch.releaseDir() +
+                                                "/2.651/qdres_packed.kx").text();
+    const std::string size = std::to_string(released.size());
+    const std::string lead = "standardSize:" + value + "\nfileSize    : " + value + "\n" +
+                             kTitle + "->not the released file: qdres_packed.kx\nwholeFile: " +
+                             size + " ";
+    const size_t line = log.find(lead);
+    ASSERT_NE(line, std::string::npos) << log;
+    const std::string tail = log.substr(line + lead.size(), 8 + 12 + size.size() + 9 + 24);
+    EXPECT_EQ(tail.substr(8), "\nreleased : " + size + " " +
+                                  getBufferCRC32Value(released.data(), released.size()) +
+                                  "\nMD5 check failed......\n");
+    EXPECT_NE(tail.substr(0, 8), getBufferCRC32Value(released.data(), released.size()));
+    EXPECT_NE(log.find("Computer Name: "), std::string::npos) << "the log is uploaded";
+    EXPECT_FALSE(isNew(scratch, kCN)) << "the version pack waits for a rerun";
+  }
+}
+
 // The payload carried changes for a pack whose patch archive no longer reads when its turn
 // comes: a failed update, never "nothing to do" followed by a successful end.
 TEST(PackOutcomes, UnreadablePatchIsAFailedUpdate) {

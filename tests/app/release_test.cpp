@@ -111,7 +111,8 @@ TEST(Payload, TheBuildEmbedsEachFileUnderTheIdTheInstallerAsksFor) {
   const std::map<int, std::string> shipped = {
       {122, "qdres_packedTemp.kx"}, {123, "gameRes_packedTemp.kx"}, {124, "res_packedTemp.kx"},
       {125, "kxres_packedTemp.kx"}, {226, "vemo_packedTemp.kx"},    {228, "binTemp.kx"},
-      {229, "cacheTemp.kx"},        {230, "CN_packedTemp.kx"},      {220, "MD5.txt"}};
+      {229, "cacheTemp.kx"},        {230, "CN_packedTemp.kx"},      {220, "MD5.txt"},
+      {231, "Results.txt"}};
   TempDir dir;
   writeFile(dir / "list.cmake", "include(\"" KXPATCH_SOURCE_DIR "/cmake/Payload.cmake\")\n"
                                 "message(\"${KXPATCH_PAYLOAD_FILES}\")\n");

@@ -200,6 +200,14 @@ TEST_F(Fingerprints, WholeFileCrcStopsAfter50Pieces) {
   EXPECT_EQ(getCRC32Value(path("huge"), &events_).text(), hex8(crc));
   EXPECT_EQ(events_.seen, (Seen{"start " + path("huge"), "size 1048580096",
                                 "no end " + path("huge"), "end 1048576000"}));
+
+  // The uncapped CRC reads on to the end: the rest of the straddling mark and the zeros after.
+  crc = zlibCrc(crc, straddling.data() + 6, straddling.size() - 6);
+  crc = zlibCrcOfZeros(crc, 4096 - (straddling.size() - 6));
+  const auto whole = getWholeFileCrc(path("huge"));
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole.value().size, int64_t{1048580096});
+  EXPECT_EQ(hex8(whole.value().crc), hex8(crc));
 }
 
 TEST_F(Fingerprints, FilesOf2GiBOrMoreAreRefused) {

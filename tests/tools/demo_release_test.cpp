@@ -6,6 +6,7 @@
 #include "archive/kx_file_system.h"
 #include "integrity/check_table.h"
 #include "integrity/fingerprint.h"
+#include "integrity/results_table.h"
 #include "sections/section_factory.h"
 #include "tests/tools/tool_fixture.h"
 
@@ -66,6 +67,27 @@ TEST(DemoRelease, HasTheShapeOfTheShippedRelease) {
             getSizeCRC32Value(demo + "/2.651/res_packed.kx").text());
   EXPECT_EQ(getCheckValue(table, "mox1.050", "Halvoreen\\kxres_packed.kx"), kSearchStartNotFound);
   EXPECT_EQ(readFile(demo + "/2.651/bin/MD5.txt"), table);
+
+  // Every file the installer writes, with the new file's size and CRC of every byte: the packs
+  // with a patch, the loose files written (not the deleted one).
+  const std::string text = readFile(demo + "/payload/Results.txt");
+  ResultsTable results;
+  ResultsError error;
+  ASSERT_TRUE(decodeResults(text.data(), text.size(), results, error)) << error.line;
+  EXPECT_EQ(results.from + " " + results.to, "2.650 2.651");
+  std::vector<std::string> names;
+  for (const auto& record : results.records()) names.push_back(record.first);
+  EXPECT_EQ(names, (std::vector<std::string>{"CN_packed.kx", "bin\\mox.exe",
+                                             "cache\\shaders\\ui.cache", "qdres_packed.kx",
+                                             "res_packed.kx", "vemo_packed.kx"}));
+  for (const char* file : {"res_packed.kx", "bin/mox.exe", "cache/shaders/ui.cache"}) {
+    const std::string bytes = readFile(demo + "/2.651/" + file);
+    const ExpectedResult* recorded = results.find(resultPath(file));
+    ASSERT_NE(recorded, nullptr) << file;
+    EXPECT_EQ(resultText(*recorded),
+              std::to_string(bytes.size()) + " " + getBufferCRC32Value(bytes.data(), bytes.size()))
+        << file;
+  }
 }
 
 TEST(DemoRelease, IsTheCommittedPayloadByteForByte) {

@@ -20,11 +20,11 @@ using testing_support::ScopedCwd;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-// The nine files of a payload folder.
+// The ten files of a payload folder.
 inline std::vector<std::string> payloadFiles() {
   std::vector<std::string> files;
   for (const GamePack& pack : kGamePacks) files.push_back(pack.patchName);
-  for (const char* other : {"binTemp.kx", "cacheTemp.kx", "MD5.txt"}) files.push_back(other);
+  for (const char* other : {"binTemp.kx", "cacheTemp.kx", "MD5.txt", "Results.txt"}) files.push_back(other);
   return files;
 }
 

@@ -139,7 +139,7 @@ int diffCommand(const Invocation& call, ToolIo& io) {
   }
   if (isInstallation(oldPath) && isInstallation(newPath))
     return failure(io, call, "OLD and NEW are whole installations: \"kxtool release OLD NEW -o "
-                             "PAYLOAD\" makes all nine payload files and checks them; diff takes "
+                             "PAYLOAD\" makes all ten payload files and checks them; diff takes "
                              "two packs, or two bin or cache folders");
   if (isFolder(oldPath) && isFolder(newPath))
     return diffFoldersCommand(call, io, oldPath, newPath, out);

@@ -103,7 +103,7 @@ const std::vector<CommandSpec>& commandTable() {
       {"release",
        "OLD NEW -o PAYLOAD [--previous-table FILE] [--from V] [--to V] [--json FILE]\n"
        "        [--changes FILE]",
-       "make and check the nine payload files of an installer",
+       "make and check the ten payload files of an installer",
        "OLD and NEW are whole installations; their versions are read as the installer reads\n"
        "them (scripts_config.xml in CN_packed.kx, then vemo_packed.kx); --from and --to only\n"
        "check them. Writes the six pack patches, binTemp.kx, cacheTemp.kx and MD5.txt (the new\n"

@@ -1,4 +1,4 @@
-// release: the nine payload files of an installer from two installations, and what they change.
+// release: the ten payload files of an installer from two installations, and what they change.
 #include <cstdio>
 #include <iomanip>
 #include <ostream>

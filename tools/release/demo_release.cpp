@@ -319,7 +319,7 @@ bool makeDemoRelease(const std::string& dir, std::string& error) {
       return false;
     }
   }
-  return true;
+  return writeResultsTable(payload, newDir, oldVersion, newVersion, error);
 }
 
 }  // namespace release

@@ -8,8 +8,8 @@
 
 namespace release {
 
-// Writes `dir`/2.650, `dir`/2.651 and `dir`/payload (the eight archives and "MD5.txt" under the
-// names the build embeds). False with `error` set on a failure.
+// Writes `dir`/2.650, `dir`/2.651 and `dir`/payload (the eight archives, "MD5.txt" and
+// "Results.txt" under the names the build embeds). False with `error` set on a failure.
 [[nodiscard]] bool makeDemoRelease(const std::string& dir, std::string& error);
 
 // A check table in the shipped layout around two real blocks (each ending in LF): `newBlock`,

@@ -334,6 +334,8 @@ bool buildPayload(const ReleaseRequest& request, const std::string& table,
     error = join(staging, "MD5.txt") + ": cannot write";
     return false;
   }
+  progress("results table");
+  if (!writeResultsTable(staging, request.newDir, summary.from, summary.to, error)) return false;
   std::error_code code;
   for (const auto& file : fs::directory_iterator(staging, code))
     summary.payloadBytes += file.file_size(code);

@@ -1,5 +1,6 @@
 // The whole payload of an installer from two installations in one step: the six pack patches,
-// the bin and cache archives and the check table, each checked the way the installer will use
+// the bin and cache archives, the check table and the results table (the size and CRC
+// of every file the installer writes), each checked the way the installer will use
 // it before anything is put in the payload folder.
 #pragma once
 
@@ -73,13 +74,13 @@ struct ReleaseSummary {
   std::vector<PackSummary> packs;  // the six packs in the installer's order
   size_t looseAdded = 0, looseChanged = 0, looseDeleted = 0;
   std::vector<LooseSummary> loose;  // bin, then cache
-  uint64_t payloadBytes = 0;  // the nine files together
+  uint64_t payloadBytes = 0;  // the ten files together
 };
 
 // One line for each long step ("rehearsing res_packed.kx").
 using ReleaseProgress = std::function<void(const std::string&)>;
 
-// Writes the nine payload files into `request.payloadDir` and fills `summary`. Refuses, with
+// Writes the ten payload files into `request.payloadDir` and fills `summary`. Refuses, with
 // `error` naming the file and the reason and the payload folder left as it was, when the
 // release would not work for players.
 [[nodiscard]] bool makeRelease(const ReleaseRequest& request, ReleaseSummary& summary,

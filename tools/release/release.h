@@ -95,6 +95,22 @@ struct Rehearsal {
 // The packed "scripts_config.xml" whose root holds the text value "version".
 [[nodiscard]] std::string makeScriptsConfig(const std::string& version);
 
+// The payload file of the results table (integrity/results_table.h).
+inline constexpr const char* kResultsFileName = "Results.txt";
+
+// The results table of the payload in `payloadDir` (whose pack patches, bin and cache archives
+// are written) for the installation `newDir`: each pack whose patch holds entries, with NEW's
+// size and CRC of every byte, and each loose file the bin and cache archives write. The first
+// line names `from` and `to`. False with `error` set when a pack of NEW cannot be read or two
+// entries would be recorded under one name.
+[[nodiscard]] bool makeResultsTable(const std::string& payloadDir, const std::string& newDir,
+                                    const std::string& from, const std::string& to,
+                                    std::string& text, std::string& error);
+// The same, written to `payloadDir`/Results.txt.
+[[nodiscard]] bool writeResultsTable(const std::string& payloadDir, const std::string& newDir,
+                                     const std::string& from, const std::string& to,
+                                     std::string& error);
+
 struct TestReleaseOptions {
   // Packs (indexes of kGamePacks) whose content differs between the two versions; each gets a
   // patch with a changed, an added and a deleted entry. The others get the empty archive.
@@ -109,8 +125,8 @@ struct TestReleaseOptions {
 
 // Writes `dir`/2.650 (a complete installation at the old version: the six packs, bin with
 // "RakNet.dll" and "mox.exe", cache), `dir`/2.651 (the state the installer must produce,
-// MD5.txt in bin included) and `dir`/payload (the eight archives and "MD5.txt" under the names
-// the build embeds). Deterministic: the same options give the same bytes. False on a failure.
+// MD5.txt in bin included) and `dir`/payload (the eight archives, "MD5.txt" and "Results.txt"
+// under the names the build embeds). Deterministic: the same options give the same bytes. False on a failure.
 [[nodiscard]] bool makeTestRelease(const std::string& dir, const TestReleaseOptions& options = {});
 
 }  // namespace release

@@ -134,8 +134,10 @@ bool makeTestRelease(const std::string& dir, const TestReleaseOptions& options) 
 
   const std::string table =
       makeCheckTableBlock(newDir, newVersion) + "\n" + makeCheckTableBlock(oldDir, oldVersion);
+  std::string problem;
   return writeBytes(join(payload, "MD5.txt"), table) &&
-         writeBytes(join(join(newDir, "bin"), "MD5.txt"), table);
+         writeBytes(join(join(newDir, "bin"), "MD5.txt"), table) &&
+         writeResultsTable(payload, newDir, oldVersion, newVersion, problem);
 }
 
 }  // namespace release
