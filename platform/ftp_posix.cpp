@@ -2,6 +2,7 @@
 // missing folders created on the way. A build without libcurl cannot upload: every upload
 // fails and the local file stays, as it would without a network.
 #include "platform/ftp.h"
+#include "platform/platform.h"
 
 #include <cstdio>
 
@@ -42,7 +43,8 @@ bool ftpPutFile(const FtpAccount& account, const std::string& agent,
                 const std::vector<std::string>& folders, const std::string& localPath,
                 const std::string& remoteName) {
   if (!curlReady()) return false;
-  FILE* local = std::fopen(localPath.c_str(), "rb");
+  // Only a regular file: the log's name may hold a pipe, which would never end.
+  FILE* local = openFile(localPath, "rb");
   if (!local) return false;
   std::fseek(local, 0, SEEK_END);
   long size = std::ftell(local);
