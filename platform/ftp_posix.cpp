@@ -2,6 +2,7 @@
 // missing folders created on the way. libcurl is required: a POSIX build without it stops at
 // its configuration.
 #include "platform/ftp.h"
+#include "platform/platform.h"
 
 #include <cstdio>
 
@@ -38,7 +39,8 @@ bool ftpPutFile(const FtpAccount& account, const std::string& agent,
                 const std::vector<std::string>& folders, const std::string& localPath,
                 const std::string& remoteName) {
   if (!curlReady()) return false;
-  FILE* local = std::fopen(localPath.c_str(), "rb");
+  // Only a regular file: the log's name may hold a pipe, which would never end.
+  FILE* local = openFile(localPath, "rb");
   if (!local) return false;
   std::fseek(local, 0, SEEK_END);
   long size = std::ftell(local);

@@ -102,9 +102,9 @@ void consoleWrite(const std::string& gbkBytes);
 
 // ---- Files and folders -----------------------------------------------------------------
 
-// Opens `path` (ANSI/GBK bytes) through its wide form where the platform has one. Reading opens
-// only a regular file (links followed): a pipe, socket or device is never opened, so nothing
-// waits on one, and it counts as absent. Writing never goes through a link of any kind: "w"
+// Opens `path` (ANSI/GBK bytes) through its wide form where the platform has one. Reading
+// follows links but never opens a pipe, socket or device, so nothing waits on one: it counts as
+// absent. Writing never goes through a link of any kind: "w"
 // removes a link at `path` (a symbolic link, a reparse point, or one name of a file that has
 // others) and makes a regular file of its own in its place; "a" and "r+" open only a regular
 // file with one link and leave anything else as it is. Anything else is refused.
@@ -132,8 +132,8 @@ size_t pathLength(const std::string& path);
 // a regular file with one link is changed: a link's target, or a file that has other names,
 // may lie anywhere.
 bool setFileAttributesNormal(const std::string& path);
-// True when a regular file or a folder is at `path` (links followed). A pipe, socket or device
-// counts as absent, as openFile treats it.
+// True when a file or a folder is at `path` (links followed). A pipe, socket or device counts as
+// absent, as openFile treats it.
 [[nodiscard]] bool pathExists(const std::string& path);
 // Makes the folder `path` (its parent must exist); true when it was made or a folder, not a
 // link, is there already.

@@ -364,19 +364,23 @@ FILE* streamOf(int fd, const char* mode) {
   return file;
 }
 
-// A descriptor for reading `path` when it is a regular file (links followed), else -1. A pipe,
-// socket or device is looked at but never opened: opening one may wait for a writer for ever
-// or act on a device. The descriptor is checked again, in case the name changed in between.
-int openRegularForReading(const std::string& path) {
+// A pipe, a socket or a device: opened to be read, it may wait for a writer for ever, never
+// end, or act on the device.
+bool isSpecial(const struct stat& st) { return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode); }
+
+// A descriptor for reading `path` (links followed), or -1. A special file is looked at but never
+// opened, and counts as absent; the descriptor is checked again, in case the name changed in
+// between. (A folder opens as the C runtime's fopen would; every read of it fails.)
+int openForReading(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return -1;
-  if (!S_ISREG(st.st_mode)) {
-    errno = S_ISDIR(st.st_mode) ? EISDIR : ENOENT;  // a special file counts as absent
+  if (isSpecial(st)) {
+    errno = ENOENT;
     return -1;
   }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return -1;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || isSpecial(st)) {
     ::close(fd);
     errno = ENOENT;
     return -1;
@@ -423,7 +427,7 @@ FILE* openForWriting(const std::string& path, const char* mode, int extraFlags) 
 
 FILE* openFile(const std::string& path, const char* mode) {
   if (writesTo(mode)) return openForWriting(path, mode, 0);
-  const int fd = openRegularForReading(path);
+  const int fd = openForReading(path);
   return fd < 0 ? nullptr : streamOf(fd, mode);
 }
 
@@ -447,10 +451,10 @@ bool folderLinkBelow(const std::string& base, const std::string& path) {
 bool readRegularFile(const std::string& path, size_t limit, std::string* content,
                      PastLimit past) {
   content->clear();
-  const int fd = openRegularForReading(path);
+  const int fd = openForReading(path);
   if (fd < 0) return false;
   struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 &&
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                        (past == PastLimit::Cut || static_cast<uint64_t>(st.st_size) <= limit);
   const bool ok = regular && readBounded(
                                  [fd](char* buffer, size_t capacity) -> long {
@@ -475,7 +479,7 @@ bool setFileAttributesNormal(const std::string& path) {
 
 bool pathExists(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
+  return ::stat(path.c_str(), &st) == 0 && !isSpecial(st);
 }
 
 bool makeFolder(const std::string& path) {

@@ -202,6 +202,19 @@ TEST(Hostile, HardLinksLinkedBinAndLinkedLockFileChangeNothingOutside) {
   }
 }
 
+// The run log is read once more, whole, to be uploaded after a failed pack update: a pipe at its
+// name gets no line, and is not waited on then either.
+TEST(Hostile, PipeAsTheRunLogNeverHoldsTheUpload) {
+  Installation installation(hostileRelease());
+  installation.usePrivatePayload();
+  writeFile(installation.payload() + "/" + kGamePacks[0].patchName, "not an archive");
+  ASSERT_EQ(::mkfifo((installation.bin() + "/updater.log").c_str(), 0600), 0);
+  const Outcome run = installation.run({}, 60);
+  ASSERT_TRUE(run.exited) << "ended by signal " << run.signal;
+  EXPECT_EQ(run.err, box("更新失败!", installation.packPath(0) + "文件更新失败!"));
+  EXPECT_TRUE(packIs(installation, 0, "2.650"));
+}
+
 TEST(Hostile, EndlessOrHugeInputsAreBoundedAndNeverHang) {
   struct Case {
     const char* name;
