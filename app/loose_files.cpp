@@ -70,6 +70,7 @@ void reportLeftBehind(RunContext& ctx, const std::string& target) {
 // makes a later run necessary. A target that cannot be replaced (a running game executable
 // on Windows) counts as one that cannot be opened.
 WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockRef& content) {
+  ctx.looseFilesWritten.push_back(target);  // its temporary name is tidied at the run's end
   platform::ReplacementFile output(target);
   if (!output.open()) return WriteResult::kCannotOpen;
   if (!output.write(content->data(), static_cast<size_t>(content->length())) ||
