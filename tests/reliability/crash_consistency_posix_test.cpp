@@ -43,7 +43,7 @@ constexpr int kEvery = 1;
 constexpr int kWorkers = 2;
 
 // Every pack changes, so that each one is merged, written and swapped; the loose files change
-// too (one is rewritten, one deleted, one added).
+// too (one is rewritten, one deleted).
 const std::string& crashRelease() {
   release::TestReleaseOptions options;
   options.changedPacks = {0, 1, 2, 3, 4, 5};
