@@ -199,3 +199,29 @@ INSTANTIATE_TEST_SUITE_P(AtEveryPack, PackFaults, ::testing::ValuesIn(kScenarios
                          });
 
 }  // namespace
+
+namespace {
+
+// Without its journal a run cut short after CN's swap could not be finished, so a journal that
+// cannot be written ends the run before anything the installer updates is touched, and the
+// payload archives go with it.
+TEST(RunFaults, JournalThatCannotBeWrittenEndsTheRunBeforeAnyChange) {
+  const std::string& releaseDir = faultRelease();
+  Installation installation(releaseDir);
+  RunOptions options;
+  options.failCreate = installation.game() + "/packUpdate.journaltemp";
+  const Outcome failed = installation.run(options);
+  ASSERT_TRUE(failed.exited) << "signal " << failed.signal;
+  EXPECT_EQ(failed.err,
+            box("您没有写权限", "您在" + installation.game() + "没有写权限，程序无法运行!"));
+  EXPECT_NE(installation.runLog().find("->packUpdate.journal can not write in!"),
+            std::string::npos);
+  auto untouched = [](Tree tree) {  // what the run may write before its journal: logs, table
+    for (auto it = tree.begin(); it != tree.end();)
+      it = isLog(it->first) || it->first == "bin/MD5.txt" ? tree.erase(it) : ++it;
+    return tree;
+  };
+  EXPECT_EQ(untouched(readTree(installation.game())), untouched(readTree(releaseDir + "/2.650")));
+}
+
+}  // namespace
