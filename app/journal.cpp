@@ -1,5 +1,6 @@
 #include "app/journal.h"
 
+#include "app/payload.h"
 #include "app/run_texts.h"
 #include "app/stage_helpers.h"
 #include "app/stages.h"
@@ -14,8 +15,6 @@ namespace {
 constexpr char kJournalHeader[] = "kxpatch update journal";
 // A journal holds three short lines; anything larger is not one of ours.
 constexpr size_t kMaxJournalBytes = 4096;
-
-constexpr const char* kLoosePayloadArchives[] = {"binTemp.kx", "cacheTemp.kx"};
 
 // The old CN_packed.kx kept under a second name while vemo_packed.kx waits for its swap.
 std::string keptCNName() { return std::string(kGamePacks[kCNPack].name) + "old"; }
@@ -76,7 +75,7 @@ void removePayloadArchives(const RunContext& ctx) {
 std::vector<std::string> payloadArchiveNames() {
   std::vector<std::string> names;
   for (const GamePack& pack : kGamePacks) names.push_back(pack.patchName);
-  for (const char* name : kLoosePayloadArchives) names.push_back(name);
+  for (int id : {kPayloadBin, kPayloadCache}) names.push_back(payloadFileName(id));
   return names;
 }
 
