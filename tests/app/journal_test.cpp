@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "app/journal.h"
+#include "integrity/game_packs.h"
 #include "tests/app/installer_harness.h"
 
 using namespace installer_test;
@@ -88,6 +89,25 @@ TEST(Journal, RunFinishesAnUpdateThatAlreadyReadsAsTheNewVersion) {
                          kTitle + "->finish the update begun before: " + journal,
                          kTitle + "->update successful: vemo_packed.kx!", kSuccessLine}))
         << scratch.runLog();
+  }
+}
+
+// The journal stays while a pack the release changes is still old, and only then: a damaged pack
+// without changes cannot be finished by any later run and keeps none.
+TEST(Journal, KeptOnlyWhileAPackWithChangesIsLeftOld) {
+  const struct {
+    int pack;
+    bool kept;
+  } cases[] = {{0, false}, {4, true}};  // qdres: no changes in this release; vemo: changes
+  for (const auto& c : cases) {
+    SCOPED_TRACE(kGamePacks[c.pack].name);
+    Scratch scratch(defaultRelease());
+    std::string bytes = readFile(scratch.packPath(c.pack));
+    bytes[bytes.size() / 2] ^= 0x5A;
+    writeFile(scratch.packPath(c.pack), bytes);
+    auto result = scratch.run();
+    EXPECT_NE(result.err.find("文件损坏，无法更新!"), std::string::npos) << result.err;
+    EXPECT_EQ(fileExists(scratch.game() + "/" + kJournalName), c.kept);
   }
 }
 
