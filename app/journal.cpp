@@ -85,14 +85,14 @@ void tidyBeforePacks(const RunContext& ctx) {
     platform::deleteFile(journalPath(ctx.installDir));
 }
 
-void removeLeftoversAndJournal(const RunContext& ctx) {
+void removeLeftovers(const RunContext& ctx, bool finished) {
   for (const GamePack& pack : kGamePacks)
     platform::deleteFile(joinPath(ctx.installDir, pack.name) + "temp");
   for (const std::string& target : ctx.looseFilesWritten) platform::deleteFile(target + "temp");
   platform::deleteFile(joinPath(ctx.installDir, keptCNName()));
   removePayloadArchives(ctx);
   platform::deleteFile(journalPath(ctx.installDir) + "temp");
-  platform::deleteFile(journalPath(ctx.installDir));
+  if (finished) platform::deleteFile(journalPath(ctx.installDir));
 }
 
 bool startJournal(RunContext& ctx) {
@@ -105,6 +105,6 @@ bool startJournal(RunContext& ctx) {
 }
 
 void closeJournal(RunContext& ctx) {
-  if (ctx.journal == JournalFound::Other || ctx.fileLeftAtOldVersion) return;
-  removeLeftoversAndJournal(ctx);
+  // Every rewrite of this run has been swapped in or removed by now.
+  if (ctx.journal != JournalFound::Other) removeLeftovers(ctx, !ctx.fileLeftAtOldVersion);
 }

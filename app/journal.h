@@ -43,5 +43,6 @@ void tidyBeforePacks(const RunContext& ctx);
 
 // Removes, by exact name, everything an interrupted run of this update may have left (each
 // pack's and written loose file's temporary name, the old CN kept for a moment, the payload
-// archives), then the journal itself, last: a run killed while tidying still finds its journal.
-void removeLeftoversAndJournal(const RunContext& ctx);
+// archives); none of it is needed to finish the update, which only goes forward. Then, when
+// `finished`, the journal itself, last: a run killed while tidying still finds its journal.
+void removeLeftovers(const RunContext& ctx, bool finished);
