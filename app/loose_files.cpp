@@ -103,6 +103,7 @@ bool isReleasedFile(const RunContext& ctx, const std::string& target, const std:
 // be replaced (a running game executable on Windows) counts as one that cannot be opened.
 WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockRef& content) {
   if (!makeFoldersBelow(ctx.installDir, target)) return WriteResult::kCannotOpen;
+  ctx.looseFilesWritten.push_back(target);  // its temporary name is tidied at the run's end
   platform::ReplacementFile output(target);
   if (!output.open()) return WriteResult::kCannotOpen;
   std::string notReleased;

@@ -120,6 +120,16 @@ inline std::string wrongVersionBox(const std::string& localVersion) {
   return "您当前版本为v" + localVersion + ",本程序只适用于v" + oldVersion + "升级到v" + newVersion;
 }
 inline constexpr char kWrongVersionCaption[] = "本程序不适用于您当前版本";
+// The journal an interrupted run of this update left: this run finishes that update, even when
+// the installation already reads as the new version.
+inline std::string journalResumeLog(const std::string& path) {
+  return std::string(packTitle) + "->finish the update begun before: " + path;
+}
+// Something else under the journal's name (another update's journal): left as it is.
+inline std::string journalLeftAloneLog(const std::string& path) {
+  return std::string(packTitle) + "->leave alone " + path + ", not a journal of " + oldVersion +
+         " to " + newVersion;
+}
 
 // ---- The payload: the temporary archives and the check table ------------------------------------
 

@@ -12,6 +12,8 @@ void prepareConsole(RunContext& ctx);           // 3: title, greyed Close item
 void setRunLogPath(RunContext& ctx);            // 5
 [[nodiscard]] bool checkVersion(RunContext& ctx);           // 6: installed version applies
 [[nodiscard]] bool extractPayload(RunContext& ctx);         // 7: temporary archives, MD5.txt
+[[nodiscard]] bool startJournal(RunContext& ctx);           // 7a: kept until every file is new
 [[nodiscard]] bool updateLooseFiles(RunContext& ctx);       // 8: bin and cache folders
 void patchPacks(RunContext& ctx);               // 9: verify and patch the six packs
+void closeJournal(RunContext& ctx);             // 9a: leftovers and journal, once all is new
 [[nodiscard]] bool completeRun(RunContext& ctx);            // 10: upload, final message

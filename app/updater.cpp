@@ -7,6 +7,17 @@ void RunContext::addFailure(const std::string& message) {
   failureMessages.push_back(message);
 }
 
+namespace {
+
+// A run that ends before the packs leaves none of its payload archives behind: of no use to a
+// later run, which writes its own, they only hold the player's space.
+bool stopBeforePacks(const RunContext& ctx) {
+  tidyBeforePacks(ctx);
+  return false;
+}
+
+}  // namespace
+
 bool Updater::run() {
   RunContext ctx;
   ctx.launcher = Launcher(autoRun_);
@@ -17,8 +28,10 @@ bool Updater::run() {
   if (!lockInstallation(ctx)) return false;
   setRunLogPath(ctx);
   if (!checkVersion(ctx)) return false;
-  if (!extractPayload(ctx)) return false;
-  if (!updateLooseFiles(ctx)) return false;
+  if (!extractPayload(ctx)) return stopBeforePacks(ctx);
+  if (!startJournal(ctx)) return stopBeforePacks(ctx);
+  if (!updateLooseFiles(ctx)) return stopBeforePacks(ctx);
   patchPacks(ctx);
+  closeJournal(ctx);
   return completeRun(ctx);
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/journal.h"
 #include "integrity/game_packs.h"
 #include "integrity/results_table.h"
 #include "platform/platform.h"
@@ -37,6 +38,11 @@ struct RunContext {
   // A pack or loose file could not be written and is still at the old version: a later run
   // can finish it.
   bool fileLeftAtOldVersion = false;
+  // What the version check found under the journal's name. A journal of another update is left
+  // alone: the run then neither writes nor removes one.
+  JournalFound journal = JournalFound::None;
+  // The loose files the run wrote through their temporary names, for the tidying at its end.
+  std::vector<std::string> looseFilesWritten;
   // Held from before the first write to the end of the run: two installers that do not share
   // the mutex (other users, other runtime folders) still never write one installation at once.
   platform::FolderLock installationLock;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/archive_log.h"
+#include "app/journal.h"
 #include "app/preflight.h"
 #include "app/run_texts.h"
 #include "app/stage_helpers.h"
@@ -83,7 +84,14 @@ bool checkVersion(RunContext& ctx) {
 
   printTitled(kPreparing1Console);
   logRun(ctx, versionsLog(ctx.localVersion));
+  // A run cut short after CN's swap leaves an installation that reads as the new version with
+  // files still old; its journal says so, and this run finishes it.
+  const std::string journal = joinPath(ctx.installDir, kJournalName);
+  ctx.journal = findJournal(ctx.installDir);
+  if (ctx.journal == JournalFound::Other) logRun(ctx, journalLeftAloneLog(journal));
+  if (ctx.journal == JournalFound::Ours) logRun(ctx, journalResumeLog(journal));
   if (ctx.localVersion == oldVersion) return true;
+  if (ctx.localVersion == newVersion && ctx.journal == JournalFound::Ours) return true;
   showMessage(wrongVersionBox(ctx.localVersion), kWrongVersionCaption);
   return false;
 }

@@ -465,6 +465,44 @@ print("full disk: qdres_packed.kx kept at 2.650, CN held back, %d write-error bo
       "failure box; the run with room ended at 2.651" % write_errors)
 EOF
 
+step "end-to-end: a run cut short after CN's swap, finished from its journal"
+# The state a kill between CN's swap and vemo's leaves: CN new (the installation reads as
+# 2.651), vemo old with its rewritten archive not yet swapped in, the old CN kept beside it, and
+# the journal of the update. The run must finish the update instead of refusing the version.
+fresh_copy wine journal
+game="$work/wine/journal/game"
+cp "$game/CN_packed.kx" "$game/CN_packed.kxold"
+cp "$work/release/2.651/CN_packed.kx" "$game/CN_packed.kx"
+head -c 1000 "$work/release/2.651/vemo_packed.kx" >"$game/vemo_packed.kxtemp"
+printf 'kxpatch update journal\nfrom=2.650\nto=2.651\n' >"$game/packUpdate.journal"
+start_wine_responder "$work/wine/journal"
+(cd "$game/bin" && timeout 300 wine "$exe64" </dev/null >"$work/wine/journal/out" \
+  2>"$work/wine/journal/err") || fail "Wine installer run (journal)"
+sleep 1
+touch "$work/wine/journal/stop-responder"
+timeout 120 wineserver -w 2>/dev/null || true
+
+python3 - "$work" <<'EOF' || fail "journal: the Windows installer did not finish the update"
+import sys
+from wine_records import responder_records, tree
+work = sys.argv[1]
+shown = responder_records(work + "/wine/journal/boxes")[0]
+game, expected = tree(work + "/wine/journal/game"), tree(work + "/release/2.651")
+log = open(work + "/wine/journal/game/bin/updater.log", "rb").read()
+problems = []
+if shown:
+    problems.append("boxes shown: %r" % [(c.decode("gbk"), t.decode("gbk")) for c, t in shown])
+if game != expected:
+    problems.append("these files differ from 2.651: %s"
+                    % sorted(n for n in game.keys() | expected.keys() if game.get(n) != expected.get(n)))
+if b"->finish the update begun before: " not in log:
+    problems.append("the run log does not say the update was finished")
+if problems:
+    print("\n".join(problems))
+    sys.exit(1)
+print("journal: the run finished the update begun before and left nothing behind")
+EOF
+
 step "-sysinfo"
 find "$WINEPREFIX/drive_c/users" -name mox_sysinfo.txt -delete 2>/dev/null || true
 (cd "$work" && timeout 120 wine "$exe64" x-sysinfo-x </dev/null >/dev/null 2>&1) || fail "-sysinfo exit code"

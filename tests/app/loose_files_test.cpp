@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "integrity/fingerprint.h"
+#include "integrity/game_packs.h"
 #include "tests/app/installer_harness.h"
 
 using namespace installer_test;
@@ -214,9 +215,13 @@ TEST(LooseFiles, GameExecutableThatCannotBeWrittenEndsTheRun) {
   auto result = scratch.run();
   const std::string caption = kTitle + "->无法打开文件:" + target;
   EXPECT_EQ(result.err, box(caption, caption + ", 请检查目录或权限!"));
-  // The run ended there: the payload archives are still waiting.
-  EXPECT_TRUE(fileExists(scratch.game() + "/binTemp.kx"));
-  EXPECT_TRUE(fileExists(scratch.game() + "/CN_packedTemp.kx"));
+  // The run ended there, before any pack: it leaves neither its payload archives nor its
+  // journal (the installation still reads as the old version).
+  EXPECT_FALSE(fileExists(scratch.game() + "/binTemp.kx"));
+  EXPECT_FALSE(fileExists(scratch.game() + "/cacheTemp.kx"));
+  for (const GamePack& pack : kGamePacks)
+    EXPECT_FALSE(fileExists(scratch.game() + "/" + pack.patchName)) << pack.patchName;
+  EXPECT_FALSE(fileExists(scratch.game() + "/packUpdate.journal"));
   EXPECT_EQ(lines(scratch.runLog()).back(), kTitle + "->can not open file: " + target);
 }
 
@@ -247,6 +252,14 @@ TEST(PayloadExtraction, FolderThatCannotBeWrittenGivesThePermissionBox) {
     EXPECT_EQ(result.err, box("您没有写权限", "您在" + scratch.game() + "没有写权限，程序无法运行!"));
     EXPECT_EQ(lines(scratch.runLog()).back(), kTitle + "->qdres_packedTemp.kx can not write in!");
   }
+  // The last payload archive stopped: the seven written before it go with the run's end.
+  Scratch scratch(defaultRelease());
+  fs::create_directory(scratch.game() + "/cacheTemp.kx");
+  auto result = scratch.run();
+  EXPECT_EQ(lines(scratch.runLog()).back(), kTitle + "->cacheTemp.kx can not write in!");
+  EXPECT_FALSE(fileExists(scratch.game() + "/binTemp.kx"));
+  for (const GamePack& pack : kGamePacks)
+    EXPECT_FALSE(fileExists(scratch.game() + "/" + pack.patchName)) << pack.patchName;
 }
 
 }  // namespace

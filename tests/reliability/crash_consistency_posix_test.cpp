@@ -1,16 +1,23 @@
-// The installer killed (SIGKILL) at many moments of a run and then run again to the end, each
-// time from the same old installation. Whatever the moment, no pack may be missing or half
-// written at the kill, and the second run must leave exactly the new version behind.
+// The installer killed (SIGKILL) right after each step that changes the installation, then run
+// again once, each time from the same old installation. Whatever the step, no pack or game
+// executable may be missing or half written at the kill, and the rerun must leave exactly the
+// new version behind: no temporary file, no kept copy, no payload archive, no journal.
+//
+// The steps are counted by the library preloaded into the installer (tests/reliability/
+// fault_shim.c): every create or truncation, rename, link, unlink and folder creation in the
+// installation folder, and the first write of each file it writes (logs aside). A first run
+// lists them; then one run is killed after each.
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -23,6 +30,17 @@ using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitized installer is several times slower: every fourth step, a different fourth for
+// each sweep, runs its code paths under the sanitizers; the release build kills at all.
+constexpr int kEvery = 4;
+#else
+constexpr int kEvery = 1;
+#endif
+// Runs killed at once: the machine's two cores, each installer waiting on the disk part of the
+// time.
+constexpr int kWorkers = 2;
 
 // Every pack changes, so that each one is merged, written and swapped; the loose files change
 // too (one is rewritten, one deleted).
@@ -44,187 +62,148 @@ Tree withoutLogs(Tree tree) {
   return tree;
 }
 
-// One word per pack ('o' old bytes, 'n' new bytes), then what else lies around: a rewritten
-// pack not yet swapped in, patch archives, the loose files' state.
-struct KillState {
+// The box of a run that finds the installation at the new version with no update to finish.
+const std::string kRefusedAsNew =
+    box("本程序不适用于您当前版本", "您当前版本为v2.651,本程序只适用于v2.650升级到v2.651");
+
+struct Sweep {
+  const char* name;
+  bool versionInVemo;  // CN_packed.kx has no version entry (its patch brings one)
+  bool noLinks;        // hard links are refused, as on a FAT volume
+  int sampleOffset;    // which of the sampled steps this sweep kills at, when it samples
+};
+
+void PrintTo(const Sweep& sweep, std::ostream* out) { *out << sweep.name; }
+
+// One letter per pack ('o' old bytes, 'n' new bytes), then what else lies around: a rewritten
+// pack not yet swapped in, the old CN kept for a moment, patch archives, the game executable's
+// state, the table, the journal.
+std::string describe(const Installation& installation, const Tree& oldTree, const Tree& newTree) {
+  auto form = [&](const std::string& relative) {
+    const std::string path = installation.game() + "/" + relative;
+    if (!testing_support::fileExists(path)) return 'x';
+    const std::string bytes = testing_support::readFile(path);
+    return bytes == oldTree.at(relative) ? 'o' : bytes == newTree.at(relative) ? 'n' : 'x';
+  };
   std::string packs;
-  bool rewrittenPending = false;
-  int patchArchives = 0;
-  char executable = '?';
-  bool tableWritten = false;
-  std::string text() const {
-    return packs + (rewrittenPending ? " +temp" : "") + " patches:" +
-           std::to_string(patchArchives) + " exe:" + executable +
-           (tableWritten ? " table" : "");
+  bool pendingRewrite = false;
+  int patches = 0;
+  for (int i = 0; i < kGamePackCount; ++i) {
+    const char f = form(kGamePacks[i].name);
+    EXPECT_NE(f, 'x') << kGamePacks[i].name << " is missing or neither version";
+    packs += f;
+    pendingRewrite |= testing_support::fileExists(installation.packPath(i) + "temp");
+    patches += testing_support::fileExists(installation.game() + "/" + kGamePacks[i].patchName);
   }
-};
+  const char exe = form("bin/mox.exe");
+  EXPECT_NE(exe, 'x') << "bin/mox.exe is missing or neither version";
+  const std::string game = installation.game() + "/";
+  std::ostringstream text;
+  text << packs << (pendingRewrite ? " +temp" : "")
+       << (testing_support::fileExists(installation.packPath(kCNPack) + "old") ? " +old" : "")
+       << " patches:" << patches << " exe:" << exe
+       << (testing_support::fileExists(installation.bin() + "/MD5.txt") ? " table" : "")
+       << (testing_support::fileExists(game + "packUpdate.journal") ? " journal" : "");
+  return text.str();
+}
 
-class CrashConsistency : public ::testing::Test {
- protected:
-  void SetUp() override {
-    release_ = crashRelease();
-    oldTree_ = readTree(release_ + "/2.650");
-    newTree_ = withoutLogs(readTree(release_ + "/2.651"));
+// The steps a whole run takes, as the preloaded library lists them ("N what path" lines).
+std::vector<std::string> stepsOfOneRun(Installation& installation, const RunOptions& base,
+                                       const Tree& newTree) {
+  const std::string trace = installation.root() + "/steps";
+  RunOptions options = base;
+  options.stepTrace = trace;
+  const Outcome whole = installation.run(options);
+  EXPECT_TRUE(whole.exited && whole.err.empty()) << whole.err;
+  EXPECT_EQ(withoutLogs(readTree(installation.game())), newTree);
+  std::vector<std::string> steps;
+  std::istringstream lines(testing_support::readFile(trace));
+  for (std::string line; std::getline(lines, line);) steps.push_back(line);
+  fs::remove(trace);
+  return steps;
+}
+
+class CrashConsistency : public ::testing::TestWithParam<Sweep> {};
+
+TEST_P(CrashConsistency, KilledAfterEveryStepThenOneRerunEndsAtTheNewVersion) {
+  const Sweep& sweep = GetParam();
+  const std::string release =
+      sweep.versionInVemo ? versionInVemoRelease(crashRelease()) : crashRelease();
+  const Tree oldTree = readTree(release + "/2.650");
+  const Tree newTree = withoutLogs(readTree(release + "/2.651"));
+  RunOptions base;
+  base.noLinks = sweep.noLinks;
+
+  const auto begin = Clock::now();
+  std::vector<std::string> steps;
+  {
+    Installation reference(release);
+    steps = stepsOfOneRun(reference, base, newTree);
   }
+  ASSERT_GE(steps.size(), 40u) << "the run's steps were not counted";
 
-  // Checks the state the kill left and describes it. Every pack must be there, byte for byte
-  // the old or the new version.
-  KillState inspect(const Installation& installation) {
-    KillState state;
-    for (int i = 0; i < 6; ++i) {
-      const std::string name = kGamePacks[i].name;
-      const std::string path = installation.packPath(i);
-      EXPECT_TRUE(testing_support::fileExists(path)) << name << " missing";
-      const std::string bytes = testing_support::readFile(path);
-      const char form = bytes == oldTree_[name] ? 'o' : bytes == newTree_[name] ? 'n' : 'x';
-      EXPECT_NE(form, 'x') << name << " is neither version (" << bytes.size() << " bytes)";
-      state.packs += form;
-      if (testing_support::fileExists(path + "temp")) state.rewrittenPending = true;
-      if (testing_support::fileExists(installation.game() + "/" + kGamePacks[i].patchName))
-        ++state.patchArchives;
-    }
-    const std::string exe = testing_support::readFile(installation.bin() + "/mox.exe");
-    state.executable = exe == oldTree_["bin/mox.exe"] ? 'o' : exe == newTree_["bin/mox.exe"] ? 'n' : 'x';
-    EXPECT_NE(state.executable, 'x') << "bin/mox.exe is neither version (" << exe.size()
-                                     << " bytes)";
-    state.tableWritten = testing_support::fileExists(installation.bin() + "/MD5.txt");
-    return state;
-  }
+  std::vector<int> points;
+  for (int step = 1; step <= static_cast<int>(steps.size()); ++step)
+    if ((step + sweep.sampleOffset) % kEvery == 0) points.push_back(step);
 
-  // The second run: from wherever the first stopped to exactly the new version, with nothing
-  // of the interrupted run left behind.
-  void rerunToTheEnd(Installation& installation, const KillState& state,
-                     const std::string& where) {
-    SCOPED_TRACE(where + " state " + state.text());
-    const Outcome rerun = installation.run();
-    EXPECT_TRUE(rerun.exited) << "signal " << rerun.signal;
-    EXPECT_EQ(rerun.code, 0);
-    const Tree after = withoutLogs(readTree(installation.game()));
-    for (const auto& file : newTree_) {
-      auto found = after.find(file.first);
-      EXPECT_NE(found, after.end()) << file.first << " missing after the rerun";
-      if (found != after.end()) {
-        EXPECT_TRUE(found->second == file.second) << file.first << " differs after the rerun";
-      }
-    }
-    for (const auto& file : after)
-      EXPECT_TRUE(newTree_.count(file.first)) << file.first << " left behind";
-  }
-
-  // Runs once from the old installation, killing the installer when `killNow` says so (it is
-  // polled as fast as it can be); then inspects and reruns. Returns the state seen, or "" when
-  // the run ended before the kill.
-  std::string killAndRerun(Installation& installation, const std::function<bool()>& killNow,
-                           const std::string& where) {
-    installation.reset();
-    const pid_t pid = installation.start();
-    int status = 0;
-    bool ended = false;
-    // Polled often enough to catch a small pack's rewritten archive, yet leaving the processor
-    // to the installer.
-    while (!ended && !killNow()) {
-      ended = ::waitpid(pid, &status, WNOHANG) == pid;
-      if (!ended) std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    if (!ended) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      ended = !WIFSIGNALED(status);  // it may have finished just before the signal
-    }
-    const KillState state = inspect(installation);
-    rerunToTheEnd(installation, state, where);
-    return ended ? std::string() : state.text();
-  }
-
-  std::string release_;
-  Tree oldTree_;
-  Tree newTree_;
-};
-
-TEST_F(CrashConsistency, KilledAnywhereThenRerunEndsAtTheNewVersion) {
-  Installation installation(release_);
-  // The run's own work starts when the payload is written out; before that it only waits,
-  // probes the system and checks the version. The sweep covers the work.
-  auto workStarted = [&] {
-    if (testing_support::fileExists(installation.game() + "/binTemp.kx")) return true;
-    for (const GamePack& pack : kGamePacks)
-      if (testing_support::fileExists(installation.game() + "/" + pack.patchName)) return true;
-    return false;
-  };
-
-  // Whole runs, to know how long the work lasts here; the shortest of three, so that a moment
-  // of load on the machine does not push the sweep past the end of the later runs.
-  Clock::duration work = Clock::duration::max();
-  Clock::duration wholeRun{};
-  for (int reference = 0; reference < 3; ++reference) {
-    installation.reset();
-    const auto begin = Clock::now();
-    const pid_t pid = installation.start();
-    while (!workStarted() && ::waitpid(pid, nullptr, WNOHANG) == 0)
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
-    const auto started = Clock::now();
-    const Outcome whole = installation.wait(pid);
-    work = std::min(work, Clock::now() - started);
-    wholeRun = Clock::now() - begin;
-    ASSERT_TRUE(whole.exited);
-    ASSERT_EQ(withoutLogs(readTree(installation.game())), newTree_);
-  }
-
+  std::mutex seenLock;
   std::map<std::string, int> seen;
-  int killed = 0;
-  int points = 0;
-  auto record = [&](const std::string& state) {
-    ++points;
-    if (state.empty()) return;
-    ++killed;
-    ++seen[state];
+  std::atomic<size_t> next{0};
+  auto worker = [&] {
+    Installation installation(release);
+    for (size_t i = next++; i < points.size(); i = next++) {
+      const int step = points[i];
+      SCOPED_TRACE("killed after step " + steps[step - 1]);
+      installation.reset();
+      RunOptions killed = base;
+      killed.killAt = step;
+      const Outcome cut = installation.run(killed);
+      EXPECT_EQ(cut.signal, SIGKILL) << "the run did not reach the step";
+      const std::string state = describe(installation, oldTree, newTree);
+
+      // Killed after its last step (the journal's removal), the run had finished: the rerun
+      // then stops at the version check, as after any finished update.
+      const bool finished = withoutLogs(readTree(installation.game())) == newTree;
+      const Outcome rerun = installation.run(base);
+      EXPECT_TRUE(rerun.exited) << "signal " << rerun.signal;
+      EXPECT_EQ(rerun.err, finished ? kRefusedAsNew : "")
+          << "state " << state << "\n" << installation.runLog();
+      const Tree after = withoutLogs(readTree(installation.game()));
+      for (const auto& file : newTree) {
+        auto found = after.find(file.first);
+        EXPECT_TRUE(found != after.end() && found->second == file.second)
+            << file.first << " is not at the new version after the rerun; state " << state;
+      }
+      for (const auto& file : after)
+        EXPECT_TRUE(newTree.count(file.first)) << file.first << " left behind; state " << state;
+      std::lock_guard<std::mutex> hold(seenLock);
+      ++seen[state];
+    }
   };
+  std::vector<std::thread> workers;
+  for (int w = 0; w < kWorkers; ++w) workers.emplace_back(worker);
+  for (std::thread& w : workers) w.join();
 
-  // Kills after delays swept evenly over the work's length, counted from its start.
-  constexpr int kSweep = 40;
-  for (int k = 0; k < kSweep && !HasFatalFailure(); ++k) {
-    const auto delay = std::chrono::duration_cast<Clock::duration>(work * (k + 0.5) / kSweep);
-    Clock::time_point deadline = Clock::time_point::max();
-    record(killAndRerun(
-        installation,
-        [&] {
-          if (deadline == Clock::time_point::max() && workStarted()) deadline = Clock::now() + delay;
-          return Clock::now() >= deadline;
-        },
-        "kill " + std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(delay).count()) +
-            " us into the work"));
-  }
-
-  // Kills at moments found by watching the files: while a pack's rewritten archive is being
-  // written, and right after its patch archive is deleted (the pack is done).
-  for (int i = 0; i < 6 && !HasFatalFailure(); ++i) {
-    const std::string rewritten = installation.packPath(i) + "temp";
-    const std::string patch = installation.game() + "/" + kGamePacks[i].patchName;
-    record(killAndRerun(
-        installation, [&] { return fs::exists(rewritten); },
-        std::string("kill while writing ") + kGamePacks[i].name));
-    bool patchSeen = false;
-    record(killAndRerun(
-        installation,
-        [&] {
-          const bool present = fs::exists(patch);
-          if (present) patchSeen = true;
-          return patchSeen && !present;
-        },
-        std::string("kill after ") + kGamePacks[i].name));
-  }
-
-  std::cout << "\n[ STATES   ] " << points << " kill points, " << killed
-            << " killed the run; whole run "
-            << std::chrono::duration_cast<std::chrono::milliseconds>(wholeRun).count()
-            << " ms, its work "
-            << std::chrono::duration_cast<std::chrono::milliseconds>(work).count() << " ms\n";
+  std::cout << "\n[ STATES   ] " << sweep.name << ": " << steps.size() << " steps, "
+            << points.size() << " killed and rerun in "
+            << std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - begin).count()
+            << " s\n";
   for (const auto& state : seen)
     std::cout << "[ STATES   ] " << state.second << " x " << state.first << "\n";
-  EXPECT_GE(points, 50);
-  // Most kill points must land inside the run, or the sweep says little.
-  EXPECT_GE(killed, points / 2);
-  EXPECT_GE(seen.size(), 6u);
+  // The sweep must reach the states where the journal matters: the installation reading as
+  // the new version while a pack or the kept copy is still there.
+  EXPECT_GE(seen.size(), kEvery == 1 ? 10u : 4u);
 }
+
+const Sweep kSweeps[] = {
+    {"VersionInCN", false, false, 0},
+    {"VersionInVemo", true, false, 1},
+    {"VersionInVemoWithoutLinks", true, true, 2},
+};
+
+INSTANTIATE_TEST_SUITE_P(AfterEachStep, CrashConsistency, ::testing::ValuesIn(kSweeps),
+                         [](const ::testing::TestParamInfo<Sweep>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

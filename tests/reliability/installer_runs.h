@@ -41,8 +41,15 @@ struct RunOptions {
   // file another program holds.
   std::string failCreate;
   std::string failReplace;
+  // Renaming the file `failRenameFrom` fails, as for a file another program holds.
+  std::string failRenameFrom;
   // Hard links cannot be made, as on a FAT volume.
   bool noLinks = false;
+  // The steps that change the installation (creates, renames, links, unlinks, folders made,
+  // each file's first write), counted by the same library: with `killAt` (from 1) the installer
+  // is killed right after that step; `stepTrace` names a file that gets a line per step.
+  int killAt = 0;
+  std::string stepTrace;
   // The per-user runtime folder (mutex, launcher socket); empty: the installation's own.
   std::string runtimeFolder;
   // Where the installer starts; empty: the installation's bin folder.
@@ -90,6 +97,15 @@ class Installation {
   std::map<pid_t, int> startedAs_;
   std::map<int, std::pair<std::string, std::string>> outputs_;
 };
+
+// The release's old version with CN_packed.kx lacking its version entry (the table's 2.650 CRC of
+// CN changed to match), so that the installer reads the version from vemo_packed.kx while CN's
+// patch still brings the entry. Made once per release, in a folder beside it; `table` is the
+// payload table to change when the installation has one of its own.
+void moveVersionToVemo(const std::string& oldInstallation, const std::string& table);
+// A copy of `releaseDir` (old and new versions, payload) whose old version reads its version from
+// vemo_packed.kx; made once, then shared.
+const std::string& versionInVemoRelease(const std::string& releaseDir);
 
 // The message-box line the POSIX installer writes to standard error.
 std::string box(const std::string& caption, const std::string& text);

@@ -15,6 +15,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "archive/kx_file_system.h"
+#include "integrity/fingerprint.h"
+
 namespace fs = std::filesystem;
 using testing_support::readFile;
 using testing_support::writeFile;
@@ -60,11 +63,17 @@ pid_t Installation::start(const RunOptions& options) {
       {"HOME", dir_ / "home"},            {"TMPDIR", dir_ / "tmp"},
       {"LC_ALL", "C"},                    {"LANG", "C"},
       {"KXPATCH_TEST_PAYLOAD_DIR", payload_}};
-  if (!options.failCreate.empty() || !options.failReplace.empty() || options.noLinks) {
+  if (!options.failCreate.empty() || !options.failReplace.empty() ||
+      !options.failRenameFrom.empty() || options.noLinks || options.killAt > 0 ||
+      !options.stepTrace.empty()) {
     overrides["LD_PRELOAD"] = KXPATCH_FAULT_SHIM;
     overrides["KXPATCH_FAULT_CREATE"] = options.failCreate;
     overrides["KXPATCH_FAULT_REPLACE"] = options.failReplace;
+    overrides["KXPATCH_FAULT_RENAME_FROM"] = options.failRenameFrom;
     overrides["KXPATCH_FAULT_NO_LINKS"] = options.noLinks ? "1" : "";
+    overrides["KXPATCH_KILL_UNDER"] = game_;
+    overrides["KXPATCH_KILL_AT"] = options.killAt > 0 ? std::to_string(options.killAt) : "";
+    overrides["KXPATCH_KILL_TRACE"] = options.stepTrace;
     // A sanitized installer wants its runtime first; the preloaded library only passes calls on.
     const char* asan = std::getenv("ASAN_OPTIONS");
     overrides["ASAN_OPTIONS"] =
@@ -135,6 +144,35 @@ Outcome Installation::wait(pid_t pid, int timeoutSeconds) {
 
 Outcome Installation::run(const RunOptions& options, int timeoutSeconds) {
   return wait(start(options), timeoutSeconds);
+}
+
+void moveVersionToVemo(const std::string& oldInstallation, const std::string& table) {
+  const std::string cn = oldInstallation + "/" + kGamePacks[kCNPack].name;
+  {
+    KXFileSystemRef archive = makeRef<KXFileSystem>(cn);
+    if (!archive->eraseFileOrDirectory("scripts_config.xml") ||
+        !archive->createNewZip(cn, nullptr))
+      throw std::runtime_error("cannot take the version entry out of " + cn);
+    archive->closeArchive();
+  }
+  fs::rename(cn + "temp", cn);
+  installer_test::setTableValue(table, "2.650", kGamePacks[kCNPack].name,
+                                getCRC32Value(cn).text());
+}
+
+const std::string& versionInVemoRelease(const std::string& releaseDir) {
+  static std::map<std::string, std::string> made;
+  std::string& copy = made[releaseDir];
+  if (!copy.empty()) return copy;
+  const std::string folder = releaseDir + "-version-in-vemo";
+  fs::remove_all(folder);
+  fs::copy(releaseDir, folder, fs::copy_options::recursive);
+  moveVersionToVemo(folder + "/2.650", folder + "/payload/MD5.txt");
+  // The run writes the table it carries.
+  fs::copy_file(folder + "/payload/MD5.txt", folder + "/2.651/bin/MD5.txt",
+                fs::copy_options::overwrite_existing);
+  copy = folder;
+  return copy;
 }
 
 std::string box(const std::string& caption, const std::string& text) {

@@ -24,13 +24,14 @@ constexpr int kVemo = 4;
 constexpr int kCN = 5;
 
 enum class Fault { Missing, Damaged, UnreadablePatch, UnreadablePack, WriteFails, SwapFails,
-                   SwapFailsWithoutLinks, ResultFailsItsCheck };
+                   SwapFailsWithoutLinks, SwapAndPutBackFail, ResultFailsItsCheck };
 enum class VersionIn { CN, Vemo };
 
 struct Scenario {
   const char* name;
   Fault fault;
   VersionIn version;
+  int onlyPack = -1;  // the fault concerns one pack alone; -1: every pack in turn
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
@@ -53,20 +54,6 @@ std::string packFingerprint(int pack, const std::string& path) {
 
 class PackFaults : public ::testing::TestWithParam<Scenario> {
  protected:
-  // CN_packed.kx without its version entry: the version is then read from vemo_packed.kx,
-  // while CN's patch still brings the entry.
-  static void moveVersionToVemo(Installation& installation, const std::string& table) {
-    const std::string cn = installation.packPath(kCN);
-    {
-      KXFileSystemRef archive = makeRef<KXFileSystem>(cn);
-      ASSERT_TRUE(archive->eraseFileOrDirectory("scripts_config.xml"));
-      ASSERT_TRUE(archive->createNewZip(cn, nullptr));
-      archive->closeArchive();
-    }
-    fs::rename(cn + "temp", cn);
-    setTableValue(table, "2.650", "CN_packed.kx", getCRC32Value(cn).text());
-  }
-
   // Puts the fault in place for `pack`; returns the options the failing run needs.
   static RunOptions inject(Fault fault, int pack, Installation& installation,
                            const std::string& table) {
@@ -103,6 +90,10 @@ class PackFaults : public ::testing::TestWithParam<Scenario> {
         options.failReplace = path;
         options.noLinks = true;
         break;
+      case Fault::SwapAndPutBackFail:  // vemo's swap fails after CN's, then so does CN's way back
+        options.failReplace = path;
+        options.failRenameFrom = installation.packPath(kCN) + "old";
+        break;
       case Fault::ResultFailsItsCheck:
         setTableValue(table, "2.651", kGamePacks[pack].name, "0badc0de");
         break;
@@ -117,12 +108,13 @@ TEST_P(PackFaults, EveryPackIsOldOrNewAndTheRerunFinishes) {
   Tree expected = readTree(releaseDir + "/2.651");
   expected.erase("bin/MD5.txt");  // the run writes the table it carries; checked on its own
   for (int pack = 0; pack < 6; ++pack) {
+    if (scenario.onlyPack >= 0 && pack != scenario.onlyPack) continue;
     SCOPED_TRACE(kGamePacks[pack].name);
     Installation installation(releaseDir);
     installation.usePrivatePayload();
     const std::string table = installation.payload() + "/MD5.txt";
     const std::string patch = installation.payload() + "/" + kGamePacks[pack].patchName;
-    if (scenario.version == VersionIn::Vemo) moveVersionToVemo(installation, table);
+    if (scenario.version == VersionIn::Vemo) moveVersionToVemo(installation.game(), table);
     const std::string tableBefore = readFile(table);
     const std::string patchBefore = readFile(patch);
     std::string intact[6];
@@ -153,6 +145,15 @@ TEST_P(PackFaults, EveryPackIsOldOrNewAndTheRerunFinishes) {
           << failed.out;
       EXPECT_EQ(installation.runLog().find("->create successful: " + name), std::string::npos);
       EXPECT_EQ(installation.runLog().find("->create file: " + name), std::string::npos);
+    }
+
+    if (scenario.fault == Fault::SwapAndPutBackFail) {
+      // The installation now reads as the new version with vemo still old: only the journal
+      // lets the rerun in.
+      EXPECT_EQ(readFile(installation.packPath(kCN)), expected[kGamePacks[kCN].name]);
+      EXPECT_EQ(readFile(installation.packPath(kVemo)), intact[kVemo]);
+      EXPECT_NE(installation.runLog().find("->can not put back "), std::string::npos);
+      EXPECT_TRUE(fileExists(installation.game() + "/packUpdate.journal"));
     }
 
     // The player restores the pack (or the fault goes away) and runs the installer again.
@@ -187,6 +188,7 @@ const Scenario kScenarios[] = {
     {"SwapFailsVersionInCN", Fault::SwapFails, VersionIn::CN},
     {"SwapFailsVersionInVemo", Fault::SwapFails, VersionIn::Vemo},
     {"SwapFailsWithoutLinksVersionInVemo", Fault::SwapFailsWithoutLinks, VersionIn::Vemo},
+    {"SwapAndPutBackFailVersionInVemo", Fault::SwapAndPutBackFail, VersionIn::Vemo, kVemo},
     {"ResultFailsItsCheckVersionInCN", Fault::ResultFailsItsCheck, VersionIn::CN},
     {"ResultFailsItsCheckVersionInVemo", Fault::ResultFailsItsCheck, VersionIn::Vemo},
 };
@@ -195,5 +197,31 @@ INSTANTIATE_TEST_SUITE_P(AtEveryPack, PackFaults, ::testing::ValuesIn(kScenarios
                          [](const ::testing::TestParamInfo<Scenario>& info) {
                            return std::string(info.param.name);
                          });
+
+}  // namespace
+
+namespace {
+
+// Without its journal a run cut short after CN's swap could not be finished, so a journal that
+// cannot be written ends the run before anything the installer updates is touched, and the
+// payload archives go with it.
+TEST(RunFaults, JournalThatCannotBeWrittenEndsTheRunBeforeAnyChange) {
+  const std::string& releaseDir = faultRelease();
+  Installation installation(releaseDir);
+  RunOptions options;
+  options.failCreate = installation.game() + "/packUpdate.journaltemp";
+  const Outcome failed = installation.run(options);
+  ASSERT_TRUE(failed.exited) << "signal " << failed.signal;
+  EXPECT_EQ(failed.err,
+            box("您没有写权限", "您在" + installation.game() + "没有写权限，程序无法运行!"));
+  EXPECT_NE(installation.runLog().find("->packUpdate.journal can not write in!"),
+            std::string::npos);
+  auto untouched = [](Tree tree) {  // what the run may write before its journal: logs, table
+    for (auto it = tree.begin(); it != tree.end();)
+      it = isLog(it->first) || it->first == "bin/MD5.txt" ? tree.erase(it) : ++it;
+    return tree;
+  };
+  EXPECT_EQ(untouched(readTree(installation.game())), untouched(readTree(releaseDir + "/2.650")));
+}
 
 }  // namespace
