@@ -198,7 +198,16 @@ int applyCommand(const Invocation& call, ToolIo& io) {
 
   ProgressBar bar(io.out, "kxtool apply " + call.args[0], io.progress);
   pack->setEvents(&bar);
-  pack->mergePatch(*patch);
+  const auto merged = pack->mergePatch(*patch);
+  if (!merged) {
+    bar.finish();
+    pack->closeArchive();
+    patch->closeArchive();
+    pack->setEvents(nullptr);
+    return failure(io, call, patchPath + " cannot update " + packPath + ": " +
+                                 describeArchiveError(merged.error()) + "; " + out +
+                                 " is unchanged");
+  }
   const int32_t expected = pack->entryCount();
   platform::ReplacementFile output(out);
   const bool written = pack->createNewZip(output, patch.get());

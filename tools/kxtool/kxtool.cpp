@@ -102,7 +102,7 @@ const std::vector<CommandSpec>& commandTable() {
        1, 1, {}, {"-o", "--tag"}, true, sectionPackCommand},
       {"release",
        "OLD NEW -o PAYLOAD [--previous-table FILE] [--from V] [--to V] [--json FILE]\n"
-       "        [--changes FILE]",
+       "        [--changes FILE] [--delta]",
        "make and check the ten payload files of an installer",
        "OLD and NEW are whole installations; their versions are read as the installer reads\n"
        "them (scripts_config.xml in CN_packed.kx, then vemo_packed.kx); --from and --to only\n"
@@ -114,8 +114,12 @@ const std::vector<CommandSpec>& commandTable() {
        "match the previous table, an entry is 100 MiB or more, a patch cannot be made, a bin or\n"
        "cache name is one a Windows volume cannot hold (or holds as another file's), or the\n"
        "release deletes or empties bin/RakNet.dll or bin/mox.exe. --json and --changes write\n"
-       "every replaced, added and deleted entry and loose file, with sizes, as JSON and as text.\n",
-       2, 2, {}, {"-o", "--previous-table", "--from", "--to", "--json", "--changes"}, true,
+       "every replaced, added and deleted entry and loose file, with sizes, as JSON and as text.\n"
+       "--delta: each replaced pack entry travels as a delta of its contents (xdelta3, which\n"
+       "must be installed) when that is smaller and its deflate settings can be found; loose\n"
+       "files and entries above 64 MiB go whole. The reports give per pack the entries sent as\n"
+       "deltas and whole and the bytes saved.\n",
+       2, 2, {"--delta"}, {"-o", "--previous-table", "--from", "--to", "--json", "--changes"}, true,
        releaseCommand},
       {"demo", "DIR", "write the deterministic demo release",
        "DIR/2.650 (a complete installation), DIR/2.651 (what the installer must make of it) and\n"
