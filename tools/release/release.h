@@ -143,6 +143,9 @@ struct TestReleaseOptions {
   // Bytes of the incompressible entry that makes each of the first four packs large enough for
   // the size-plus-CRC fingerprint (at least 3 MiB).
   size_t largePackBytes = 3145728 + 4096;
+  // The pack patches carry their replaced entries as deltas where smaller (deltaPatchArchive;
+  // xdelta3 must be installed).
+  bool delta = false;
 };
 
 // Writes `dir`/2.650 (a complete installation at the old version: the six packs, bin with
