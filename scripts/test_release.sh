@@ -4,7 +4,8 @@
 # in the same OUT, the signed installer with a throw-away certificate and a timestamp from a
 # time-stamp authority on 127.0.0.1 (signature and timestamp must verify, the checksums hold,
 # the payload is the demo's); then a release whose rehearsal must fail (an installation without
-# bin/RakNet.dll, where the installer refuses to run) and must stop the script.
+# bin/RakNet.dll, where the installer refuses to run) and must stop the script; and the demo
+# released with --delta, whose rehearsal must give NEW byte for byte.
 #
 # Environment: KXPATCH_RELEASE_BUILD (default build/, whose linux-release and win32 trees
 # scripts/test.sh made; missing trees are built), KXPATCH_JOBS.
@@ -12,7 +13,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
 export KXPATCH_RELEASE_BUILD=${KXPATCH_RELEASE_BUILD:-$src/build}
-scripts/deps.sh openssl osslsigncode python3 cmake ninja-build g++ zlib1g-dev libcurl4-openssl-dev
+scripts/deps.sh openssl osslsigncode python3 cmake ninja-build g++ zlib1g-dev libcurl4-openssl-dev \
+  xdelta3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxtestrelease.XXXXXX")
 tsa_pid=""
@@ -80,6 +82,16 @@ fi
 grep -q "OUT holds a previous release: .*$work/out/payload .*--force" "$work/again.log" ||
   { cat "$work/again.log" >&2; fail "the refused rerun does not say what to remove"; }
 cmp -s "$exe" "$work/out/2.650-2.651Pack.exe" || fail "the refused rerun touched the installer"
+
+echo "== release: --delta, rehearsed to NEW byte for byte"
+scripts/release.sh "$work/demo/2.650" "$work/demo/2.651" "$work/delta" --delta \
+  >"$work/delta.log" 2>&1 || { tail -n 20 "$work/delta.log" >&2; fail "release.sh --delta failed"; }
+grep -q "^  linux rehearsal: .* all 7 files are at 2.651" "$work/delta/release-report.txt" ||
+  fail "the --delta release has no passed rehearsal"
+grep -q '"deltaEntries": [1-9]' "$work/delta/release-report.json" ||
+  fail "no entry of the --delta release went as a delta"
+grep -q "replaced as deltas" "$work/delta/release-report.txt" ||
+  fail "the report does not say how the entries went"
 
 echo "== release: a rehearsal that fails stops the script"
 cp -r "$work/demo/2.650" "$work/old"
