@@ -72,11 +72,13 @@ const std::vector<CommandSpec>& commandTable() {
        "gives the same bytes. Folder entries for the folders DIR/.kxfolders lists (as extract\n"
        "writes it) and for every empty folder.\n",
        1, 1, {}, {"-o"}, true, createCommand},
-      {"diff", "OLD NEW -o PATCH", "make the patch that turns OLD into NEW",
+      {"diff", "OLD NEW -o PATCH [--delta]", "make the patch that turns OLD into NEW",
        "Archives: every entry of NEW that OLD lacks or stores with other bytes (copied as stored),\n"
-       "and a delete marker for every entry of OLD that NEW lacks. Folders (bin, cache): every\n"
-       "new or changed file, and an empty entry (delete) for every file NEW lacks.\n",
-       2, 2, {}, {"-o"}, true, diffCommand},
+       "and a delete marker for every entry of OLD that NEW lacks; with --delta each entry both\n"
+       "hold travels as a delta of its contents where smaller (as kxtool release --delta).\n"
+       "Folders (bin, cache): every new or changed file, and an empty entry (delete) for every\n"
+       "file NEW lacks.\n",
+       2, 2, {"--delta"}, {"-o"}, true, diffCommand},
       {"apply", "PACK PATCH [-o OUT]", "merge a patch into a pack as the installer does",
        "The installer's merge and rewrite. Without -o PACK is replaced (flushed, then put in\n"
        "place in one step); a result that does not read back whole is never put in place.\n",

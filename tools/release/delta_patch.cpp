@@ -90,9 +90,14 @@ bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
     oldIndex[oldArchive->records()[i].name] = i;
   for (size_t i = 0; i < newArchive->records().size(); ++i)
     newIndex[newArchive->records()[i].name] = i;
-  const std::string oldFile = (fs::path(workDir) / "old").string();
-  const std::string newFile = (fs::path(workDir) / "new").string();
-  const std::string deltaFile = (fs::path(workDir) / "delta").string();
+  // A folder of its own, so that no file of `workDir` is ever written over.
+  const fs::path scratch = fs::path(workDir) / (fs::path(patchPath).filename().string() + ".xdelta");
+  std::error_code code;
+  fs::remove_all(scratch, code);
+  fs::create_directories(scratch, code);
+  const std::string oldFile = (scratch / "old").string();
+  const std::string newFile = (scratch / "new").string();
+  const std::string deltaFile = (scratch / "delta").string();
 
   auto failed = [&](const std::string& why) {
     error = why;
@@ -101,6 +106,7 @@ bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
     patch->closeArchive();
     rebuilt->closeArchive();
     platform::deleteFile(rebuiltPath);
+    fs::remove_all(scratch, code);
     return false;
   };
 
@@ -175,7 +181,7 @@ bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
   oldArchive->closeArchive();
   newArchive->closeArchive();
   patch->closeArchive();
-  for (const std::string& scratch : {oldFile, newFile, deltaFile}) platform::deleteFile(scratch);
+  fs::remove_all(scratch, code);
   platform::ReplacementFile output(patchPath);
   const bool written = rebuilt->createNewZip(output, nullptr);
   rebuilt->closeArchive();
