@@ -25,13 +25,15 @@ namespace fs = std::filesystem;
 namespace {
 
 // Every pack changes, so that each one is merged, written and swapped; the loose files change
-// too (one is rewritten, one deleted).
-const std::string& crashRelease() {
+// too (one is rewritten, one deleted). With `delta` the replaced entries travel as deltas, so
+// that kills also land while entries are being rebuilt from them.
+const std::string& crashRelease(bool delta) {
   release::TestReleaseOptions options;
+  options.delta = delta;
   options.changedPacks = {0, 1, 2, 3, 4, 5};
   options.binEntries = {{"mox.exe", "game executable 2.651\n"}};
   options.cacheEntries = {{"shaders.bin", "compiled shaders 2.651"}, {"fonts.bin", ""}};
-  return releaseFor("crash", options);
+  return releaseFor(delta ? "crash-delta" : "crash", options);
 }
 
 // The files the installer writes for its own record; they legitimately differ between runs.
@@ -59,10 +61,10 @@ struct KillState {
   }
 };
 
-class CrashConsistency : public ::testing::Test {
+class CrashConsistency : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    release_ = crashRelease();
+    release_ = crashRelease(GetParam());
     oldTree_ = readTree(release_ + "/2.650");
     newTree_ = withoutLogs(readTree(release_ + "/2.651"));
   }
@@ -141,7 +143,7 @@ class CrashConsistency : public ::testing::Test {
   Tree newTree_;
 };
 
-TEST_F(CrashConsistency, KilledAnywhereThenRerunEndsAtTheNewVersion) {
+TEST_P(CrashConsistency, KilledAnywhereThenRerunEndsAtTheNewVersion) {
   Installation installation(release_);
   // The run's own work starts when the payload is written out; before that it only waits,
   // probes the system and checks the version. The sweep covers the work.
@@ -226,5 +228,10 @@ TEST_F(CrashConsistency, KilledAnywhereThenRerunEndsAtTheNewVersion) {
   EXPECT_GE(killed, points / 2);
   EXPECT_GE(seen.size(), 6u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Entries, CrashConsistency, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "AsDeltas" : "Whole";
+                         });
 
 }  // namespace
