@@ -184,6 +184,11 @@ TEST_P(PackFaults, EveryPackIsOldOrNewAndTheRerunFinishes) {
       const std::string name = kGamePacks[pack].name;
       EXPECT_NE(failed.out.find("->更新" + name + "失败!\n"), std::string::npos) << failed.out;
       EXPECT_EQ(readFile(installation.packPath(pack)), before[pack]) << "the old pack is kept";
+      EXPECT_NE(installation.runLog().find("KXFileSystem::mergePatch the installed entry is not "
+                                           "the one the delta was made from: " +
+                                           firstDeltaEntry(patch)),
+                std::string::npos)
+          << installation.runLog();
     }
 
     // The player restores the pack (or the fault goes away) and runs the installer again.
