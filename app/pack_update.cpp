@@ -48,6 +48,9 @@ struct PackPaths {
   // does.
   platform::ReplacementFile rewrite;
   const std::string& rewritten() const { return rewrite.temporaryPath(); }
+  // The patch held a delta that could not rebuild its entry from the pack's: the rewrite keeps
+  // the old entry there and fails its check whatever its fingerprint says.
+  bool lacksEntry = false;
 };
 
 // When the version is read from vemo_packed.kx, CN_packed.kx (whose patch brings the version
@@ -195,7 +198,7 @@ bool verifyRewritten(RunContext& ctx, const PackJob& job, PackPaths& paths,
   const std::string result = secondGroup(job) ? getCRC32Value(rewritten, &log).text()
                                               : firstGroupFingerprint(rewritten, newVersion);
   std::string notReleased;
-  if (result == newStandard) {
+  if (result == newStandard && !paths.lacksEntry) {
     notReleased = notReleasedPack(ctx, job, rewritten);
     if (notReleased.empty()) return true;
   }
@@ -301,7 +304,9 @@ bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
   }
   printTitled(packUpdating16Console(pack));
   ctx.launcher.progress(kLauncherShareFormat, stage.currentWeight() * 0.05);
-  installed->mergePatch(*patch);
+  // A delta the pack's entry does not fit leaves that entry old: the rewrite is still written,
+  // so that the failed check describes it as any other, and is then refused.
+  paths.lacksEntry = !installed->mergePatch(*patch);
   printTitled(packUpdating66Console(pack));
   ctx.launcher.progress(kLauncherShareFormat, stage.currentWeight() * 0.05);
   const bool rewritten = installed->createNewZip(paths.rewrite, patch.get());

@@ -456,6 +456,12 @@ inline std::string archiveFailureWorkLog(const ArchiveError& error) {
     case ArchiveFailure::EntryNoMemory:
       return "KXFileSystem::readFile Failed to alloc data buffer";
     case ArchiveFailure::ReadFailed: return "KXFileSystem::readFile Data read error";
+    // A delta entry the installed pack cannot take: which entry and why, for the upload.
+    case ArchiveFailure::DeltaRecordRefused:
+    case ArchiveFailure::DeltaOldEntryMissing:
+    case ArchiveFailure::DeltaOldEntryDiffers:
+    case ArchiveFailure::DeltaNotReproduced:
+      return "KXFileSystem::mergePatch " + describeArchiveError(error);
     default: return std::string();
   }
 }

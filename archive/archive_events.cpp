@@ -34,6 +34,12 @@ const char* reasonText(ArchiveFailure failure) {
     case ArchiveFailure::WriteFailed: return "cannot write";
     case ArchiveFailure::TooLarge: return "archive would reach 2 GiB:";
     case ArchiveFailure::NotOnDisk: return "cannot flush to disk";
+    case ArchiveFailure::DeltaRecordRefused: return "malformed or oversized delta record:";
+    case ArchiveFailure::DeltaOldEntryMissing: return "no installed entry for the delta of";
+    case ArchiveFailure::DeltaOldEntryDiffers:
+      return "the installed entry is not the one the delta was made from:";
+    case ArchiveFailure::DeltaNotReproduced: return "the delta does not rebuild the entry";
+    case ArchiveFailure::DeltaNotCopyable: return "a delta record is not an entry's bytes:";
   }
   return "unknown failure of";
 }

@@ -43,6 +43,12 @@ enum class ArchiveFailure : uint8_t {
   WriteFailed,            // systemCode says why
   TooLarge,               // the output would reach 2 GiB
   NotOnDisk,              // the final flush or close failed
+  // Merging a delta record (subject: the entry's name).
+  DeltaRecordRefused,     // malformed, or declares sizes above the bounds
+  DeltaOldEntryMissing,   // the installed pack holds no entry of that name, or cannot read it
+  DeltaOldEntryDiffers,   // the installed entry is not the one the delta was made from
+  DeltaNotReproduced,     // decoding or re-deflating did not give the recorded entry
+  DeltaNotCopyable,       // a delta record was to be copied as an entry's stored bytes
 };
 
 struct ArchiveError {

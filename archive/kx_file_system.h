@@ -16,6 +16,7 @@
 #include "archive/file_system.h"
 #include "archive/kx_format.h"
 #include "platform/replacement_file.h"
+#include "platform/result.h"
 #include "sections/binary_block.h"
 
 class WriteHandler;
@@ -133,8 +134,21 @@ class KXFileSystem : public IFileSystem {
   void resolveVersionName(std::string& path) const;
 
   // ---- Rewriting (merging a patch and writing the result) ----
-  // Merges every record of `patch` into this archive's index (add, replace or delete).
-  bool mergePatch(KXFileSystem& patch);
+  // What a merge did: how many records it merged, and how many of those it rebuilt from a
+  // delta record.
+  struct MergeSummary {
+    size_t merged = 0;
+    size_t fromDeltas = 0;
+  };
+  // Merges every record of `patch` into this archive's index (add, replace or delete). A
+  // delta record (kMethodDelta) is applied to this archive's entry of the same name, one at a
+  // time: the old contents' size and CRC-32 checked, the delta decoded, the result deflated
+  // with the recorded settings and checked against the recorded sizes and CRC-32s. When one
+  // cannot be applied (no such entry, another entry than the one the delta was made from, a
+  // malformed record) that entry is left as it is, never guessed, the other records are still
+  // merged, and the answer is the first such failure (also lastError()): the archive then
+  // holds an old entry and must not take the new one's place.
+  [[nodiscard]] platform::Result<MergeSummary, ArchiveError> mergePatch(KXFileSystem& patch);
   // Writes this archive to archivePath + "temp", announcing its steps to the events. `patch`
   // (may be null) is the archive merged before. True only when a complete file was written,
   // on the disk; an entry whose bytes cannot be read, on either side, fails it and removes
@@ -168,6 +182,9 @@ class KXFileSystem : public IFileSystem {
  private:
   // ---- Merging and writing ----
   void mergeEntry(const ArchiveFile& patchRecord);
+  // The entry `deltaRecord` (a patch record of kMethodDelta, its bytes attached) rebuilds
+  // from this archive's entry of the same name, ready for mergeEntry; None, or why not.
+  ArchiveFailure rebuildFromDelta(const ArchiveFile& deltaRecord, ArchiveFile& rebuilt);
   // Removes the records erased in memory and renumbers the index, in one pass.
   void dropErasedRecords();
   // The length of the archive createNewZip writes, when every entry is written whole.

@@ -26,6 +26,10 @@ inline constexpr uint32_t kMaxEntries = 65535;
 
 inline constexpr uint16_t kMethodStored = 0;
 inline constexpr uint16_t kMethodDeflated = 8;
+// Only in a patch archive: the record's data is a delta record (docs/delta-format.md) that
+// rebuilds the entry of the same name from the installed pack's. Its bytes are never an
+// entry's stored bytes; only a merge that applies it may use them.
+inline constexpr uint16_t kMethodDelta = 0x4C44;
 inline constexpr uint16_t kFormatVersion = 10;
 // A flag value of 15 in a patch entry asks for its path to be removed from the target archive.
 inline constexpr uint16_t kDeleteMarker = 15;

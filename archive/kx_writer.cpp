@@ -1,5 +1,6 @@
 // Merging a patch archive into an installed one and writing the result as a new archive. Entries
-// travel in their stored (compressed) form only: nothing is inflated or deflated here. Unchanged
+// travel in their stored (compressed) form: nothing is inflated or deflated here, except where a
+// patch record is a delta of an installed entry, which is rebuilt during the merge. Unchanged
 // entries are copied from the installed file straight into the output file; patch bytes are
 // held only from the moment they are taken until they have been written.
 
@@ -10,6 +11,8 @@
 
 #include "archive/kx_file_system.h"
 #include "archive/write_handler.h"
+#include "delta/delta_apply.h"
+#include "delta/delta_limits.h"
 #include "integrity/crc32.h"
 #include "platform/platform.h"
 
@@ -21,6 +24,22 @@ constexpr int64_t kMaxArchiveBytes = INT32_MAX;
 
 bool carriesDeleteMarker(const ArchiveFile& record) {
   return record.header_.flag == kDeleteMarker || record.entry_.flag == kDeleteMarker;
+}
+
+bool isDeltaRecord(const ArchiveFile& record) {
+  return !carriesDeleteMarker(record) &&
+         (record.header_.compressionMethod == kMethodDelta ||
+          record.entry_.compressionMethod == kMethodDelta);
+}
+
+// Which of the merge's failures a failed application of a delta is.
+ArchiveFailure deltaFailureKind(delta::DeltaFailure failure) {
+  switch (failure) {
+    case delta::DeltaFailure::BadRecord: return ArchiveFailure::DeltaRecordRefused;
+    case delta::DeltaFailure::OldSizeDiffers:
+    case delta::DeltaFailure::OldCrcDiffers: return ArchiveFailure::DeltaOldEntryDiffers;
+    default: return ArchiveFailure::DeltaNotReproduced;
+  }
 }
 
 // A folder is written with the trailing "/" its stored name had; the index keeps names without
@@ -66,17 +85,93 @@ void writeName(WriteHandler& out, const ArchiveFile& record, uint32_t& runningOf
 
 // ---- Merging ----
 
-bool KXFileSystem::mergePatch(KXFileSystem& patch) {
+platform::Result<KXFileSystem::MergeSummary, ArchiveError> KXFileSystem::mergePatch(
+    KXFileSystem& patch) {
   events_->writerStep(WriterStep::Merging, 0);
+  MergeSummary summary;
+  ArchiveError firstFailure;
   for (size_t i = 0; i < patch.files.size(); ++i) {
     if (patch.files[i].name.empty()) continue;  // erased in memory: nothing to merge
+    ArchiveFile& patchRecord = patch.files[i];
+    if (isDeltaRecord(patchRecord)) {
+      // One delta at a time: its record, the old and new contents and the rebuilt bytes are
+      // held only while it is applied; only the rebuilt stored bytes stay, as a whole entry's
+      // would.
+      ArchiveFile rebuilt;
+      ArchiveFailure failure = ArchiveFailure::DeltaRecordRefused;
+      if (patchRecord.entry_.compressedSize <= delta::kDeltaRecordHeaderSize +
+                                                   delta::kMaxDeltaSize + (size_t{256} << 10)) {
+        (void)patch.readStoredAsIs(i);
+        failure = rebuildFromDelta(patch.files[i], rebuilt);
+      }
+      patch.files[i].data = BlockRef();
+      patch.files[i].storedLoaded = false;
+      if (failure != ArchiveFailure::None) {
+        // The installed entry stays as it is; the caller must not let this archive pass.
+        fail(failure, patch.files[i].name);
+        if (!firstFailure) firstFailure = lastError_;
+        continue;
+      }
+      mergeEntry(rebuilt);
+      ++summary.fromDeltas;
+      ++summary.merged;
+      continue;
+    }
     // By position, whatever the method: the bytes are copied, never decompressed, and a read
     // by name would take "p 1" for a record named "p".
-    if (!patch.files[i].data || !patch.files[i].storedLoaded) (void)patch.readStoredAsIs(i);
+    if (!patchRecord.data || !patchRecord.storedLoaded) (void)patch.readStoredAsIs(i);
     mergeEntry(patch.files[i]);
+    ++summary.merged;
   }
   dropErasedRecords();
-  return true;
+  if (firstFailure) {
+    lastError_ = firstFailure;
+    return platform::fail(firstFailure);
+  }
+  return summary;
+}
+
+ArchiveFailure KXFileSystem::rebuildFromDelta(const ArchiveFile& deltaRecord,
+                                              ArchiveFile& rebuilt) {
+  const BlockRef record = deltaRecord.data;
+  if (!record || !deltaRecord.storedLoaded) return ArchiveFailure::DeltaRecordRefused;
+  const auto view =
+      delta::decodeDeltaRecord(record->data(), static_cast<size_t>(record->length()));
+  if (!view) return ArchiveFailure::DeltaRecordRefused;
+  // Paired by the exact name both archives stored, as the writer pairs whole entries.
+  ArchiveFile* old = findRecord(deltaRecord.name);
+  if (!old || old->name.empty() || old->isFolder) return ArchiveFailure::DeltaOldEntryMissing;
+  // An entry of another size is another entry: refused before anything of it is read, so that
+  // no oversized entry is ever inflated.
+  if (old->entry_.uncompressedSize != view.value().header.oldSize)
+    return ArchiveFailure::DeltaOldEntryDiffers;
+  const size_t oldIndex = static_cast<size_t>(old - files.data());
+  BlockRef oldContents = readContentAt(oldIndex);
+  files[oldIndex].data = BlockRef();  // not kept: the writer copies the entry from the file
+  files[oldIndex].storedLoaded = false;
+  if (!oldContents) return ArchiveFailure::DeltaOldEntryMissing;
+  auto applied = delta::applyDeltaRecord(record->data(), static_cast<size_t>(record->length()),
+                                         oldContents->data(),
+                                         static_cast<size_t>(oldContents->length()));
+  oldContents = BlockRef();
+  if (!applied) return deltaFailureKind(applied.error().failure);
+  delta::AppliedDelta& entry = applied.value();
+  rebuilt.name = deltaRecord.name;
+  rebuilt.isFolder = false;
+  // The patch's record carries the new entry's header fields; the delta gives its method,
+  // sizes and bytes.
+  rebuilt.header_ = deltaRecord.header_;
+  rebuilt.entry_ = deltaRecord.entry_;
+  rebuilt.header_.compressionMethod = rebuilt.entry_.compressionMethod = entry.method;
+  rebuilt.header_.compressedSize = rebuilt.entry_.compressedSize =
+      static_cast<uint32_t>(entry.stored.size());
+  rebuilt.header_.uncompressedSize = rebuilt.entry_.uncompressedSize = entry.size;
+  rebuilt.data = BlockRef(new BinaryBlock(entry.stored.empty() ? nullptr : entry.stored.data(),
+                                          static_cast<int32_t>(entry.stored.size()), kReadLabel));
+  if (static_cast<size_t>(rebuilt.data->length()) != entry.stored.size())
+    return ArchiveFailure::EntryNoMemory;
+  rebuilt.storedLoaded = true;
+  return ArchiveFailure::None;
 }
 
 void KXFileSystem::mergeEntry(const ArchiveFile& patchRecord) {
@@ -240,7 +335,9 @@ bool KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
   // Paired by the exact name both archives stored: version resolution is for reading a path,
   // and would hand "p" the bytes of "p 1".
   const ArchiveFile* source = patch->findRecord(record.name);
-  if (!source) return true;
+  // A delta record was applied by the merge (or, failing that, left the installed entry as it
+  // is): its bytes are never an entry's.
+  if (!source || isDeltaRecord(*source)) return true;
   record.headerInFile = false;
   if (!source->data || !source->storedLoaded) {
     (void)patch->readStoredAsIs(static_cast<size_t>(source - patch->files.data()));
@@ -346,6 +443,7 @@ int64_t KXFileSystem::plannedLength(KXFileSystem* patch) {
   for (const ArchiveFile& record : files) {
     // The patch's bytes take the record's place when it has a record of that name.
     const ArchiveFile* source = patch ? patch->findRecord(record.name) : nullptr;
+    if (source && isDeltaRecord(*source)) source = nullptr;
     const uint32_t stored = (source ? source : &record)->header_.compressedSize;
     length += static_cast<int64_t>(kLocalHeaderSize + kDirectoryEntrySize +
                                    2 * writtenName(record).size()) + stored;

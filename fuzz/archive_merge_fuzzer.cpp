@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   KXFileSystemRef installed = makeRef<KXFileSystem>(pack.path);
   check(installed->entryCount() == static_cast<int32_t>(pack.content.size()));
-  installed->mergePatch(*patch);
+  (void)installed->mergePatch(*patch);
   const int32_t merged = installed->entryCount();
   const bool written = installed->createNewZip(pack.path, patch.get());
   installed->closeArchive();

@@ -13,7 +13,7 @@ root=$PWD
 build=${KXPATCH_DEMO_BUILD_DIR:-build/linux-release}
 jobs=${KXPATCH_JOBS:-$(nproc)}
 
-scripts/deps.sh build-essential cmake ninja-build zlib1g-dev libgtest-dev libcurl4-openssl-dev
+scripts/deps.sh build-essential cmake ninja-build zlib1g-dev libgtest-dev libcurl4-openssl-dev xdelta3
 if [ ! -f "$build/build.ninja" ]; then
   cmake --preset linux-release -B "$build" >/dev/null
 fi

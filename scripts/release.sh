@@ -3,10 +3,11 @@
 #
 #   scripts/release.sh OLD NEW OUT [--previous-table FILE] [--sign P12 --sign-password-file F
 #                      [--sign-ca FILE] [--timestamp URL [--timestamp-ca FILE]]]
-#                      [--windows-rehearsal] [--force] [--keep-work]
+#                      [--windows-rehearsal] [--delta] [--force] [--keep-work]
 #
 # 1. kxtool release OLD NEW into OUT/payload (versions read from the installations, every patch
-#    rehearsed with the installer's merge; refused without its Results.txt);
+#    rehearsed with the installer's merge; refused without its Results.txt); with --delta the
+#    packs' replaced entries travel as deltas of their contents where smaller (xdelta3);
 # 2. the Linux installer built with that payload and run on a scratch copy of OLD, the result
 #    compared with NEW file by file; with --windows-rehearsal the same with the 64-bit Windows
 #    build under Wine;
@@ -43,7 +44,7 @@ fail() {
 }
 trap 'echo "release: failed at step \"$step\" (line $LINENO)" >&2' ERR
 
-positional=() previous="" p12="" password_file="" sign_ca="" windows=0
+positional=() previous="" p12="" password_file="" sign_ca="" windows=0 delta=0
 timestamp="" timestamp_ca="" force=0 keep_work=${KXPATCH_KEEP_WORK:-0}
 while [ $# -gt 0 ]; do
   case $1 in
@@ -56,6 +57,7 @@ while [ $# -gt 0 ]; do
     --sign-password-file) [ $# -ge 2 ] || usage; password_file=$(realpath "$2"); shift 2 ;;
     --sign-ca) [ $# -ge 2 ] || usage; sign_ca=$(realpath "$2"); shift 2 ;;
     --windows-rehearsal) windows=1; shift ;;
+    --delta) delta=1; shift ;;
     -h|--help) usage ;;
     -*) echo "release: unknown option $1" >&2; usage ;;
     *) positional+=("$1"); shift ;;
@@ -124,6 +126,7 @@ begin "packages"
 packages=(cmake ninja-build g++ zlib1g-dev libcurl4-openssl-dev g++-mingw-w64-i686 libz-mingw-w64-dev)
 [ -n "$p12" ] && packages+=(osslsigncode openssl)
 [ $windows = 1 ] && packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb locales)
+[ $delta = 1 ] && packages+=(xdelta3)
 "$src/scripts/deps.sh" "${packages[@]}"
 
 # A tree that already exists keeps its settings (a new one builds no tests). A tree borrowed
@@ -176,6 +179,7 @@ payload=$stage/payload
 release_args=("$old" "$new" -o "$payload" --json "$stage/release-report.json"
               --changes "$work/changes.txt")
 [ -n "$previous" ] && release_args+=(--previous-table "$previous")
+[ $delta = 1 ] && release_args+=(--delta)
 TMPDIR=$work "$kxtool" release "${release_args[@]}" >"$work/summary-full.txt" \
   2> >(tee "$logs/payload.log" >&2) ||
   fail "kxtool release refused the release (the line above says why; $logs/payload.log)"

@@ -4,7 +4,8 @@
 # in the same OUT, the signed installer with a throw-away certificate and a timestamp from a
 # time-stamp authority on 127.0.0.1 (signature and timestamp must verify, the checksums hold,
 # the payload is the demo's); then a release whose rehearsal must fail (an installation without
-# bin/RakNet.dll, where the installer refuses to run) and must stop the script.
+# bin/RakNet.dll, where the installer refuses to run) and must stop the script. The demo is
+# released with --delta, as its payload is made: the rehearsal must give NEW byte for byte.
 #
 # Environment: KXPATCH_RELEASE_BUILD (default build/, whose linux-release and win32 trees
 # scripts/test.sh made; missing trees are built), KXPATCH_JOBS.
@@ -12,7 +13,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
 export KXPATCH_RELEASE_BUILD=${KXPATCH_RELEASE_BUILD:-$src/build}
-scripts/deps.sh openssl osslsigncode python3 cmake ninja-build g++ zlib1g-dev libcurl4-openssl-dev
+scripts/deps.sh openssl osslsigncode python3 cmake ninja-build g++ zlib1g-dev libcurl4-openssl-dev \
+  xdelta3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxtestrelease.XXXXXX")
 tsa_pid=""
@@ -44,7 +46,7 @@ sed -n '/^<mox2.650>$/,$p' "$work/demo/payload/MD5.txt" >"$work/previous.txt"
 
 sign=(--sign "$work/signing.p12" --timestamp "$tsa" --timestamp-ca "$work/tsa/tsa.pem")
 echo "== release: a failure at the last step (the wrong signing password)"
-if scripts/release.sh "$work/demo/2.650" "$work/demo/2.651" "$work/out" \
+if scripts/release.sh "$work/demo/2.650" "$work/demo/2.651" "$work/out" --delta \
      --previous-table "$work/previous.txt" "${sign[@]}" \
      --sign-password-file "$work/wrong-password" >"$work/wrong.log" 2>&1; then
   fail "release.sh passed with the wrong signing password"
@@ -56,8 +58,8 @@ for product in payload payload.partial 2.650-2.651Pack.exe SHA256SUMS release-re
   [ ! -e "$work/out/$product" ] || fail "the failed release left $product in OUT"
 done
 
-echo "== release: signed demo installer with a timestamp, in the same OUT"
-scripts/release.sh "$work/demo/2.650" "$work/demo/2.651" "$work/out" \
+echo "== release: signed demo installer with a timestamp and deltas, in the same OUT"
+scripts/release.sh "$work/demo/2.650" "$work/demo/2.651" "$work/out" --delta \
   --previous-table "$work/previous.txt" "${sign[@]}" --sign-password-file "$work/password"
 exe=$work/out/2.650-2.651Pack.exe
 osslsigncode verify -in "$exe" -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa/tsa.pem" \
@@ -72,6 +74,10 @@ for file in "$work/demo/payload"/*; do
 done
 grep -q "^  linux rehearsal: .* all 7 files are at 2.651" "$work/out/release-report.txt" ||
   fail "the report has no passed rehearsal"
+grep -q '"deltaEntries": [1-9]' "$work/out/release-report.json" ||
+  fail "no entry of the --delta release went as a delta"
+grep -q "replaced as deltas" "$work/out/release-report.txt" ||
+  fail "the report does not say how the entries went"
 
 echo "== release: OUT's products are replaced only when asked"
 if scripts/release.sh "$work/demo/2.650" "$work/demo/2.651" "$work/out" >"$work/again.log" 2>&1; then

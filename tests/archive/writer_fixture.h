@@ -34,7 +34,7 @@ class ArchiveTest : public ::testing::Test {
                       bool* written = nullptr) {
     KXFileSystemRef target = open(installed);
     KXFileSystemRef source = patch.empty() ? KXFileSystemRef() : open(patch);
-    if (source) target->mergePatch(*source);
+    if (source) (void)target->mergePatch(*source);
     const bool ok = target->createNewZip(installed, source.get());
     if (written) *written = ok;
     return testing_support::readFile(installed + "temp");

@@ -43,13 +43,15 @@ constexpr int kEvery = 1;
 constexpr int kWorkers = 2;
 
 // Every pack changes, so that each one is merged, written and swapped; the loose files change
-// too (one is rewritten, one deleted).
-const std::string& crashRelease() {
+// too (one is rewritten, one deleted). With `delta` the replaced entries travel as deltas, so
+// that kills also land while entries are being rebuilt from them.
+const std::string& crashRelease(bool delta) {
   release::TestReleaseOptions options;
+  options.delta = delta;
   options.changedPacks = {0, 1, 2, 3, 4, 5};
   options.binEntries = {{"mox.exe", "game executable 2.651\n"}};
   options.cacheEntries = {{"shaders.bin", "compiled shaders 2.651"}, {"fonts.bin", ""}};
-  return releaseFor("crash", options);
+  return releaseFor(delta ? "crash-delta" : "crash", options);
 }
 
 // The files the installer writes for its own record; they legitimately differ between runs.
@@ -71,6 +73,7 @@ struct Sweep {
   bool versionInVemo;  // CN_packed.kx has no version entry (its patch brings one)
   bool noLinks;        // hard links are refused, as on a FAT volume
   int sampleOffset;    // which of the sampled steps this sweep kills at, when it samples
+  bool delta = false;  // the release carries its replaced entries as deltas
 };
 
 void PrintTo(const Sweep& sweep, std::ostream* out) { *out << sweep.name; }
@@ -128,7 +131,8 @@ class CrashConsistency : public ::testing::TestWithParam<Sweep> {};
 TEST_P(CrashConsistency, KilledAfterEveryStepThenOneRerunEndsAtTheNewVersion) {
   const Sweep& sweep = GetParam();
   const std::string release =
-      sweep.versionInVemo ? versionInVemoRelease(crashRelease()) : crashRelease();
+      sweep.versionInVemo ? versionInVemoRelease(crashRelease(sweep.delta))
+                          : crashRelease(sweep.delta);
   const Tree oldTree = readTree(release + "/2.650");
   const Tree newTree = withoutLogs(readTree(release + "/2.651"));
   RunOptions base;
@@ -199,6 +203,7 @@ const Sweep kSweeps[] = {
     {"VersionInCN", false, false, 0},
     {"VersionInVemo", true, false, 1},
     {"VersionInVemoWithoutLinks", true, true, 2},
+    {"VersionInVemoAsDeltas", true, false, 3, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(AfterEachStep, CrashConsistency, ::testing::ValuesIn(kSweeps),

@@ -37,7 +37,7 @@ TEST(FuzzFindings, PatchHeaderAnnouncingMoreBytesThanItsEntryHolds) {
     KXFileSystemRef installed = makeRef<KXFileSystem>(pack);
     KXFileSystemRef patch = makeRef<KXFileSystem>(patchPath);
     ASSERT_EQ(patch->entryCount(), 2);
-    installed->mergePatch(*patch);
+    ASSERT_TRUE(installed->mergePatch(*patch));
     ASSERT_TRUE(installed->createNewZip(pack, patch.get()));
     installed->closeArchive();
     patch->closeArchive();

@@ -24,7 +24,8 @@ constexpr int kVemo = 4;
 constexpr int kCN = 5;
 
 enum class Fault { Missing, Damaged, UnreadablePatch, UnreadablePack, WriteFails, SwapFails,
-                   SwapFailsWithoutLinks, SwapAndPutBackFail, ResultFailsItsCheck };
+                   SwapFailsWithoutLinks, SwapAndPutBackFail, ResultFailsItsCheck,
+                   OldEntryDiffers };
 enum class VersionIn { CN, Vemo };
 
 struct Scenario {
@@ -32,16 +33,28 @@ struct Scenario {
   Fault fault;
   VersionIn version;
   int onlyPack = -1;  // the fault concerns one pack alone; -1: every pack in turn
+  bool delta = false;  // the release carries its replaced entries as deltas
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
 
 // Every pack changes, so that every position has something to lose.
-const std::string& faultRelease() {
+const std::string& faultRelease(bool delta) {
   release::TestReleaseOptions options;
   options.changedPacks = {0, 1, 2, 3, kVemo, kCN};
   options.binEntries = {{"mox.exe", "game executable 2.651\n"}};
-  return releaseFor("pack-faults", options);
+  options.delta = delta;
+  return releaseFor(delta ? "pack-faults-delta" : "pack-faults", options);
+}
+
+// The name of the first delta record of the patch archive at `patch`, or "".
+std::string firstDeltaEntry(const std::string& patch) {
+  KXFileSystemRef archive = makeRef<KXFileSystem>(patch);
+  std::string name;
+  for (const ArchiveFile& record : archive->records())
+    if (name.empty() && record.entry_.compressionMethod == kMethodDelta) name = record.name;
+  archive->closeArchive();
+  return name;
 }
 
 bool isLog(const std::string& relative) {
@@ -97,6 +110,18 @@ class PackFaults : public ::testing::TestWithParam<Scenario> {
       case Fault::ResultFailsItsCheck:
         setTableValue(table, "2.651", kGamePacks[pack].name, "0badc0de");
         break;
+      case Fault::OldEntryDiffers: {
+        // One byte of the entry a delta rebuilds differs from the release's OLD, in a pack
+        // that still passes its check: the delta must not apply, and nothing is guessed.
+        const std::string name = firstDeltaEntry(patch);
+        EXPECT_NE(name, "") << "the release carries a delta for " << kGamePacks[pack].name;
+        std::vector<release::NamedContent> entries = release::readArchive(path);
+        for (release::NamedContent& entry : entries)
+          if (entry.first == name) entry.second[entry.second.size() / 2] ^= 0x01;
+        EXPECT_TRUE(release::writeArchive(path, entries));
+        setTableValue(table, "2.650", kGamePacks[pack].name, packFingerprint(pack, path));
+        break;
+      }
     }
     return options;
   }
@@ -104,7 +129,7 @@ class PackFaults : public ::testing::TestWithParam<Scenario> {
 
 TEST_P(PackFaults, EveryPackIsOldOrNewAndTheRerunFinishes) {
   const Scenario& scenario = GetParam();
-  const std::string& releaseDir = faultRelease();
+  const std::string& releaseDir = faultRelease(scenario.delta);
   Tree expected = readTree(releaseDir + "/2.651");
   expected.erase("bin/MD5.txt");  // the run writes the table it carries; checked on its own
   for (int pack = 0; pack < 6; ++pack) {
@@ -155,6 +180,17 @@ TEST_P(PackFaults, EveryPackIsOldOrNewAndTheRerunFinishes) {
       EXPECT_NE(installation.runLog().find("->can not put back "), std::string::npos);
       EXPECT_TRUE(fileExists(installation.game() + "/packUpdate.journal"));
     }
+    if (scenario.fault == Fault::OldEntryDiffers) {
+      // The texts of a rewrite that fails its check, with the upload; never "updated".
+      const std::string name = kGamePacks[pack].name;
+      EXPECT_NE(failed.out.find("->更新" + name + "失败!\n"), std::string::npos) << failed.out;
+      EXPECT_EQ(readFile(installation.packPath(pack)), before[pack]) << "the old pack is kept";
+      EXPECT_NE(installation.runLog().find("KXFileSystem::mergePatch the installed entry is not "
+                                           "the one the delta was made from: " +
+                                           firstDeltaEntry(patch)),
+                std::string::npos)
+          << installation.runLog();
+    }
 
     // The player restores the pack (or the fault goes away) and runs the installer again.
     writeFile(installation.packPath(pack), intact[pack]);
@@ -191,6 +227,12 @@ const Scenario kScenarios[] = {
     {"SwapAndPutBackFailVersionInVemo", Fault::SwapAndPutBackFail, VersionIn::Vemo, kVemo},
     {"ResultFailsItsCheckVersionInCN", Fault::ResultFailsItsCheck, VersionIn::CN},
     {"ResultFailsItsCheckVersionInVemo", Fault::ResultFailsItsCheck, VersionIn::Vemo},
+    // The same run on a release whose replaced entries travel as deltas.
+    {"OldEntryDiffersVersionInCN", Fault::OldEntryDiffers, VersionIn::CN, -1, true},
+    {"OldEntryDiffersVersionInVemo", Fault::OldEntryDiffers, VersionIn::Vemo, -1, true},
+    {"DeltaReleaseWriteFailsVersionInCN", Fault::WriteFails, VersionIn::CN, -1, true},
+    {"DeltaReleaseResultFailsItsCheckVersionInVemo", Fault::ResultFailsItsCheck,
+     VersionIn::Vemo, -1, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(AtEveryPack, PackFaults, ::testing::ValuesIn(kScenarios),

@@ -1,6 +1,8 @@
 // The demo release: its shape, the committed payload made from it, and the installer run on it.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <filesystem>
 
 #include "archive/kx_file_system.h"
@@ -46,9 +48,20 @@ TEST(DemoRelease, HasTheShapeOfTheShippedRelease) {
     EXPECT_EQ(patchEntries["textures/desert/tex_2.dds"], "") << large;  // the delete marker
     EXPECT_EQ(patchEntries["textures/sky/tex_2651.dds"].size(), 4u + 120 * 1024) << large;
   }
-  for (const char* patch : {"vemo_packedTemp.kx", "CN_packedTemp.kx"}) {
-    auto patchEntries = entriesOf(demo + "/payload/" + patch);
-    EXPECT_EQ(versionIn(patchEntries["scripts_config.xml"]), "2.651") << patch;
+  // The new version travels as a delta of the old configuration; applied, it reads 2.651.
+  for (const char* pack : {"vemo_packed.kx", "CN_packed.kx"}) {
+    const std::string patch = demo + "/payload/" + std::string(pack, std::strlen(pack) - 3) +
+                              "Temp.kx";
+    KXFileSystemRef archive = makeRef<KXFileSystem>(patch);
+    for (const ArchiveFile& record : archive->records()) {
+      if (record.name == "scripts_config.xml") {
+        EXPECT_EQ(record.entry_.compressionMethod, kMethodDelta) << patch;
+      }
+    }
+    archive->closeArchive();
+    fs::copy_file(demo + "/2.650/" + pack, dir / pack);
+    ASSERT_EQ(runTool({"apply", pack, patch}).code, 0) << pack;
+    EXPECT_EQ(versionIn(entriesOf(pack)["scripts_config.xml"]), "2.651") << pack;
   }
   EXPECT_EQ(entriesOf(demo + "/payload/vemo_packedTemp.kx").size(), 5u);
   EXPECT_EQ(entriesOf(demo + "/payload/CN_packedTemp.kx").size(), 2u);

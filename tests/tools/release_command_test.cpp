@@ -37,7 +37,7 @@ TEST(Release, MakesTheDemoPayloadFromTheTwoInstallations) {
   writeFile(dir / "previous.txt", previousTable());
   ToolResult result = runTool({"release", demoRelease() + "/2.650", demoRelease() + "/2.651",
                                "-o", "payload", "--previous-table", "previous.txt", "--to",
-                               "2.651"});
+                               "2.651", "--delta"});
   ASSERT_EQ(result.code, 0) << result.err;
   for (const std::string& file : payloadFiles())
     EXPECT_TRUE(readFile(dir / (std::string("payload/") + file)) == readFile(demoRelease() + "/payload/" + file))

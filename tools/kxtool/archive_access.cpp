@@ -31,6 +31,7 @@ std::string methodName(const ArchiveFile& record) {
   switch (record.entry_.compressionMethod) {
     case kMethodStored: return "stored";
     case kMethodDeflated: return "deflate";
+    case kMethodDelta: return "delta";
     default: return "method " + std::to_string(record.entry_.compressionMethod);
   }
 }

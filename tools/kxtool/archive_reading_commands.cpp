@@ -7,6 +7,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "archive/kx_format.h"
 #include "platform/ansi_text.h"
 #include "platform/platform.h"
 #include "tools/kxtool/archive_access.h"
@@ -16,6 +17,11 @@ namespace kxtool {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A patch's delta record holds no contents of its own: only a merge with the installed pack
+// rebuilds the entry.
+constexpr const char* kDeltaNotContent =
+    "a delta of the installed entry, not its contents; kxtool apply rebuilds it from the pack";
 
 void listText(const KXFileSystem& archive, std::ostream& out) {
   uint64_t stored = 0, original = 0;
@@ -118,6 +124,8 @@ int catCommand(const Invocation& call, ToolIo& io) {
   size_t index = 0;
   if (!findEntry(*archive, call.args[1], index))
     return failure(io, call, call.args[0] + ": no entry " + call.args[1]);
+  if (archive->records()[index].entry_.compressionMethod == kMethodDelta)
+    return failure(io, call, call.args[1] + ": " + kDeltaNotContent);
   BlockRef content = archive->readContentAt(index);
   if (!content) return failure(io, call, call.args[1] + ": entry cannot be read (damaged data)");
   io.out.write(content->cdata(), content->length());
@@ -173,6 +181,8 @@ int extractCommand(const Invocation& call, ToolIo& io) {
                            code);
     if (code) return fail(targets[i] + ": cannot make the folder");
     if (folder) continue;
+    if (records[i].entry_.compressionMethod == kMethodDelta)
+      return fail(records[i].name + ": " + kDeltaNotContent);
     BlockRef content = archive->readContentAt(i);
     if (!content) return fail(records[i].name + ": entry cannot be read (damaged data)");
     if (!writeWhole(targets[i], *content)) return fail(targets[i] + ": cannot write");

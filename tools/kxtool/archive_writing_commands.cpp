@@ -146,6 +146,7 @@ int diffCommand(const Invocation& call, ToolIo& io) {
   if (isFolder(oldPath) || isFolder(newPath))
     return failure(io, call, "OLD and NEW must both be archives or both be folders");
   std::string error;
+  std::error_code code;
   for (const std::string& path : {oldPath, newPath}) {
     if (!openArchiveChecked(path, error)) return failure(io, call, error);
   }
@@ -155,6 +156,20 @@ int diffCommand(const Invocation& call, ToolIo& io) {
     return failure(io, call,
                    "cannot make the patch (an entry of OLD or NEW cannot be read, or the patch "
                    "breaks a limit of the format)");
+  }
+  if (call.has("--delta")) {
+    release::DeltaCounts counts;
+    const std::string work = fs::absolute(out, code).parent_path().string();
+    if (!release::deltaEncoderAvailable()) {
+      platform::deleteFile(partial);
+      return failure(io, call, "--delta: xdelta3 cannot be run; install it");
+    }
+    if (!release::deltaPatchArchive(oldPath, newPath, partial, work, counts, error)) {
+      platform::deleteFile(partial);
+      return failure(io, call, error);
+    }
+    io.out << counts.deltas << " entries as deltas, " << counts.whole << " whole, "
+           << counts.bytesSaved << " bytes saved\n";
   }
   const std::string oversized = release::oversizedEntry(partial);
   if (!oversized.empty()) {
@@ -198,7 +213,16 @@ int applyCommand(const Invocation& call, ToolIo& io) {
 
   ProgressBar bar(io.out, "kxtool apply " + call.args[0], io.progress);
   pack->setEvents(&bar);
-  pack->mergePatch(*patch);
+  const auto merged = pack->mergePatch(*patch);
+  if (!merged) {
+    bar.finish();
+    pack->closeArchive();
+    patch->closeArchive();
+    pack->setEvents(nullptr);
+    return failure(io, call, patchPath + " cannot update " + packPath + ": " +
+                                 describeArchiveError(merged.error()) + "; " + out +
+                                 " is unchanged");
+  }
   const int32_t expected = pack->entryCount();
   platform::ReplacementFile output(out);
   const bool written = pack->createNewZip(output, patch.get());

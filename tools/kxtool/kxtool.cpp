@@ -72,11 +72,13 @@ const std::vector<CommandSpec>& commandTable() {
        "gives the same bytes. Folder entries for the folders DIR/.kxfolders lists (as extract\n"
        "writes it) and for every empty folder.\n",
        1, 1, {}, {"-o"}, true, createCommand},
-      {"diff", "OLD NEW -o PATCH", "make the patch that turns OLD into NEW",
+      {"diff", "OLD NEW -o PATCH [--delta]", "make the patch that turns OLD into NEW",
        "Archives: every entry of NEW that OLD lacks or stores with other bytes (copied as stored),\n"
-       "and a delete marker for every entry of OLD that NEW lacks. Folders (bin, cache): every\n"
-       "new or changed file, and an empty entry (delete) for every file NEW lacks.\n",
-       2, 2, {}, {"-o"}, true, diffCommand},
+       "and a delete marker for every entry of OLD that NEW lacks; with --delta each entry both\n"
+       "hold travels as a delta of its contents where smaller (as kxtool release --delta).\n"
+       "Folders (bin, cache): every new or changed file, and an empty entry (delete) for every\n"
+       "file NEW lacks.\n",
+       2, 2, {"--delta"}, {"-o"}, true, diffCommand},
       {"apply", "PACK PATCH [-o OUT]", "merge a patch into a pack as the installer does",
        "The installer's merge and rewrite. Without -o PACK is replaced (flushed, then put in\n"
        "place in one step); a result that does not read back whole is never put in place.\n",
@@ -102,7 +104,7 @@ const std::vector<CommandSpec>& commandTable() {
        1, 1, {}, {"-o", "--tag"}, true, sectionPackCommand},
       {"release",
        "OLD NEW -o PAYLOAD [--previous-table FILE] [--from V] [--to V] [--json FILE]\n"
-       "        [--changes FILE]",
+       "        [--changes FILE] [--delta]",
        "make and check the ten payload files of an installer",
        "OLD and NEW are whole installations; their versions are read as the installer reads\n"
        "them (scripts_config.xml in CN_packed.kx, then vemo_packed.kx); --from and --to only\n"
@@ -114,8 +116,12 @@ const std::vector<CommandSpec>& commandTable() {
        "match the previous table, an entry is 100 MiB or more, a patch cannot be made, a bin or\n"
        "cache name is one a Windows volume cannot hold (or holds as another file's), or the\n"
        "release deletes or empties bin/RakNet.dll or bin/mox.exe. --json and --changes write\n"
-       "every replaced, added and deleted entry and loose file, with sizes, as JSON and as text.\n",
-       2, 2, {}, {"-o", "--previous-table", "--from", "--to", "--json", "--changes"}, true,
+       "every replaced, added and deleted entry and loose file, with sizes, as JSON and as text.\n"
+       "--delta: each replaced pack entry travels as a delta of its contents (xdelta3, which\n"
+       "must be installed) when that is smaller and its deflate settings can be found; loose\n"
+       "files and entries above 64 MiB go whole. The reports give per pack the entries sent as\n"
+       "deltas and whole and the bytes saved.\n",
+       2, 2, {"--delta"}, {"-o", "--previous-table", "--from", "--to", "--json", "--changes"}, true,
        releaseCommand},
       {"demo", "DIR", "write the deterministic demo release",
        "DIR/2.650 (a complete installation), DIR/2.651 (what the installer must make of it) and\n"

@@ -24,6 +24,10 @@ void printSummary(std::ostream& out, const release::ReleaseSummary& summary,
     out << std::left << std::setw(20) << pack.pack << std::right << std::setw(10) << pack.replaced
         << std::setw(8) << pack.added << std::setw(9) << pack.deleted << std::setw(14)
         << pack.patchBytes << "\n";
+  for (const release::PackSummary& pack : summary.packs)
+    if (pack.deltaEntries + pack.wholeEntries > 0)
+      out << "  " << pack.pack << ": " << pack.deltaEntries << " replaced as deltas, "
+          << pack.wholeEntries << " whole, " << pack.deltaBytesSaved << " bytes saved\n";
   out << "loose files (bin, cache): " << summary.looseAdded << " added, " << summary.looseChanged
       << " changed, " << summary.looseDeleted << " deleted\n";
   // A deletion is the change players cannot undo: each one by name, here and not only in a list.
@@ -60,7 +64,10 @@ std::string changesJson(const release::ReleaseSummary& summary) {
   const char* separator = "\n";
   for (const release::PackSummary& pack : summary.packs) {
     out << separator << "    {\n      \"pack\": " << jsonString(pack.pack)
-        << ",\n      \"patchBytes\": " << pack.patchBytes << ",\n";
+        << ",\n      \"patchBytes\": " << pack.patchBytes
+        << ",\n      \"deltaEntries\": " << pack.deltaEntries
+        << ",\n      \"wholeEntries\": " << pack.wholeEntries
+        << ",\n      \"deltaBytesSaved\": " << pack.deltaBytesSaved << ",\n";
     jsonChanges(out, "replaced", pack.replacedEntries, "      ");
     out << ",\n";
     jsonChanges(out, "added", pack.addedEntries, "      ");
@@ -116,6 +123,9 @@ std::string changesText(const release::ReleaseSummary& summary) {
     }
     out << pack.replaced << " replaced, " << pack.added << " added, " << pack.deleted
         << " deleted; patch " << pack.patchBytes << " bytes\n";
+    if (pack.deltaEntries + pack.wholeEntries > 0)
+      out << "  " << pack.deltaEntries << " replaced as deltas, " << pack.wholeEntries
+          << " whole; " << pack.deltaBytesSaved << " bytes saved\n";
     textChanges(out, "replaced", "", pack.replacedEntries);
     textChanges(out, "added", "", pack.addedEntries);
     textChanges(out, "deleted", "", pack.deletedEntries);
@@ -141,6 +151,7 @@ int releaseCommand(const Invocation& call, ToolIo& io) {
     request.previousTable = userPath(io, call.value("--previous-table"));
   request.expectedFrom = call.value("--from");
   request.expectedTo = call.value("--to");
+  request.delta = call.has("--delta");
   const std::string json = call.value("--json"), changes = call.value("--changes");
   ProgressBar bar(io.out, "kxtool release: rehearsing", io.progress);
   request.rehearsalEvents = &bar;

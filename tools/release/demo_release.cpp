@@ -297,12 +297,18 @@ bool makeDemoRelease(const std::string& dir, std::string& error) {
       !writeInstallation(newDir, true, nested, oldDir, error))
     return false;
 
+  // Released as a studio would release it, with deltas where they are smaller: the installer
+  // built with this payload then rebuilds entries from deltas in every end-to-end run.
   for (const GamePack& pack : kGamePacks) {
     const std::string out = join(payload, pack.patchName);
     if (!makePatchArchive(join(oldDir, pack.name), join(newDir, pack.name), out)) {
       error = out + ": cannot write";
       return false;
     }
+    DeltaCounts counts;
+    if (!deltaPatchArchive(join(oldDir, pack.name), join(newDir, pack.name), out, payload,
+                           counts, error))
+      return false;
   }
   // The loose-file archives are made before the installer's own file, MD5.txt, joins bin.
   if (!writeLooseArchive(join(oldDir, "bin"), join(newDir, "bin"), join(payload, "binTemp.kx"),

@@ -239,7 +239,20 @@ bool makePackPatch(const ReleaseRequest& request, int index, const std::string& 
   const std::string patch = join(staging, kGamePacks[index].patchName);
   pack.pack = kGamePacks[index].name;
   progress("patch for " + pack.pack);
-  if (!makePatchArchive(oldPack, newPack, patch) || !countPatch(oldPack, patch, pack)) {
+  if (!makePatchArchive(oldPack, newPack, patch)) {
+    error = newPack + ": cannot make the patch (an entry of OLD or NEW cannot be read, or the "
+                      "patch breaks a limit of the format)";
+    return false;
+  }
+  if (request.delta) {
+    progress("deltas for " + pack.pack);
+    DeltaCounts counts;
+    if (!deltaPatchArchive(oldPack, newPack, patch, staging, counts, error)) return false;
+    pack.deltaEntries = counts.deltas;
+    pack.wholeEntries = counts.whole;
+    pack.deltaBytesSaved = counts.bytesSaved;
+  }
+  if (!countPatch(oldPack, patch, pack)) {
     error = newPack + ": cannot make the patch (an entry of OLD or NEW cannot be read, or the "
                       "patch breaks a limit of the format)";
     return false;
@@ -394,6 +407,10 @@ bool makeRelease(const ReleaseRequest& request, ReleaseSummary& summary, std::st
       !checkVersions(request, summary, error) || !checkOtherFiles(request, error) ||
       !checkPayloadFolder(request, error))
     return false;
+  if (request.delta && !deltaEncoderAvailable()) {
+    error = "--delta: xdelta3 cannot be run; install it (Debian: apt-get install xdelta3)";
+    return false;
+  }
   progress("check table " + summary.to + " and " + summary.from);
   if (!makeTable(request, summary, table, error)) return false;
 

@@ -47,6 +47,9 @@ struct ReleaseRequest {
   std::string expectedFrom;   // when not empty, the version OLD must read
   std::string expectedTo;     // when not empty, the version NEW must read
   ArchiveEvents* rehearsalEvents = nullptr;  // hears the rehearsed merges; none: silent
+  // Replaced pack entries travel as deltas of their contents where that is smaller (made by
+  // xdelta3, which must then be installed); loose files always go whole.
+  bool delta = false;
 };
 
 // One entry or file a release changes, with its size (decompressed) before and after; -1 where
@@ -60,6 +63,9 @@ struct PackSummary {
   std::string pack;
   size_t replaced = 0, added = 0, deleted = 0;
   uint64_t patchBytes = 0;
+  // With deltas: replaced entries carried as deltas and whole, and the bytes that saved.
+  size_t deltaEntries = 0, wholeEntries = 0;
+  uint64_t deltaBytesSaved = 0;
   std::vector<Change> replacedEntries, addedEntries, deletedEntries;  // in name order
 };
 

@@ -40,6 +40,28 @@ inline constexpr GamePackIndex kCheckTableOrder[] = {kGameResPack, kQdresPack, k
 [[nodiscard]] bool makePatchArchive(const std::string& oldPack, const std::string& newPack,
                                     const std::string& patchOut);
 
+// How a pack's replaced entries travel in a patch made with deltas.
+struct DeltaCounts {
+  size_t deltas = 0;        // entries carried as a delta of their contents
+  size_t whole = 0;         // replaced entries carried whole
+  uint64_t bytesSaved = 0;  // stored bytes of the delta entries less their delta records
+};
+
+// Whether xdelta3, the encoder of the deltas, can be run.
+[[nodiscard]] bool deltaEncoderAvailable();
+
+// Rewrites the patch at `patchPath` (made by makePatchArchive from the same packs) so that
+// each entry it replaces, one OLD's and NEW's pack both hold under that name, travels as a
+// delta record (method kMethodDelta) when that is smaller than the entry's stored bytes: a
+// VCDIFF of the contents made by xdelta3 and the deflate settings that turn NEW's contents
+// into NEW's stored bytes. Entries whose contents exceed the delta bound, whose settings
+// cannot be found or whose delta is not smaller go whole; each record is applied once here
+// before it is kept. `workDir` takes the encoder's files. False with `error` set when an entry
+// cannot be read, the encoder fails or the patch cannot be written.
+[[nodiscard]] bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
+                                     const std::string& patchPath, const std::string& workDir,
+                                     DeltaCounts& counts, std::string& error);
+
 // Whether `path` is the folder `dir` or lies inside it (links and ".." resolved).
 [[nodiscard]] bool isInsideFolder(const std::string& path, const std::string& dir);
 
@@ -121,6 +143,9 @@ struct TestReleaseOptions {
   // Bytes of the incompressible entry that makes each of the first four packs large enough for
   // the size-plus-CRC fingerprint (at least 3 MiB).
   size_t largePackBytes = 3145728 + 4096;
+  // The pack patches carry their replaced entries as deltas where smaller (deltaPatchArchive;
+  // xdelta3 must be installed).
+  bool delta = false;
 };
 
 // Writes `dir`/2.650 (a complete installation at the old version: the six packs, bin with

@@ -127,6 +127,12 @@ bool makeTestRelease(const std::string& dir, const TestReleaseOptions& options) 
     if (!makePatchArchive(join(oldDir, pack.name), join(newDir, pack.name),
                           join(payload, pack.patchName)))
       return false;
+    DeltaCounts counts;
+    std::string problem;
+    if (options.delta && !deltaPatchArchive(join(oldDir, pack.name), join(newDir, pack.name),
+                                            join(payload, pack.patchName), payload, counts,
+                                            problem))
+      return false;
   }
   if (!writeArchive(join(payload, "binTemp.kx"), options.binEntries) ||
       !writeArchive(join(payload, "cacheTemp.kx"), options.cacheEntries))

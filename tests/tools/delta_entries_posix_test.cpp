@@ -1,0 +1,116 @@
+// Delta entries end to end: a patch made with deltas rebuilds NEW's pack byte for byte through
+// the installer's merge, and an installed entry other than the one the delta was made from is
+// refused, never guessed, by the merge, kxtool apply, extract and cat alike.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "archive/kx_file_system.h"
+#include "tests/tools/tool_fixture.h"
+
+using namespace tool_test;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string scriptTable(int edited) {
+  std::string text;
+  for (int line = 0; line < 2000; ++line)
+    text += "item " + std::to_string(line) + " damage " +
+            std::to_string(line == edited ? 99999 : line * 7 % 113) + " level " +
+            std::to_string(line % 60) + "\n";
+  return text;
+}
+
+struct InstalledCase {
+  const char* behaviour;
+  // What the installed pack holds in place of OLD's "data/items.txt"; absent: no such entry.
+  const char* items;
+  ArchiveFailure failure;  // None: the merge rebuilds NEW
+};
+
+TEST(DeltaEntries, RebuildNewExactlyOrRefuseTheEntryTheDeltaWasNotMadeFrom) {
+  TempDir dir;
+  const std::string oldPack = dir.path() + "/old.kx", newPack = dir.path() + "/new.kx";
+  const std::string patch = dir.path() + "/patch.kx";
+  const std::string oldItems = scriptTable(-1);
+  ASSERT_TRUE(release::writeArchive(oldPack, {{"data/items.txt", oldItems}, {"s", "same"}}));
+  ASSERT_TRUE(release::writeArchive(newPack, {{"data/items.txt", scriptTable(1234)},
+                                              {"s", "same"}}));
+  ASSERT_TRUE(release::makePatchArchive(oldPack, newPack, patch));
+  release::DeltaCounts counts;
+  std::string error;
+  ASSERT_TRUE(release::deltaPatchArchive(oldPack, newPack, patch, dir.path(), counts, error))
+      << error;
+  EXPECT_EQ(counts.deltas, 1u);
+  EXPECT_EQ(counts.whole, 0u);
+  EXPECT_GT(counts.bytesSaved, 0u);
+  EXPECT_LT(fs::file_size(patch), 1024u) << "the edit travels, not the table";
+
+  std::string oneByteOff = oldItems;
+  oneByteOff[oldItems.size() / 2] ^= 0x01;
+  const std::string longer = oldItems + "x";
+  const InstalledCase cases[] = {
+      {"the entry the delta was made from", oldItems.c_str(), ArchiveFailure::None},
+      {"one byte differs", oneByteOff.c_str(), ArchiveFailure::DeltaOldEntryDiffers},
+      {"another size", longer.c_str(), ArchiveFailure::DeltaOldEntryDiffers},
+      {"no such entry", nullptr, ArchiveFailure::DeltaOldEntryMissing},
+  };
+  for (const InstalledCase& c : cases) {
+    SCOPED_TRACE(c.behaviour);
+    const std::string installed = dir.path() + "/installed.kx";
+    std::vector<release::NamedContent> entries = {{"s", "same"}};
+    if (c.items) entries.emplace_back("data/items.txt", c.items);
+    ASSERT_TRUE(release::writeArchive(installed, entries));
+    const std::string before = readFile(installed);
+
+    // The merge itself: which entry failed and why; the entry stays old and the delta
+    // record's bytes are never written as an entry's.
+    {
+      KXFileSystemRef pack = makeRef<KXFileSystem>(installed);
+      KXFileSystemRef source = makeRef<KXFileSystem>(patch);
+      const auto merged = pack->mergePatch(*source);
+      ASSERT_EQ(static_cast<bool>(merged), c.failure == ArchiveFailure::None);
+      if (!merged) {
+        EXPECT_EQ(merged.error().failure, c.failure);
+        EXPECT_EQ(merged.error().subject, "data/items.txt");
+      } else {
+        EXPECT_EQ(merged.value().fromDeltas, 1u);
+      }
+      ASSERT_TRUE(pack->createNewZip(installed + ".merged", source.get()));
+      pack->closeArchive();
+      source->closeArchive();
+      KXFileSystemRef written = makeRef<KXFileSystem>(installed + ".mergedtemp");
+      for (const ArchiveFile& record : written->records())
+        EXPECT_NE(record.entry_.compressionMethod, kMethodDelta) << record.name;
+      written->closeArchive();
+      if (merged) EXPECT_EQ(readFile(installed + ".mergedtemp"), readFile(newPack));
+      else EXPECT_EQ(entriesOf(installed + ".mergedtemp"), entriesOf(installed));
+    }
+
+    // kxtool apply: NEW byte for byte, or refused with the pack untouched.
+    const ToolResult applied = runTool({"apply", installed, patch});
+    if (c.failure == ArchiveFailure::None) {
+      EXPECT_EQ(applied.code, 0) << applied.err;
+      EXPECT_EQ(readFile(installed), readFile(newPack));
+    } else {
+      EXPECT_NE(applied.code, 0);
+      EXPECT_NE(applied.err.find("data/items.txt"), std::string::npos) << applied.err;
+      EXPECT_EQ(readFile(installed), before);
+    }
+  }
+
+  // A delta record has no contents of its own: extract and cat refuse it by name.
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"extract", patch, dir.path() + "/out"},
+        std::vector<std::string>{"cat", patch, "data/items.txt"}}) {
+    const ToolResult refused = runTool(command);
+    EXPECT_NE(refused.code, 0) << command[0];
+    EXPECT_NE(refused.err.find("a delta of the installed entry"), std::string::npos)
+        << command[0] << ": " << refused.err;
+  }
+  EXPECT_FALSE(fs::exists(dir.path() + "/out/data/items.txt"));
+}
+
+}  // namespace
