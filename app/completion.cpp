@@ -12,11 +12,9 @@ namespace {
 
 void uploadRunLog(const RunContext& ctx) {
   appendLogLine(ctx.runLogPath, getSystemInfo());
-  const std::string remoteName = ctx.computerName + "_" + getLogTimeName() + ".log";
-  const std::string folder =
-      ctx.uploadFolderKind == 2 ? uploadFolderName(ctx.uploadFolderKind) : ctx.uploadFolderName;
   // The outcome does not change the run: a log that stays behind goes with the next upload.
-  (void)uploadLog(folder, ctx.runLogPath, remoteName);
+  (void)uploadLog(uploadFolderName(ctx.uploadFolderKind), ctx.runLogPath,
+                  uploadFileName(ctx.computerName));
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ void removePayloadArchives(const RunContext& ctx) {
 std::vector<std::string> payloadArchiveNames() {
   std::vector<std::string> names;
   for (const GamePack& pack : kGamePacks) names.push_back(pack.patchName);
-  for (int id : {kPayloadBin, kPayloadCache}) names.push_back(payloadFileName(id));
+  for (const LooseFolder& folder : kLooseFolders) names.push_back(folder.patchName);
   return names;
 }
 

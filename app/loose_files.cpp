@@ -11,13 +11,13 @@
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
 #include "integrity/check_table.h"
+#include "integrity/game_packs.h"
 #include "integrity/fingerprint.h"
 #include "integrity/results_table.h"
 #include "platform/replacement_file.h"
 
 namespace {
 
-constexpr const char* kGameExe = "mox.exe";
 
 enum class EntryResult { kDone, kStopRun };
 
@@ -159,7 +159,7 @@ EntryResult updateGameExecutable(RunContext& ctx, const std::string& target,
     return EntryResult::kDone;
   }
   const std::string expected = getCheckValue(ctx.checkTable, std::string("mox") + newVersion,
-                                             "Halvoreen\\bin\\mox.exe");
+                                             kGameExecutableTableKey);
   const std::string actual =
       getBufferCRC32Value(content->data(), static_cast<uint32_t>(content->length()));
   if (expected != actual) {
@@ -218,7 +218,7 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
       reportLeftBehind(ctx, target);
       continue;
     }
-    if (gameExecutableSpecial && record.name == kGameExe) {
+    if (gameExecutableSpecial && record.name == kGameExecutable) {
       if (updateGameExecutable(ctx, target, content) == EntryResult::kStopRun) return false;
     } else {
       updateOrdinaryEntry(ctx, target, content);
@@ -232,7 +232,9 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
 }  // namespace
 
 bool updateLooseFiles(RunContext& ctx) {
-  if (!applyArchive(ctx, "binTemp.kx", joinPath(ctx.installDir, "bin"), true)) return false;
-  applyArchive(ctx, "cacheTemp.kx", joinPath(ctx.installDir, "cache"), false);
+  const LooseFolder& bin = kLooseFolders[kBinFolder];
+  const LooseFolder& cache = kLooseFolders[kCacheFolder];
+  if (!applyArchive(ctx, bin.patchName, joinPath(ctx.installDir, bin.name), true)) return false;
+  applyArchive(ctx, cache.patchName, joinPath(ctx.installDir, cache.name), false);
   return true;
 }

@@ -29,15 +29,9 @@ bool secondGroup(const PackJob& job) { return job.group == PackGroup::WholeCrc; 
 // The one first-group pack that may be absent and is updated whenever it is not yet new.
 constexpr GamePackIndex kLenientPack = kKxresPack;
 
-// Versions above 1.051 carry size-plus-CRC fingerprints for the large packs; the comparison
-// covers the terminating zero, as the table's producer did.
-bool sortsAboveSizeOnlyEra(const char* version) {
-  return std::memcmp(version, "1.051", 6) > 0;
-}
-
 std::string firstGroupFingerprint(const std::string& path, const char* version) {
   FingerprintLog log;
-  return (sortsAboveSizeOnlyEra(version) ? getSizeCRC32Value(path, &log)
+  return (blockHasSampledCrc(version) ? getSizeCRC32Value(path, &log)
                                          : getFileSizeValue(path, &log)).text();
 }
 
@@ -136,7 +130,7 @@ void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& 
     const std::string checksums = rewritten->entryChecksums();
     logRun(ctx, entryChecksumsLog(checksums));
     rewritten->closeArchive();
-    ctx.uploadFolderKind = 2;
+    ctx.uploadFolderKind = UploadFolderKind::kSecondGroup;
   } else {
     logRun(ctx, sampledCrcMismatchLog(newStandard, result));
     if (!notReleased.empty()) logRun(ctx, notReleased);

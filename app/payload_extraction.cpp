@@ -40,8 +40,10 @@ constexpr ExtractRow kRows[] = {
     packRow(kResPack, kPreparing30Console, kLauncherResPatchWrittenText),
     packRow(kVemoPack, kPreparing40Console, kLauncherPatchWrittenText),
     packRow(kCNPack, kPreparing50Console, kLauncherPatchWrittenText),
-    {kPayloadBin, "binTemp.kx", kPreparing60Console, -1, nullptr},
-    {kPayloadCache, "cacheTemp.kx", kPreparing70Console, -1, nullptr},
+    {kLooseFolders[kBinFolder].payloadId, kLooseFolders[kBinFolder].patchName,
+     kPreparing60Console, -1, nullptr},
+    {kLooseFolders[kCacheFolder].payloadId, kLooseFolders[kCacheFolder].patchName,
+     kPreparing70Console, -1, nullptr},
 };
 
 bool writeAll(FILE* file, const char* bytes, size_t size) {

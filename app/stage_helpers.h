@@ -9,10 +9,7 @@
 #include "report/log.h"
 #include "report/run_state.h"
 
-// `folder` + the platform's separator + `name`.
-inline std::string joinPath(const std::string& folder, const std::string& name) {
-  return folder + platform::kPathSeparatorText + name;
-}
+using platform::joinPath;
 
 // Prints packTitle + `format` as a printf format (stored texts carry "%%").
 template <class... Args>

@@ -11,11 +11,11 @@
 #include "integrity/results_table.h"
 #include "platform/platform.h"
 #include "report/run_state.h"
+#include "report/upload.h"
 
 // What the stages of one run share. Each stage reads and writes only the fields it needs.
 struct RunContext {
   std::string computerName;
-  std::string uploadFolderName;
   std::string accountName;
   std::string installDir;
   std::string binDir;
@@ -32,9 +32,8 @@ struct RunContext {
   std::vector<std::string> failureMessages;
   uint32_t failureBits = 0;
   bool uploadNeeded = false;
-  // Which folder of the log server the run log goes to (0: the first group's; 2: the second
-  // group's, after a second-group pack failed its check).
-  int32_t uploadFolderKind = 0;
+  // Which folder of the log server the run log goes to.
+  UploadFolderKind uploadFolderKind = UploadFolderKind::kFirstGroup;
   // A pack or loose file could not be written and is still at the old version: a later run
   // can finish it.
   bool fileLeftAtOldVersion = false;

@@ -10,26 +10,10 @@
 #include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
+#include "archive/version_entry.h"
 #include "integrity/game_packs.h"
-#include "sections/data_section.h"
-#include "sections/section_factory.h"
 
 namespace {
-
-constexpr const char* kConfigEntry = "scripts_config.xml";
-// The entry holds a few hundred bytes. One that declares more than this is not read: a small
-// archive can declare hundreds of megabytes that would all be inflated and parsed.
-constexpr uint64_t kMaxConfigEntryBytes = 256 * 1024;
-
-// The version entry of `archive`, or none when it is missing, unreadable or too large.
-BlockRef readConfigEntry(KXFileSystem& archive) {
-  FileInfo info;
-  info.size = 0;
-  if (archive.getFileTypeEx(kConfigEntry, &info) == FileType::NotFound ||
-      info.size > kMaxConfigEntryBytes)
-    return BlockRef();
-  return archive.readFile(kConfigEntry);
-}
 
 // The bin folder could not be used to read the version: no archive held its entry, or the entry
 // did not parse.
@@ -55,7 +39,7 @@ bool checkVersion(RunContext& ctx) {
   BlockRef entry;
   std::string holder;
   for (const RefPtr<KXFileSystem>& archive : archives) {
-    entry = readConfigEntry(*archive);
+    entry = readVersionEntry(*archive);
     logRun(ctx, versionReadFromLog(archive->path()));
     if (entry) {
       holder = archive->path();
@@ -71,15 +55,12 @@ bool checkVersion(RunContext& ctx) {
   logRun(ctx, versionReadLog(holder));
   ctx.versionArchivePath = holder;
 
-  SectionRef section = sectionFromBlock("script_config", entry, true, nullptr);
-  if (!section) {
+  if (!versionOfEntry(entry, ctx.localVersion)) {
     logRun(ctx, kVersionSectionMissingLog);
     failInitialisation(ctx, binDirFailedLog(ctx.binDir));
     return false;
   }
-  ctx.localVersion = section->readText("version", "");
   for (const RefPtr<KXFileSystem>& archive : archives) archive->closeArchive();
-  section = nullptr;
   entry = nullptr;
 
   printTitled(kPreparing1Console);

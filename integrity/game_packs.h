@@ -29,6 +29,16 @@ struct GamePack {
   const char* tableKey;  // its entry in a version block of the check table
 };
 
+// Whether the check table's block of `version` gives the SampledCrc packs their size plus
+// sampled CRC, rather than the size alone. The versions are compared as bytes, the terminating
+// zero included, as the table's producer did: only those sorting above "1.051" do.
+constexpr bool blockHasSampledCrc(const char* version) {
+  const char* limit = "1.051";
+  for (; *version && *version == *limit; ++version, ++limit) {
+  }
+  return static_cast<unsigned char>(*version) > static_cast<unsigned char>(*limit);
+}
+
 // Indexes of kGamePacks, in the order the installer updates the packs.
 enum GamePackIndex : int {
   kQdresPack,
@@ -56,6 +66,27 @@ inline constexpr GamePack kGamePacks[kGamePackCount] = {
     {"CN_packed.kx", "CN_packedTemp.kx", 230, 2.5f, PackGroup::WholeCrc,
      "Halvoreen\\CN_packed.kx"},
 };
+
+// The installation's folders of loose files, each updated from one payload archive: the
+// entries of its patch are files of the folder.
+struct LooseFolder {
+  const char* name;       // in the installation folder
+  const char* patchName;  // its payload archive, written to the installation folder
+  int payloadId;          // the archive's resource id (type "KX")
+};
+
+enum LooseFolderIndex : int { kBinFolder, kCacheFolder, kLooseFolderCount };
+
+// cmake/Payload.cmake embeds these archives as it does the pack patches (same row layout).
+inline constexpr LooseFolder kLooseFolders[kLooseFolderCount] = {
+    {"bin", "binTemp.kx", 228},
+    {"cache", "cacheTemp.kx", 229},
+};
+
+// The game's executable, in the bin folder. The run checks its new content against the check
+// table's key "Halvoreen\\bin\\" + this name.
+inline constexpr char kGameExecutable[] = "mox.exe";
+inline constexpr char kGameExecutableTableKey[] = "Halvoreen\\bin\\mox.exe";
 
 // The packs whose "scripts_config.xml" carries the installed version, in the order the
 // installer reads them.
