@@ -19,32 +19,28 @@ constexpr size_t kEmptyArchiveBytes = 22;
 // The res patch can be large; it is written in blocks with a progress line each.
 constexpr size_t kResBlockBytes = 31457280;
 
+// The console's "preparing" percentages after the loose-file archives (the packs' are columns
+// of the pack table).
+constexpr int kLooseConsolePercent[kLooseFolderCount] = {60, 70};
+
 struct ExtractRow {
   int id;
   const char* fileName;
-  const char* progressFormat;  // console text after the file
-  int packIndex;               // patchPresent flag set by the file, -1 for none
-  const char* launcherText;    // nullptr for none
+  int consolePercent;        // shown after the file
+  int packIndex;             // patchPresent flag set by the file, -1 for none
+  const char* launcherText;  // nullptr for none
 };
 
-constexpr ExtractRow packRow(GamePackIndex pack, const char* progressFormat,
-                             const char* launcherText) {
-  return {kGamePacks[pack].payloadId, kGamePacks[pack].patchName, progressFormat, pack,
-          launcherText};
+ExtractRow packRow(int pack) {
+  const GamePack& row = kGamePacks[pack];
+  return {row.payloadId, row.patchName, row.consolePercent, pack,
+          pack == kResPack ? kLauncherResPatchWrittenText : kLauncherPatchWrittenText};
 }
 
-constexpr ExtractRow kRows[] = {
-    packRow(kQdresPack, kPreparing10Console, kLauncherPatchWrittenText),
-    packRow(kGameResPack, kPreparing15Console, kLauncherPatchWrittenText),
-    packRow(kKxresPack, kPreparing20Console, kLauncherPatchWrittenText),
-    packRow(kResPack, kPreparing30Console, kLauncherResPatchWrittenText),
-    packRow(kVemoPack, kPreparing40Console, kLauncherPatchWrittenText),
-    packRow(kCNPack, kPreparing50Console, kLauncherPatchWrittenText),
-    {kLooseFolders[kBinFolder].payloadId, kLooseFolders[kBinFolder].patchName,
-     kPreparing60Console, -1, nullptr},
-    {kLooseFolders[kCacheFolder].payloadId, kLooseFolders[kCacheFolder].patchName,
-     kPreparing70Console, -1, nullptr},
-};
+ExtractRow looseRow(int folder) {
+  return {kLooseFolders[folder].payloadId, kLooseFolders[folder].patchName,
+          kLooseConsolePercent[folder], -1, nullptr};
+}
 
 bool writeAll(FILE* file, const char* bytes, size_t size) {
   return size == 0 || std::fwrite(bytes, size, 1, file) == 1;
@@ -89,7 +85,7 @@ bool writePayloadFile(const std::string& path, const Payload& payload, bool inBl
     showMessage(noWriteAccessBox(ctx.installDir), kNoWriteAccessCaption);
     return false;
   }
-  printTitled(row.progressFormat);
+  printTitled(kPreparingPercentConsole, row.consolePercent);
   if (row.packIndex >= 0) ctx.patchPresent[row.packIndex] = payload.size != kEmptyArchiveBytes;
   if (row.launcherText) ctx.launcher.progress("%s", row.launcherText);
   return true;
@@ -152,8 +148,10 @@ std::string readWholeFile(const std::string& path) {
 
 bool extractPayload(RunContext& ctx) {
   ctx.launcher.progress(kLauncherPayloadStartText);
-  for (const ExtractRow& row : kRows)
-    if (!writeArchiveRow(ctx, row)) return false;
+  for (int pack = 0; pack < kGamePackCount; ++pack)
+    if (!writeArchiveRow(ctx, packRow(pack))) return false;
+  for (int folder = 0; folder < kLooseFolderCount; ++folder)
+    if (!writeArchiveRow(ctx, looseRow(folder))) return false;
   waitUntilGameClosed(&ctx.runLogPath);
   printTitled(kPreparing80Console);
   if (!writeCheckTable(ctx)) return false;
