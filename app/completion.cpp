@@ -24,9 +24,8 @@ bool completeRun(RunContext& ctx) {
   if (ctx.uploadNeeded) uploadRunLog(ctx);
   // Under AutoRun no box is shown, but a run with a failure has not succeeded there either: its
   // log must not say so (the launcher learns the outcome from the version and the uploaded log).
-  if (ctx.failureBits != 0 || ctx.fileLeftAtOldVersion) {
-    // The lowest set bit of failureBits is always the first message added.
-    if (!ctx.launcher.autoRun() && ctx.failureBits != 0)
+  if (ctx.anyFailure() || ctx.fileLeftAtOldVersion) {
+    if (!ctx.launcher.autoRun() && ctx.anyFailure())
       showMessage(ctx.failureMessages.front(), kUpdateFailedCaption);
     return false;
   }

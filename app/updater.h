@@ -29,8 +29,8 @@ struct RunContext {
   // What each file the run writes must be, byte for byte; empty when the payload has no
   // results table (the check table's fingerprints are then the only check).
   ResultsTable results;
+  // The user-facing failure texts, in the order they happened; the first is the one shown.
   std::vector<std::string> failureMessages;
-  uint32_t failureBits = 0;
   bool uploadNeeded = false;
   // Which folder of the log server the run log goes to.
   UploadFolderKind uploadFolderKind = UploadFolderKind::kFirstGroup;
@@ -47,17 +47,17 @@ struct RunContext {
   platform::FolderLock installationLock;
   Launcher launcher;
 
-  // Adds a user-facing failure text; the n-th text (from 0) sets bit n mod 32.
+  // Adds a user-facing failure text.
   void addFailure(const std::string& message);
+  // Whether any failure text was added.
+  bool anyFailure() const { return !failureMessages.empty(); }
 };
 
 class Updater {
  public:
-  // Gathers the system information; with "-sysinfo" on the command line writes the report and
-  // ends the process with code 0.
-  // `autoRun`: the launcher started the run ("AutoRun"), and hears its progress.
-  explicit Updater(bool autoRun = false);
-  ~Updater();
+  // `autoRun`: the launcher started the run ("AutoRun"), and hears its progress. The system
+  // information the run reports is the process's, gathered by installerMain.
+  explicit Updater(bool autoRun = false) : autoRun_(autoRun) {}
   Updater(const Updater&) = delete;
   Updater& operator=(const Updater&) = delete;
 
