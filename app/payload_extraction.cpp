@@ -78,22 +78,22 @@ bool writePayloadFile(const std::string& path, const Payload& payload, bool inBl
 
 [[nodiscard]] bool writeArchiveRow(RunContext& ctx, const ExtractRow& row) {
   Payload payload = loadPayload(row.id);
-  const std::string path = joinPath(ctx.installDir, row.fileName);
+  const std::string path = joinPath(ctx.found.installDir, row.fileName);
   platform::setFileAttributesNormal(path);
   if (!writePayloadFile(path, payload, row.packIndex == kResPack, ctx.launcher)) {
     logRun(ctx, payloadNotWrittenLog(row.fileName));
-    showMessage(noWriteAccessBox(ctx.installDir), kNoWriteAccessCaption);
+    showMessage(noWriteAccessBox(ctx.found.installDir), kNoWriteAccessCaption);
     return false;
   }
   printTitled(kPreparingPercentConsole, row.consolePercent);
-  if (row.packIndex >= 0) ctx.patchPresent[row.packIndex] = payload.size != kEmptyArchiveBytes;
+  if (row.packIndex >= 0) ctx.payload.patchPresent[row.packIndex] = payload.size != kEmptyArchiveBytes;
   if (row.launcherText) ctx.launcher.progress("%s", row.launcherText);
   return true;
 }
 
 [[nodiscard]] bool writeCheckTable(RunContext& ctx) {
   Payload payload = loadPayload(kPayloadCheckTable);
-  const std::string path = joinPath(ctx.binDir, "MD5.txt");
+  const std::string path = joinPath(ctx.found.binDir, "MD5.txt");
   platform::setFileAttributesNormal(path);
   if (payload.size == 0) {
     platform::deleteFile(path);
@@ -124,12 +124,12 @@ void loadResults(RunContext& ctx) {
   const Payload payload = loadPayload(kPayloadResults);
   if (payload.size == 0) return;
   ResultsError error;
-  if (!decodeResults(payload.bytes.data(), payload.size, ctx.results, error)) {
+  if (!decodeResults(payload.bytes.data(), payload.size, ctx.payload.results, error)) {
     logRun(ctx, resultsNotUsedLog(error));
-  } else if (!ctx.results.from.empty() &&
-             (ctx.results.from != oldVersion || ctx.results.to != newVersion)) {
-    logRun(ctx, resultsForOtherVersionsLog(ctx.results.from, ctx.results.to));
-    ctx.results = ResultsTable();
+  } else if (!ctx.payload.results.from.empty() &&
+             (ctx.payload.results.from != oldVersion || ctx.payload.results.to != newVersion)) {
+    logRun(ctx, resultsForOtherVersionsLog(ctx.payload.results.from, ctx.payload.results.to));
+    ctx.payload.results = ResultsTable();
   }
 }
 
@@ -152,11 +152,11 @@ bool extractPayload(RunContext& ctx) {
     if (!writeArchiveRow(ctx, packRow(pack))) return false;
   for (int folder = 0; folder < kLooseFolderCount; ++folder)
     if (!writeArchiveRow(ctx, looseRow(folder))) return false;
-  waitUntilGameClosed(&ctx.runLogPath);
+  waitUntilGameClosed(&ctx.found.runLogPath);
   printTitled(kPreparing80Console);
   if (!writeCheckTable(ctx)) return false;
   printTitled(kPreparing90Console);
-  ctx.checkTable = readWholeFile(joinPath(ctx.binDir, "MD5.txt"));
+  ctx.payload.checkTable = readWholeFile(joinPath(ctx.found.binDir, "MD5.txt"));
   loadResults(ctx);
   printTitled(kPreparing100Console);
   ctx.launcher.progress(kLauncherPayloadDoneText);

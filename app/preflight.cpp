@@ -90,7 +90,7 @@ InstallLocation locateInstallation() {
 
 void beginRun(RunContext& ctx) {
   ctx.launcher.progress(kLauncherBeginText);
-  ctx.computerName = platform::computerName();
+  ctx.found.computerName = platform::computerName();
 }
 
 void waitForGameClosed(RunContext&) { waitUntilGameClosed(nullptr); }
@@ -102,12 +102,12 @@ void prepareConsole(RunContext&) {
 }
 
 bool locateInstallationStage(RunContext& ctx) {
-  ctx.accountName = getAccountName();
+  ctx.found.accountName = getAccountName();
   InstallLocation where = locateInstallation();
-  ctx.installDir = where.installDir;
-  ctx.binDir = where.binDir;
-  if (!ctx.binDir.empty()) return true;
-  writeLog(installDirErrorWorkLog(ctx.installDir));
+  ctx.found.installDir = where.installDir;
+  ctx.found.binDir = where.binDir;
+  if (!ctx.found.binDir.empty()) return true;
+  writeLog(installDirErrorWorkLog(ctx.found.installDir));
   showMessage(kRunFromBinText, kInstallDirUnknownCaption);
   closeUpdater();
   ctx.launcher.notify(kLauncherEnd, kLauncherEndText);
@@ -116,13 +116,13 @@ bool locateInstallationStage(RunContext& ctx) {
 }
 
 bool lockInstallation(RunContext& ctx) {
-  const std::string marker = joinPath(ctx.binDir, kBinMarker);
-  if (ctx.installationLock.lock(ctx.installDir, marker)) return true;
-  writeLog(lockFailedWorkLog(ctx.installDir));
+  const std::string marker = joinPath(ctx.found.binDir, kBinMarker);
+  if (ctx.installationLock.lock(ctx.found.installDir, marker)) return true;
+  writeLog(lockFailedWorkLog(ctx.found.installDir));
   showMessage(kLockFailedText, kUpdateFailedCaption);
   ctx.launcher.notify(kLauncherEnd, kLauncherEndText);
   ctx.launcher.notify(kLauncherFailure, kLockFailedText);
   return false;
 }
 
-void setRunLogPath(RunContext& ctx) { ctx.runLogPath = joinPath(ctx.binDir, "updater.log"); }
+void setRunLogPath(RunContext& ctx) { ctx.found.runLogPath = joinPath(ctx.found.binDir, "updater.log"); }

@@ -19,7 +19,7 @@ void printTitled(const std::string& format, Args... args) {
 
 // One line of the run log.
 inline void logRun(const RunContext& ctx, const std::string& text) {
-  appendLogLine(ctx.runLogPath, text);
+  appendLogLine(ctx.found.runLogPath, text);
 }
 
 // A whole file as text, up to its first zero byte; "" when it cannot be opened (the working-

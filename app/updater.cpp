@@ -2,8 +2,6 @@
 
 #include "app/stages.h"
 
-void RunContext::addFailure(const std::string& message) { failureMessages.push_back(message); }
-
 namespace {
 
 // A run that ends before the packs leaves none of its payload archives behind: of no use to a
