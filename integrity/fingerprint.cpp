@@ -272,13 +272,6 @@ std::string FingerprintResult::text() const {
   return kReadDataFailed;
 }
 
-std::string crcText(uint32_t crc) {
-  char digits[9];
-  std::snprintf(digits, sizeof digits, "%x", static_cast<unsigned>(crc));
-  std::string text = digits;
-  return std::string(8 - text.size(), '0') + text;
-}
-
 FingerprintResult getCRC32Value(const std::string& path, FingerprintEvents* events) {
   if (events) events->crcStarted(path);
   auto opened = openWithRetry(path, events);

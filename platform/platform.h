@@ -22,6 +22,12 @@ inline constexpr char kPathSeparator = '/';
 inline constexpr const char* kPathSeparatorText = "/";
 #endif
 
+// `folder` + the platform's separator + `name`: how the installer and its tools compose every
+// path they hand to the file system.
+inline std::string joinPath(const std::string& folder, const std::string& name) {
+  return folder + kPathSeparatorText + name;
+}
+
 // ---- Single instance -------------------------------------------------------------------
 
 // A machine-wide mutex by name. Construction creates or opens it, not owned; wait() blocks
