@@ -248,7 +248,7 @@ namespace {
 // cannot be written ends the run before anything the installer updates is touched, and the
 // payload archives go with it.
 TEST(RunFaults, JournalThatCannotBeWrittenEndsTheRunBeforeAnyChange) {
-  const std::string& releaseDir = faultRelease();
+  const std::string& releaseDir = faultRelease(false);
   Installation installation(releaseDir);
   RunOptions options;
   options.failCreate = installation.game() + "/packUpdate.journaltemp";
