@@ -304,13 +304,13 @@ bool makeDemoRelease(const std::string& dir, std::string& error) {
       return false;
     }
     DeltaCounts counts;
-    if (!deltaPatchArchive(join(oldDir, pack.name), join(newDir, pack.name), out, payload,
+    if (!deltaPatchArchive(joinPath(oldDir, pack.name), joinPath(newDir, pack.name), out, payload,
                            counts, error))
       return false;
   }
   // The loose-file archives are made before the installer's own file, MD5.txt, joins bin.
-  if (!writeLooseArchive(joinPath(oldDir, "bin"), joinPath(newDir, "bin"), joinPath(payload, "binTemp.kx"),
-                         error) ||
+  if (!writeLooseArchive(joinPath(oldDir, "bin"), joinPath(newDir, "bin"),
+                         joinPath(payload, "binTemp.kx"), error) ||
       !writeLooseArchive(joinPath(oldDir, "cache"), joinPath(newDir, "cache"),
                          joinPath(payload, "cacheTemp.kx"), error))
     return false;

@@ -127,8 +127,8 @@ bool makeTestRelease(const std::string& dir, const TestReleaseOptions& options) 
       return false;
     DeltaCounts counts;
     std::string problem;
-    if (options.delta && !deltaPatchArchive(join(oldDir, pack.name), join(newDir, pack.name),
-                                            join(payload, pack.patchName), payload, counts,
+    if (options.delta && !deltaPatchArchive(joinPath(oldDir, pack.name), joinPath(newDir, pack.name),
+                                            joinPath(payload, pack.patchName), payload, counts,
                                             problem))
       return false;
   }
