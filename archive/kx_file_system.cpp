@@ -145,9 +145,9 @@ bool KXFileSystem::readIndex() {
   files.reserve(footer.entryCount);
   BlockRef directory(new BinaryBlock(nullptr, static_cast<int32_t>(footer.directorySize),
                                      "BinaryBlock/ZipDirectory"));
-  if (static_cast<uint32_t>(directory->length()) != footer.directorySize) {
-    return fail(ArchiveFailure::DirectoryNoMemory, path_);
-  }
+  // Without the directory there is no index, and an archive without its index is not open.
+  if (static_cast<uint32_t>(directory->length()) != footer.directorySize)
+    return refuse(ArchiveFailure::DirectoryNoMemory);
   if (std::fread(directory->data(), 1, footer.directorySize, file_) != footer.directorySize)
     return refuse(ArchiveFailure::DirectoryUnreadable);
 
