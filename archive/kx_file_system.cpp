@@ -44,7 +44,9 @@ class HeaderReader {
           noMemory_ = true;
           return nullptr;
         }
-        length_ = static_cast<int64_t>(platform::readAt(file_, offset, window_.data(), want));
+        // A failed read leaves the window empty: the header is then not there to decode.
+        const auto got = platform::readAt(file_, offset, window_.data(), want);
+        length_ = got ? static_cast<int64_t>(got.value()) : 0;
       }
     }
     const int64_t inWindow = start_ + length_ - offset;
