@@ -49,8 +49,8 @@ void closeUpdater() {
   uint32_t pid = platform::findProcessId(kUpdaterExe);
   for (int tries = 0; pid != 0 && tries < kCloseUpdaterMaxTries; ++tries) {
     if (!platform::canOpenProcessForTermination(pid)) break;
-    uint32_t error = 0;
-    if (!platform::terminateProcess(pid, &error)) writeLog(closeUpdaterFailedWorkLog(error));
+    const auto ended = platform::terminateProcess(pid);
+    if (!ended) writeLog(closeUpdaterFailedWorkLog(ended.error()));
     platform::sleepMs(100);
     pid = platform::findProcessId(kUpdaterExe);
   }

@@ -538,8 +538,8 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
     fail(ArchiveFailure::WriteFailed, tempPath, out.failureCode());
   } else if (expected != out.total()) {
     fail(ArchiveFailure::WriteFailed, tempPath);
-  } else if (!output.finish()) {
-    fail(ArchiveFailure::NotOnDisk, tempPath, output.failureCode());
+  } else if (const auto finished = output.finish(); !finished) {
+    fail(ArchiveFailure::NotOnDisk, tempPath, finished.error());
   } else {
     return true;
   }
