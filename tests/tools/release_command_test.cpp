@@ -35,9 +35,13 @@ TEST(Release, MakesTheDemoPayloadFromTheTwoInstallations) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   writeFile(dir / "previous.txt", previousTable());
-  ToolResult result = runTool({"release", demoRelease() + "/2.650", demoRelease() + "/2.651",
-                               "-o", "payload", "--previous-table", "previous.txt", "--to",
-                               "2.651", "--delta"});
+  std::vector<std::string> args = {"release", demoRelease() + "/2.650", demoRelease() + "/2.651",
+                                   "-o", "payload", "--previous-table", "previous.txt", "--to",
+                                   "2.651"};
+#ifndef _WIN32  // as the demo is made: with deltas where the encoder runs
+  args.push_back("--delta");
+#endif
+  ToolResult result = runTool(args);
   ASSERT_EQ(result.code, 0) << result.err;
   for (const std::string& file : payloadFiles())
     EXPECT_TRUE(readFile(dir / (std::string("payload/") + file)) == readFile(demoRelease() + "/payload/" + file))
