@@ -24,6 +24,7 @@
 
 namespace {
 
+#ifndef KX_UNDER_ASAN
 // The process's address space in use now, in bytes (0 when it cannot be read).
 uint64_t addressSpaceInUse() {
   std::ifstream status("/proc/self/status");
@@ -53,6 +54,7 @@ void writeHugeDirectoryArchive(const std::string& path) {
   ASSERT_EQ(std::fwrite(footer.data(), 1, footer.size(), file), footer.size());
   ASSERT_EQ(std::fclose(file), 0);
 }
+#endif
 
 // Without its directory the archive has no index, so it is not open: it says why and holds no
 // handle a later read could go through.
