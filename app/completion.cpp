@@ -11,25 +11,22 @@
 namespace {
 
 void uploadRunLog(const RunContext& ctx) {
-  appendLogLine(ctx.runLogPath, getSystemInfo());
-  const std::string remoteName = ctx.computerName + "_" + getLogTimeName() + ".log";
-  const std::string folder =
-      ctx.uploadFolderKind == 2 ? uploadFolderName(ctx.uploadFolderKind) : ctx.uploadFolderName;
+  appendLogLine(ctx.found.runLogPath, getSystemInfo());
   // The outcome does not change the run: a log that stays behind goes with the next upload.
-  (void)uploadLog(folder, ctx.runLogPath, remoteName);
+  (void)uploadLog(uploadFolderName(ctx.outcome.uploadFolderKind), ctx.found.runLogPath,
+                  uploadFileName(ctx.found.computerName));
 }
 
 }  // namespace
 
 bool completeRun(RunContext& ctx) {
   ctx.launcher.progress(kLauncherFinishText);
-  if (ctx.uploadNeeded) uploadRunLog(ctx);
+  if (ctx.outcome.uploadNeeded) uploadRunLog(ctx);
   // Under AutoRun no box is shown, but a run with a failure has not succeeded there either: its
   // log must not say so (the launcher learns the outcome from the version and the uploaded log).
-  if (ctx.failureBits != 0 || ctx.fileLeftAtOldVersion) {
-    // The lowest set bit of failureBits is always the first message added.
-    if (!ctx.launcher.autoRun() && ctx.failureBits != 0)
-      showMessage(ctx.failureMessages.front(), kUpdateFailedCaption);
+  if (ctx.anyFailure() || ctx.outcome.fileLeftAtOldVersion) {
+    if (!ctx.launcher.autoRun() && ctx.anyFailure())
+      showMessage(ctx.outcome.failureMessages.front(), kUpdateFailedCaption);
     return false;
   }
   logRun(ctx, kUpdateSuccessfulLog);

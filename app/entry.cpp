@@ -5,6 +5,21 @@
 #include "app/updater.h"
 #include "platform/platform.h"
 #include "report/log.h"
+#include "report/system_info.h"
+
+namespace {
+
+// The process-wide system information, gathered once the mutex is ours and released when the
+// process is done with it, whichever way installerMain returns.
+class SystemInfoScope {
+ public:
+  SystemInfoScope() { gatherSystemInfo(); }
+  ~SystemInfoScope() { releaseSystemInfo(); }
+  SystemInfoScope(const SystemInfoScope&) = delete;
+  SystemInfoScope& operator=(const SystemInfoScope&) = delete;
+};
+
+}  // namespace
 
 int installerMain(int argc, char** argv) {
   platform::NamedMutex mutex("packMutex");
@@ -17,6 +32,13 @@ int installerMain(int argc, char** argv) {
     return 0;
   }
   {
+    SystemInfoScope systemInfo;
+    if (wantsSystemInfoOnly(platform::commandLine())) {
+      // Whether or not the file could be written, the process ends here with code 0 and no
+      // run.
+      (void)writeSystemInfoReport();
+      return 0;
+    }
     Updater updater(argc > 1 && std::strcmp(argv[1], "AutoRun") == 0);
     updater.run();
   }

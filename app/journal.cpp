@@ -67,7 +67,7 @@ namespace {
 
 void removePayloadArchives(const RunContext& ctx) {
   for (const std::string& name : payloadArchiveNames())
-    platform::deleteFile(joinPath(ctx.installDir, name));
+    platform::deleteFile(joinPath(ctx.found.installDir, name));
 }
 
 }  // namespace
@@ -75,38 +75,38 @@ void removePayloadArchives(const RunContext& ctx) {
 std::vector<std::string> payloadArchiveNames() {
   std::vector<std::string> names;
   for (const GamePack& pack : kGamePacks) names.push_back(pack.patchName);
-  for (int id : {kPayloadBin, kPayloadCache}) names.push_back(payloadFileName(id));
+  for (const LooseFolder& folder : kLooseFolders) names.push_back(folder.patchName);
   return names;
 }
 
 void tidyBeforePacks(const RunContext& ctx) {
   removePayloadArchives(ctx);
-  if (ctx.journal != JournalFound::Other && ctx.localVersion == oldVersion)
-    platform::deleteFile(journalPath(ctx.installDir));
+  if (ctx.found.journal != JournalFound::Other && ctx.found.localVersion == oldVersion)
+    platform::deleteFile(journalPath(ctx.found.installDir));
 }
 
 void removeLeftovers(const RunContext& ctx, bool finished) {
   for (const GamePack& pack : kGamePacks)
-    platform::deleteFile(joinPath(ctx.installDir, pack.name) + "temp");
-  for (const std::string& target : ctx.looseFilesWritten) platform::deleteFile(target + "temp");
+    platform::deleteFile(joinPath(ctx.found.installDir, pack.name) + "temp");
+  for (const std::string& target : ctx.outcome.looseFilesWritten) platform::deleteFile(target + "temp");
   // The table is written under its temporary name before it replaces bin/MD5.txt.
-  platform::deleteFile(joinPath(ctx.binDir, payloadFileName(kPayloadCheckTable)) + "temp");
-  platform::deleteFile(joinPath(ctx.installDir, keptCNName()));
+  platform::deleteFile(joinPath(ctx.found.binDir, payloadFileName(kPayloadCheckTable)) + "temp");
+  platform::deleteFile(joinPath(ctx.found.installDir, keptCNName()));
   removePayloadArchives(ctx);
-  platform::deleteFile(journalPath(ctx.installDir) + "temp");
-  if (finished) platform::deleteFile(journalPath(ctx.installDir));
+  platform::deleteFile(journalPath(ctx.found.installDir) + "temp");
+  if (finished) platform::deleteFile(journalPath(ctx.found.installDir));
 }
 
 bool startJournal(RunContext& ctx) {
-  if (ctx.journal == JournalFound::Other) return true;
-  if (writeJournal(ctx.installDir)) return true;
+  if (ctx.found.journal == JournalFound::Other) return true;
+  if (writeJournal(ctx.found.installDir)) return true;
   // Without it a run cut short after CN's swap could not be finished: nothing is swapped.
   logRun(ctx, payloadNotWrittenLog(kJournalName));
-  showMessage(noWriteAccessBox(ctx.installDir), kNoWriteAccessCaption);
+  showMessage(noWriteAccessBox(ctx.found.installDir), kNoWriteAccessCaption);
   return false;
 }
 
 void closeJournal(RunContext& ctx) {
   // Every rewrite of this run has been swapped in or removed by now.
-  if (ctx.journal != JournalFound::Other) removeLeftovers(ctx, !ctx.fileLeftAtOldVersion);
+  if (ctx.found.journal != JournalFound::Other) removeLeftovers(ctx, !ctx.outcome.fileLeftAtOldVersion);
 }

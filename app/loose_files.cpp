@@ -11,13 +11,13 @@
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
 #include "integrity/check_table.h"
+#include "integrity/game_packs.h"
 #include "integrity/fingerprint.h"
 #include "integrity/results_table.h"
 #include "platform/replacement_file.h"
 
 namespace {
 
-constexpr const char* kGameExe = "mox.exe";
 
 enum class EntryResult { kDone, kStopRun };
 
@@ -62,7 +62,7 @@ enum class WriteResult { kWritten, kCannotOpen, kWriteFailed };
 // version pack waits so that a later run can finish it.
 void reportLeftBehind(RunContext& ctx, const std::string& target) {
   ctx.addFailure(updateFailedMessage(target));
-  ctx.fileLeftAtOldVersion = true;
+  ctx.outcome.fileLeftAtOldVersion = true;
   printTitled(updateFailedRetryConsole(target));
 }
 
@@ -89,8 +89,8 @@ bool makeFoldersBelow(const std::string& installDir, const std::string& target) 
 // target; true when it recorded nothing. Otherwise `line` says what was found.
 bool isReleasedFile(const RunContext& ctx, const std::string& target, const std::string& written,
                     std::string& line) {
-  const std::string name = resultPath(target.substr(ctx.installDir.size() + 1));
-  const ExpectedResult* recorded = ctx.results.find(name);
+  const std::string name = resultPath(target.substr(ctx.found.installDir.size() + 1));
+  const ExpectedResult* recorded = ctx.payload.results.find(name);
   std::string found;
   if (!recorded || fileMatchesResult(written, *recorded, found)) return true;
   line = notReleasedFileLog(target, found, resultText(*recorded));
@@ -102,8 +102,8 @@ bool isReleasedFile(const RunContext& ctx, const std::string& target, const std:
 // old file, and the failure is reported and makes a later run necessary. A target that cannot
 // be replaced (a running game executable on Windows) counts as one that cannot be opened.
 WriteResult writeTarget(RunContext& ctx, const std::string& target, const BlockRef& content) {
-  if (!makeFoldersBelow(ctx.installDir, target)) return WriteResult::kCannotOpen;
-  ctx.looseFilesWritten.push_back(target);  // its temporary name is tidied at the run's end
+  if (!makeFoldersBelow(ctx.found.installDir, target)) return WriteResult::kCannotOpen;
+  ctx.outcome.looseFilesWritten.push_back(target);  // its temporary name is tidied at the run's end
   platform::ReplacementFile output(target);
   if (!output.open()) return WriteResult::kCannotOpen;
   std::string notReleased;
@@ -158,14 +158,14 @@ EntryResult updateGameExecutable(RunContext& ctx, const std::string& target,
     deleteTarget(ctx, target);
     return EntryResult::kDone;
   }
-  const std::string expected = getCheckValue(ctx.checkTable, std::string("mox") + newVersion,
-                                             "Halvoreen\\bin\\mox.exe");
+  const std::string expected = getCheckValue(ctx.payload.checkTable, std::string("mox") + newVersion,
+                                             kGameExecutableTableKey);
   const std::string actual =
       getBufferCRC32Value(content->data(), static_cast<uint32_t>(content->length()));
   if (expected != actual) {
     logSizeBefore(ctx, target);
     logRun(ctx, kGameExeMismatchLog);
-    logRun(ctx, gameExeFingerprintsLog(expected, actual, ctx.accountName));
+    logRun(ctx, gameExeFingerprintsLog(expected, actual, ctx.found.accountName));
     ctx.addFailure(kGameExeMismatchMessage);
   } else {
     logRun(ctx, checkSuccessLog(target));
@@ -185,7 +185,7 @@ EntryResult updateGameExecutable(RunContext& ctx, const std::string& target,
 // Applies every entry of one payload archive to `folder`; false when the run must end.
 bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::string& folder,
                   bool gameExecutableSpecial) {
-  const std::string archivePath = joinPath(ctx.installDir, archiveName);
+  const std::string archivePath = joinPath(ctx.found.installDir, archiveName);
   RunArchiveLog readerLog;
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(archivePath, &readerLog);
   if (!archive->isOpen()) {
@@ -206,7 +206,7 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
     }
     // A folder on the way that is a link leads outside the installation: nothing is written or
     // deleted through it.
-    if (platform::folderLinkBelow(ctx.installDir, target)) {
+    if (platform::folderLinkBelow(ctx.found.installDir, target)) {
       logRun(ctx, looseFileNotOpenedLog(target));
       reportLeftBehind(ctx, target);
       continue;
@@ -218,7 +218,7 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
       reportLeftBehind(ctx, target);
       continue;
     }
-    if (gameExecutableSpecial && record.name == kGameExe) {
+    if (gameExecutableSpecial && record.name == kGameExecutable) {
       if (updateGameExecutable(ctx, target, content) == EntryResult::kStopRun) return false;
     } else {
       updateOrdinaryEntry(ctx, target, content);
@@ -232,7 +232,9 @@ bool applyArchive(RunContext& ctx, const std::string& archiveName, const std::st
 }  // namespace
 
 bool updateLooseFiles(RunContext& ctx) {
-  if (!applyArchive(ctx, "binTemp.kx", joinPath(ctx.installDir, "bin"), true)) return false;
-  applyArchive(ctx, "cacheTemp.kx", joinPath(ctx.installDir, "cache"), false);
+  const LooseFolder& bin = kLooseFolders[kBinFolder];
+  const LooseFolder& cache = kLooseFolders[kCacheFolder];
+  if (!applyArchive(ctx, bin.patchName, joinPath(ctx.found.installDir, bin.name), true)) return false;
+  applyArchive(ctx, cache.patchName, joinPath(ctx.found.installDir, cache.name), false);
   return true;
 }

@@ -29,15 +29,9 @@ bool secondGroup(const PackJob& job) { return job.group == PackGroup::WholeCrc; 
 // The one first-group pack that may be absent and is updated whenever it is not yet new.
 constexpr GamePackIndex kLenientPack = kKxresPack;
 
-// Versions above 1.051 carry size-plus-CRC fingerprints for the large packs; the comparison
-// covers the terminating zero, as the table's producer did.
-bool sortsAboveSizeOnlyEra(const char* version) {
-  return std::memcmp(version, "1.051", 6) > 0;
-}
-
 std::string firstGroupFingerprint(const std::string& path, const char* version) {
   FingerprintLog log;
-  return (sortsAboveSizeOnlyEra(version) ? getSizeCRC32Value(path, &log)
+  return (blockHasSampledCrc(version) ? getSizeCRC32Value(path, &log)
                                          : getFileSizeValue(path, &log)).text();
 }
 
@@ -79,9 +73,9 @@ struct PackStage {
 void computePackWeights(const RunContext& ctx, PackStage& stage) {
   float total = 0.0f;
   for (int i = 0; i < kGamePackCount; ++i)
-    if (ctx.patchPresent[i]) total += kGamePacks[i].weightFactor;
+    if (ctx.payload.patchPresent[i]) total += kGamePacks[i].weightFactor;
   for (int i = 0; i < kGamePackCount; ++i) {
-    const float factor = ctx.patchPresent[i] ? kGamePacks[i].weightFactor : 0.0f;
+    const float factor = ctx.payload.patchPresent[i] ? kGamePacks[i].weightFactor : 0.0f;
     stage.weights[i] = total > 0.0f ? factor / total * 80.0f : 0.0f;
   }
 }
@@ -90,7 +84,7 @@ void computePackWeights(const RunContext& ctx, PackStage& stage) {
 // is missing or damaged, a later run can still finish once the player has restored it, as long
 // as the installation reads as the old version.
 void markLeftBehind(RunContext& ctx, const PackStage& stage) {
-  if (ctx.patchPresent[stage.current]) ctx.fileLeftAtOldVersion = true;
+  if (ctx.payload.patchPresent[stage.current]) ctx.outcome.fileLeftAtOldVersion = true;
 }
 
 void reportMissing(RunContext& ctx, const PackStage& stage, const PackJob& job,
@@ -132,20 +126,20 @@ void reportResultMismatch(RunContext& ctx, const PackJob& job, const PackPaths& 
     logRun(ctx, wholeCrcMismatchLog(newStandard, result,
                                     getFileSizeValue(rewrittenPath, &log).text()));
     if (!notReleased.empty()) logRun(ctx, notReleased);
-    logRun(ctx, wholeCrcCheckFailedLog(pack, ctx.accountName));
+    logRun(ctx, wholeCrcCheckFailedLog(pack, ctx.found.accountName));
     RunArchiveLog readerLog;
     RefPtr<KXFileSystem> rewritten = makeRef<KXFileSystem>(rewrittenPath, &readerLog);
     logRun(ctx, kWholeCrcValueWrongLog);
     const std::string checksums = rewritten->entryChecksums();
     logRun(ctx, entryChecksumsLog(checksums));
     rewritten->closeArchive();
-    ctx.uploadFolderKind = 2;
+    ctx.outcome.uploadFolderKind = UploadFolderKind::kSecondGroup;
   } else {
     logRun(ctx, sampledCrcMismatchLog(newStandard, result));
     if (!notReleased.empty()) logRun(ctx, notReleased);
-    logRun(ctx, sampledCrcCheckFailedLog(pack, ctx.accountName));
+    logRun(ctx, sampledCrcCheckFailedLog(pack, ctx.found.accountName));
   }
-  ctx.uploadNeeded = true;
+  ctx.outcome.uploadNeeded = true;
   ctx.addFailure(packMismatchMessage(paths.pack));
   printTitled(packMismatchConsole(pack));
 }
@@ -156,10 +150,10 @@ void reportUpdateFailed(RunContext& ctx, const PackJob& job, const PackPaths& pa
                         const std::string& unreadable = std::string()) {
   const std::string pack = job.name;
   if (!unreadable.empty()) logRun(ctx, archiveUnreadableLog(unreadable));
-  logRun(ctx, packUpdateFailedLog(pack, ctx.accountName));
+  logRun(ctx, packUpdateFailedLog(pack, ctx.found.accountName));
   ctx.addFailure(updateFailedMessage(paths.pack));
-  ctx.uploadNeeded = true;
-  ctx.fileLeftAtOldVersion = true;
+  ctx.outcome.uploadNeeded = true;
+  ctx.outcome.fileLeftAtOldVersion = true;
   printTitled(updateFailedRetryConsole(pack));
 }
 
@@ -180,7 +174,7 @@ void keepAtOldVersion(RunContext& ctx, const PackJob& job) {
 // "" when the release recorded nothing for the pack or the rewrite is, to the last byte, the
 // file it recorded; else the line that says what was found.
 std::string notReleasedPack(const RunContext& ctx, const PackJob& job, const std::string& path) {
-  const ExpectedResult* recorded = ctx.results.find(resultPath(job.name));
+  const ExpectedResult* recorded = ctx.payload.results.find(resultPath(job.name));
   std::string found;
   if (!recorded || fileMatchesResult(path, *recorded, found)) return std::string();
   return notReleasedFileLog(job.name, found, resultText(*recorded));
@@ -205,7 +199,7 @@ bool verifyRewritten(RunContext& ctx, const PackJob& job, PackPaths& paths,
   logCreated(ctx, job);
   reportResultMismatch(ctx, job, paths, newStandard, result, notReleased);
   paths.rewrite.rollBack();
-  ctx.fileLeftAtOldVersion = true;
+  ctx.outcome.fileLeftAtOldVersion = true;
   return false;
 }
 
@@ -272,7 +266,7 @@ void swapInWithWaitingVersionPack(RunContext& ctx, const PackJob& job, PackPaths
 bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
                  PackPaths& paths, bool lenient) {
   const std::string pack = job.name;
-  RunArchiveLog events(ctx.runLogPath, packPercentLabel(pack), stage.currentWeight(),
+  RunArchiveLog events(ctx.found.runLogPath, packPercentLabel(pack), stage.currentWeight(),
                        ctx.launcher);
   RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(paths.patch, &events);
   if (patch->entryCount() == 0) {
@@ -280,7 +274,7 @@ bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
     // The payload had changes for this pack, but its archive no longer reads (damaged, or
     // taken by a scanner since it was written): that is a failed update, not one with nothing
     // to do.
-    if (ctx.patchPresent[stage.current]) {
+    if (ctx.payload.patchPresent[stage.current]) {
       reportUpdateFailed(ctx, job, paths, paths.patch);
       return false;
     }
@@ -320,7 +314,7 @@ bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
 }
 
 bool isVersionPack(const RunContext& ctx, const PackPaths& paths) {
-  return paths.pack == ctx.versionArchivePath;
+  return paths.pack == ctx.found.versionArchivePath;
 }
 
 bool isCN(const PackJob& job) { return &job == &kGamePacks[kVersionPacks[0]]; }
@@ -331,7 +325,7 @@ bool isCN(const PackJob& job) { return &job == &kGamePacks[kVersionPacks[0]]; }
 // version is read from first: its patch brings the version entry even when this run found the
 // version in vemo_packed.kx.
 bool holdsBackVersion(const RunContext& ctx, const PackJob& job, const PackPaths& paths) {
-  return ctx.fileLeftAtOldVersion && (isCN(job) || isVersionPack(ctx, paths));
+  return ctx.outcome.fileLeftAtOldVersion && (isCN(job) || isVersionPack(ctx, paths));
 }
 
 // A rewritten pack that passed its check takes the pack's place, or waits for CN_packed.kx
@@ -360,7 +354,7 @@ void settleWaitingVersionPack(RunContext& ctx, PackStage& stage) {
   if (!waiting.job) return;
   const PackJob& job = *waiting.job;
   waiting.job = nullptr;
-  if (!ctx.fileLeftAtOldVersion) {
+  if (!ctx.outcome.fileLeftAtOldVersion) {
     if (!swapIn(ctx, job, waiting.paths)) return;
     logCreated(ctx, job);
     reportUpdated(ctx, job);
@@ -373,8 +367,8 @@ void settleWaitingVersionPack(RunContext& ctx, PackStage& stage) {
 void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
   ++stage.current;
   const std::string pack = job.name;
-  PackPaths paths{joinPath(ctx.installDir, pack), joinPath(ctx.installDir, job.patchName),
-                  platform::ReplacementFile(joinPath(ctx.installDir, pack))};
+  PackPaths paths{joinPath(ctx.found.installDir, pack), joinPath(ctx.found.installDir, job.patchName),
+                  platform::ReplacementFile(joinPath(ctx.found.installDir, pack))};
   const bool lenient = &job == &kGamePacks[kLenientPack];
   platform::setFileAttributesNormal(paths.pack);
 
@@ -395,8 +389,8 @@ void processJob(RunContext& ctx, PackStage& stage, const PackJob& job) {
     if (secondGroup(job)) local = getCRC32Value(paths.pack, &log).text();
     const std::string key = job.tableKey;
     const std::string oldStandard =
-        getCheckValue(ctx.checkTable, std::string("mox") + oldVersion, key);
-    newStandard = getCheckValue(ctx.checkTable, std::string("mox") + newVersion, key);
+        getCheckValue(ctx.payload.checkTable, std::string("mox") + oldVersion, key);
+    newStandard = getCheckValue(ctx.payload.checkTable, std::string("mox") + newVersion, key);
     if (!lenient && local != oldStandard && local != newStandard) {
       reportDamaged(ctx, stage, job, paths, local, oldStandard);
     } else if (local == oldStandard || (lenient && local != newStandard)) {
@@ -423,6 +417,6 @@ void patchPacks(RunContext& ctx) {
   PackStage stage;
   ctx.launcher.progress(kLauncherPacksStartText);
   if (ctx.launcher.autoRun()) computePackWeights(ctx, stage);
-  ctx.uploadNeeded = false;
+  ctx.outcome.uploadNeeded = false;
   for (const PackJob& job : kGamePacks) processJob(ctx, stage, job);
 }

@@ -15,11 +15,10 @@ struct PayloadFile {
   const char* name;
 };
 
-// The payload files besides the pack patches. Must agree with KXPATCH_PAYLOAD_FILES in
-// cmake/Payload.cmake, which takes the patches from kGamePacks as this file does.
+// The payload files besides the archives. Must agree with KXPATCH_PAYLOAD_FILES in
+// cmake/Payload.cmake, which takes the archives from kGamePacks and kLooseFolders as this file
+// does.
 constexpr PayloadFile kOtherPayloadFiles[] = {
-    {kPayloadBin, "binTemp.kx"},
-    {kPayloadCache, "cacheTemp.kx"},
     {kPayloadCheckTable, "MD5.txt"},
     {kPayloadResults, "Results.txt"},
 };
@@ -58,6 +57,8 @@ bool loadOverride(int id, Payload& payload) {
 const char* payloadFileName(int id) {
   for (const GamePack& pack : kGamePacks)
     if (pack.payloadId == id) return pack.patchName;
+  for (const LooseFolder& folder : kLooseFolders)
+    if (folder.payloadId == id) return folder.patchName;
   for (const PayloadFile& file : kOtherPayloadFiles)
     if (file.id == id) return file.name;
   return "";

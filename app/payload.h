@@ -6,13 +6,11 @@
 
 #include "platform/aligned_buffer.h"
 
-// Resource ids of the payload besides the pack patches (whose ids are in kGamePacks). The
-// archives are written to installDir, the check table to binDir as "MD5.txt". The results
-// table (integrity/results_table.h) is read in memory only; a payload may lack it.
+// Resource ids of the payload besides the archives (whose ids are in kGamePacks and
+// kLooseFolders). The check table is written to binDir as "MD5.txt". The results table
+// (integrity/results_table.h) is read in memory only; a payload may lack it.
 enum PayloadId : int {
   kPayloadCheckTable = 220,
-  kPayloadBin = 228,
-  kPayloadCache = 229,
   kPayloadResults = 231,
 };
 

@@ -19,30 +19,28 @@ constexpr size_t kEmptyArchiveBytes = 22;
 // The res patch can be large; it is written in blocks with a progress line each.
 constexpr size_t kResBlockBytes = 31457280;
 
+// The console's "preparing" percentages after the loose-file archives (the packs' are columns
+// of the pack table).
+constexpr int kLooseConsolePercent[kLooseFolderCount] = {60, 70};
+
 struct ExtractRow {
   int id;
   const char* fileName;
-  const char* progressFormat;  // console text after the file
-  int packIndex;               // patchPresent flag set by the file, -1 for none
-  const char* launcherText;    // nullptr for none
+  int consolePercent;        // shown after the file
+  int packIndex;             // patchPresent flag set by the file, -1 for none
+  const char* launcherText;  // nullptr for none
 };
 
-constexpr ExtractRow packRow(GamePackIndex pack, const char* progressFormat,
-                             const char* launcherText) {
-  return {kGamePacks[pack].payloadId, kGamePacks[pack].patchName, progressFormat, pack,
-          launcherText};
+ExtractRow packRow(int pack) {
+  const GamePack& row = kGamePacks[pack];
+  return {row.payloadId, row.patchName, row.consolePercent, pack,
+          pack == kResPack ? kLauncherResPatchWrittenText : kLauncherPatchWrittenText};
 }
 
-constexpr ExtractRow kRows[] = {
-    packRow(kQdresPack, kPreparing10Console, kLauncherPatchWrittenText),
-    packRow(kGameResPack, kPreparing15Console, kLauncherPatchWrittenText),
-    packRow(kKxresPack, kPreparing20Console, kLauncherPatchWrittenText),
-    packRow(kResPack, kPreparing30Console, kLauncherResPatchWrittenText),
-    packRow(kVemoPack, kPreparing40Console, kLauncherPatchWrittenText),
-    packRow(kCNPack, kPreparing50Console, kLauncherPatchWrittenText),
-    {kPayloadBin, "binTemp.kx", kPreparing60Console, -1, nullptr},
-    {kPayloadCache, "cacheTemp.kx", kPreparing70Console, -1, nullptr},
-};
+ExtractRow looseRow(int folder) {
+  return {kLooseFolders[folder].payloadId, kLooseFolders[folder].patchName,
+          kLooseConsolePercent[folder], -1, nullptr};
+}
 
 bool writeAll(FILE* file, const char* bytes, size_t size) {
   return size == 0 || std::fwrite(bytes, size, 1, file) == 1;
@@ -80,22 +78,22 @@ bool writePayloadFile(const std::string& path, const Payload& payload, bool inBl
 
 [[nodiscard]] bool writeArchiveRow(RunContext& ctx, const ExtractRow& row) {
   Payload payload = loadPayload(row.id);
-  const std::string path = joinPath(ctx.installDir, row.fileName);
+  const std::string path = joinPath(ctx.found.installDir, row.fileName);
   platform::setFileAttributesNormal(path);
   if (!writePayloadFile(path, payload, row.packIndex == kResPack, ctx.launcher)) {
     logRun(ctx, payloadNotWrittenLog(row.fileName));
-    showMessage(noWriteAccessBox(ctx.installDir), kNoWriteAccessCaption);
+    showMessage(noWriteAccessBox(ctx.found.installDir), kNoWriteAccessCaption);
     return false;
   }
-  printTitled(row.progressFormat);
-  if (row.packIndex >= 0) ctx.patchPresent[row.packIndex] = payload.size != kEmptyArchiveBytes;
+  printTitled(kPreparingPercentConsole, row.consolePercent);
+  if (row.packIndex >= 0) ctx.payload.patchPresent[row.packIndex] = payload.size != kEmptyArchiveBytes;
   if (row.launcherText) ctx.launcher.progress("%s", row.launcherText);
   return true;
 }
 
 [[nodiscard]] bool writeCheckTable(RunContext& ctx) {
   Payload payload = loadPayload(kPayloadCheckTable);
-  const std::string path = joinPath(ctx.binDir, "MD5.txt");
+  const std::string path = joinPath(ctx.found.binDir, "MD5.txt");
   platform::setFileAttributesNormal(path);
   if (payload.size == 0) {
     platform::deleteFile(path);
@@ -126,12 +124,12 @@ void loadResults(RunContext& ctx) {
   const Payload payload = loadPayload(kPayloadResults);
   if (payload.size == 0) return;
   ResultsError error;
-  if (!decodeResults(payload.bytes.data(), payload.size, ctx.results, error)) {
+  if (!decodeResults(payload.bytes.data(), payload.size, ctx.payload.results, error)) {
     logRun(ctx, resultsNotUsedLog(error));
-  } else if (!ctx.results.from.empty() &&
-             (ctx.results.from != oldVersion || ctx.results.to != newVersion)) {
-    logRun(ctx, resultsForOtherVersionsLog(ctx.results.from, ctx.results.to));
-    ctx.results = ResultsTable();
+  } else if (!ctx.payload.results.from.empty() &&
+             (ctx.payload.results.from != oldVersion || ctx.payload.results.to != newVersion)) {
+    logRun(ctx, resultsForOtherVersionsLog(ctx.payload.results.from, ctx.payload.results.to));
+    ctx.payload.results = ResultsTable();
   }
 }
 
@@ -150,13 +148,15 @@ std::string readWholeFile(const std::string& path) {
 
 bool extractPayload(RunContext& ctx) {
   ctx.launcher.progress(kLauncherPayloadStartText);
-  for (const ExtractRow& row : kRows)
-    if (!writeArchiveRow(ctx, row)) return false;
-  waitUntilGameClosed(&ctx.runLogPath);
+  for (int pack = 0; pack < kGamePackCount; ++pack)
+    if (!writeArchiveRow(ctx, packRow(pack))) return false;
+  for (int folder = 0; folder < kLooseFolderCount; ++folder)
+    if (!writeArchiveRow(ctx, looseRow(folder))) return false;
+  waitUntilGameClosed(&ctx.found.runLogPath);
   printTitled(kPreparing80Console);
   if (!writeCheckTable(ctx)) return false;
   printTitled(kPreparing90Console);
-  ctx.checkTable = readWholeFile(joinPath(ctx.binDir, "MD5.txt"));
+  ctx.payload.checkTable = readWholeFile(joinPath(ctx.found.binDir, "MD5.txt"));
   loadResults(ctx);
   printTitled(kPreparing100Console);
   ctx.launcher.progress(kLauncherPayloadDoneText);

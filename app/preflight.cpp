@@ -4,12 +4,12 @@
 #include "app/run_texts.h"
 #include "app/stage_helpers.h"
 #include "app/stages.h"
+#include "integrity/game_packs.h"
 #include "platform/platform.h"
 #include "report/log.h"
 
 namespace {
 
-constexpr const char* kGameExe = "mox.exe";
 constexpr const char* kUpdaterExe = "updater.exe";
 constexpr const char* kBinMarker = "RakNet.dll";
 // A process that can be opened but never terminated would keep the original looping forever.
@@ -20,21 +20,18 @@ constexpr unsigned kGameWaitPauseMs = 300;
 // The per-user path file holds one folder name; anything near this size is not one.
 constexpr size_t kMaxInstallPathFileBytes = 4 << 20;
 
-std::string join(const std::string& a, const std::string& b) {
-  return a + platform::kPathSeparatorText + b;
-}
 
 // The installation's bin folder holds the marker and is a folder of the installation itself: a
 // bin that is a link (another folder's marker seen through it) would have the run write its
 // table, its log and the game executable wherever the link points. The installation folder
 // itself may be a link.
 bool isInstallationBin(const std::string& installDir, const std::string& binDir) {
-  const std::string marker = join(binDir, kBinMarker);
+  const std::string marker = joinPath(binDir, kBinMarker);
   return platform::pathExists(marker) && !platform::folderLinkBelow(installDir, marker);
 }
 
 bool gameRunning() {
-  uint32_t pid = platform::findProcessId(kGameExe);
+  uint32_t pid = platform::findProcessId(kGameExecutable);
   return pid != 0 && platform::canOpenProcessFully(pid);
 }
 
@@ -52,8 +49,8 @@ void closeUpdater() {
   uint32_t pid = platform::findProcessId(kUpdaterExe);
   for (int tries = 0; pid != 0 && tries < kCloseUpdaterMaxTries; ++tries) {
     if (!platform::canOpenProcessForTermination(pid)) break;
-    uint32_t error = 0;
-    if (!platform::terminateProcess(pid, &error)) writeLog(closeUpdaterFailedWorkLog(error));
+    const auto ended = platform::terminateProcess(pid);
+    if (!ended) writeLog(closeUpdaterFailedWorkLog(ended.error()));
     platform::sleepMs(100);
     pid = platform::findProcessId(kUpdaterExe);
   }
@@ -68,14 +65,14 @@ std::string installPathFile() {
 InstallLocation locateInstallation() {
   InstallLocation where;
   std::string current = platform::currentDirectory();
-  const std::string binPart = std::string(platform::kPathSeparatorText) + "bin";
+  const std::string binPart = std::string(platform::kPathSeparatorText) + kLooseFolders[kBinFolder].name;
   // The first folder named bin, whole: "...\binh\game\bin" is an installation in "...\binh".
   size_t at = current.find(binPart);
   while (at != std::string::npos && at + binPart.size() < current.size() &&
          current[at + binPart.size()] != platform::kPathSeparator)
     at = current.find(binPart, at + 1);
   where.installDir = at == std::string::npos ? current : current.substr(0, at);
-  where.binDir = join(where.installDir, "bin");
+  where.binDir = joinPath(where.installDir, kLooseFolders[kBinFolder].name);
   if (isInstallationBin(where.installDir, where.binDir)) return where;
 
   // Past the system's path limit the file counts as missing: cut short, its path would name
@@ -85,7 +82,7 @@ InstallLocation locateInstallation() {
   if (platform::pathLength(pathFile) <= platform::kMaxPathChars &&
       platform::readRegularFile(pathFile, kMaxInstallPathFileBytes, &content)) {
     where.installDir = content.substr(0, content.find('\0'));
-    where.binDir = join(where.installDir, "bin");
+    where.binDir = joinPath(where.installDir, kLooseFolders[kBinFolder].name);
   }
   if (!isInstallationBin(where.installDir, where.binDir)) where.binDir.clear();
   return where;
@@ -93,8 +90,7 @@ InstallLocation locateInstallation() {
 
 void beginRun(RunContext& ctx) {
   ctx.launcher.progress(kLauncherBeginText);
-  ctx.computerName = platform::computerName();
-  ctx.uploadFolderName = std::string("updaterLog_") + newVersion;
+  ctx.found.computerName = platform::computerName();
 }
 
 void waitForGameClosed(RunContext&) { waitUntilGameClosed(nullptr); }
@@ -106,12 +102,12 @@ void prepareConsole(RunContext&) {
 }
 
 bool locateInstallationStage(RunContext& ctx) {
-  ctx.accountName = getAccountName();
+  ctx.found.accountName = getAccountName();
   InstallLocation where = locateInstallation();
-  ctx.installDir = where.installDir;
-  ctx.binDir = where.binDir;
-  if (!ctx.binDir.empty()) return true;
-  writeLog(installDirErrorWorkLog(ctx.installDir));
+  ctx.found.installDir = where.installDir;
+  ctx.found.binDir = where.binDir;
+  if (!ctx.found.binDir.empty()) return true;
+  writeLog(installDirErrorWorkLog(ctx.found.installDir));
   showMessage(kRunFromBinText, kInstallDirUnknownCaption);
   closeUpdater();
   ctx.launcher.notify(kLauncherEnd, kLauncherEndText);
@@ -120,13 +116,13 @@ bool locateInstallationStage(RunContext& ctx) {
 }
 
 bool lockInstallation(RunContext& ctx) {
-  const std::string marker = join(ctx.binDir, kBinMarker);
-  if (ctx.installationLock.lock(ctx.installDir, marker)) return true;
-  writeLog(lockFailedWorkLog(ctx.installDir));
+  const std::string marker = joinPath(ctx.found.binDir, kBinMarker);
+  if (ctx.installationLock.lock(ctx.found.installDir, marker)) return true;
+  writeLog(lockFailedWorkLog(ctx.found.installDir));
   showMessage(kLockFailedText, kUpdateFailedCaption);
   ctx.launcher.notify(kLauncherEnd, kLauncherEndText);
   ctx.launcher.notify(kLauncherFailure, kLockFailedText);
   return false;
 }
 
-void setRunLogPath(RunContext& ctx) { ctx.runLogPath = join(ctx.binDir, "updater.log"); }
+void setRunLogPath(RunContext& ctx) { ctx.found.runLogPath = joinPath(ctx.found.binDir, "updater.log"); }

@@ -140,17 +140,11 @@ inline constexpr char kLauncherPatchWrittenText[] = "1.0";
 inline constexpr char kLauncherResPatchWrittenText[] = "T9.0";
 inline constexpr char kLauncherResBlockText[] = "0.1";
 
-// The preparation's share of the console line, one step per payload file.
-inline constexpr char kPreparing10Console[] = "->准备更新...10%%\r";
-inline constexpr char kPreparing15Console[] = "->准备更新...15%%\r";
-inline constexpr char kPreparing20Console[] = "->准备更新...20%%\r";
+// The preparation's share of the console line, one step per payload file (the percentage:
+// kGamePacks' consolePercent, then the loose-file archives').
+inline constexpr char kPreparingPercentConsole[] = "->准备更新...%d%%\r";
 // Each block of the res patch: 21% to 29%, the block's number as the last digit.
 inline constexpr char kPreparingResBlockConsole[] = "->准备更新...2%d%%\r";
-inline constexpr char kPreparing30Console[] = "->准备更新...30%%\r";
-inline constexpr char kPreparing40Console[] = "->准备更新...40%%\r";
-inline constexpr char kPreparing50Console[] = "->准备更新...50%%\r";
-inline constexpr char kPreparing60Console[] = "->准备更新...60%%\r";
-inline constexpr char kPreparing70Console[] = "->准备更新...70%%\r";
 
 inline std::string payloadNotWrittenLog(const std::string& fileName) {
   return std::string(packTitle) + "->" + fileName + " can not write in!";

@@ -9,10 +9,7 @@
 #include "report/log.h"
 #include "report/run_state.h"
 
-// `folder` + the platform's separator + `name`.
-inline std::string joinPath(const std::string& folder, const std::string& name) {
-  return folder + platform::kPathSeparatorText + name;
-}
+using platform::joinPath;
 
 // Prints packTitle + `format` as a printf format (stored texts carry "%%").
 template <class... Args>
@@ -22,7 +19,7 @@ void printTitled(const std::string& format, Args... args) {
 
 // One line of the run log.
 inline void logRun(const RunContext& ctx, const std::string& text) {
-  appendLogLine(ctx.runLogPath, text);
+  appendLogLine(ctx.found.runLogPath, text);
 }
 
 // A whole file as text, up to its first zero byte; "" when it cannot be opened (the working-

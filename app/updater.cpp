@@ -2,11 +2,6 @@
 
 #include "app/stages.h"
 
-void RunContext::addFailure(const std::string& message) {
-  failureBits |= 1u << (failureMessages.size() % 32);
-  failureMessages.push_back(message);
-}
-
 namespace {
 
 // A run that ends before the packs leaves none of its payload archives behind: of no use to a

@@ -10,31 +10,15 @@
 #include "app/stage_helpers.h"
 #include "app/stages.h"
 #include "archive/kx_file_system.h"
+#include "archive/version_entry.h"
 #include "integrity/game_packs.h"
-#include "sections/data_section.h"
-#include "sections/section_factory.h"
 
 namespace {
-
-constexpr const char* kConfigEntry = "scripts_config.xml";
-// The entry holds a few hundred bytes. One that declares more than this is not read: a small
-// archive can declare hundreds of megabytes that would all be inflated and parsed.
-constexpr uint64_t kMaxConfigEntryBytes = 256 * 1024;
-
-// The version entry of `archive`, or none when it is missing, unreadable or too large.
-BlockRef readConfigEntry(KXFileSystem& archive) {
-  FileInfo info;
-  info.size = 0;
-  if (archive.getFileTypeEx(kConfigEntry, &info) == FileType::NotFound ||
-      info.size > kMaxConfigEntryBytes)
-    return BlockRef();
-  return archive.readFile(kConfigEntry);
-}
 
 // The bin folder could not be used to read the version: no archive held its entry, or the entry
 // did not parse.
 void failInitialisation(RunContext& ctx, const std::string& logAfterBox) {
-  const std::string text = binDirFailedText(ctx.binDir);
+  const std::string text = binDirFailedText(ctx.found.binDir);
   const std::string titled = std::string(packTitle) + text;
   showMessage(titled, titled);
   if (!logAfterBox.empty()) logRun(ctx, logAfterBox);
@@ -50,12 +34,12 @@ bool checkVersion(RunContext& ctx) {
   std::vector<RefPtr<KXFileSystem>> archives;
   for (GamePackIndex pack : kVersionPacks)
     archives.push_back(
-        makeRef<KXFileSystem>(joinPath(ctx.installDir, kGamePacks[pack].name), &readerLog));
+        makeRef<KXFileSystem>(joinPath(ctx.found.installDir, kGamePacks[pack].name), &readerLog));
 
   BlockRef entry;
   std::string holder;
   for (const RefPtr<KXFileSystem>& archive : archives) {
-    entry = readConfigEntry(*archive);
+    entry = readVersionEntry(*archive);
     logRun(ctx, versionReadFromLog(archive->path()));
     if (entry) {
       holder = archive->path();
@@ -69,29 +53,26 @@ bool checkVersion(RunContext& ctx) {
     return false;
   }
   logRun(ctx, versionReadLog(holder));
-  ctx.versionArchivePath = holder;
+  ctx.found.versionArchivePath = holder;
 
-  SectionRef section = sectionFromBlock("script_config", entry, true, nullptr);
-  if (!section) {
+  if (!versionOfEntry(entry, ctx.found.localVersion)) {
     logRun(ctx, kVersionSectionMissingLog);
-    failInitialisation(ctx, binDirFailedLog(ctx.binDir));
+    failInitialisation(ctx, binDirFailedLog(ctx.found.binDir));
     return false;
   }
-  ctx.localVersion = section->readText("version", "");
   for (const RefPtr<KXFileSystem>& archive : archives) archive->closeArchive();
-  section = nullptr;
   entry = nullptr;
 
   printTitled(kPreparing1Console);
-  logRun(ctx, versionsLog(ctx.localVersion));
+  logRun(ctx, versionsLog(ctx.found.localVersion));
   // A run cut short after CN's swap leaves an installation that reads as the new version with
   // files still old; its journal says so, and this run finishes it.
-  const std::string journal = joinPath(ctx.installDir, kJournalName);
-  ctx.journal = findJournal(ctx.installDir);
-  if (ctx.journal == JournalFound::Other) logRun(ctx, journalLeftAloneLog(journal));
-  if (ctx.journal == JournalFound::Ours) logRun(ctx, journalResumeLog(journal));
-  if (ctx.localVersion == oldVersion) return true;
-  if (ctx.localVersion == newVersion && ctx.journal == JournalFound::Ours) return true;
-  showMessage(wrongVersionBox(ctx.localVersion), kWrongVersionCaption);
+  const std::string journal = joinPath(ctx.found.installDir, kJournalName);
+  ctx.found.journal = findJournal(ctx.found.installDir);
+  if (ctx.found.journal == JournalFound::Other) logRun(ctx, journalLeftAloneLog(journal));
+  if (ctx.found.journal == JournalFound::Ours) logRun(ctx, journalResumeLog(journal));
+  if (ctx.found.localVersion == oldVersion) return true;
+  if (ctx.found.localVersion == newVersion && ctx.found.journal == JournalFound::Ours) return true;
+  showMessage(wrongVersionBox(ctx.found.localVersion), kWrongVersionCaption);
   return false;
 }

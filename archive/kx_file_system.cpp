@@ -44,7 +44,9 @@ class HeaderReader {
           noMemory_ = true;
           return nullptr;
         }
-        length_ = static_cast<int64_t>(platform::readAt(file_, offset, window_.data(), want));
+        // A failed read leaves the window empty: the header is then not there to decode.
+        const auto got = platform::readAt(file_, offset, window_.data(), want);
+        length_ = got ? static_cast<int64_t>(got.value()) : 0;
       }
     }
     const int64_t inWindow = start_ + length_ - offset;
@@ -145,9 +147,9 @@ bool KXFileSystem::readIndex() {
   files.reserve(footer.entryCount);
   BlockRef directory(new BinaryBlock(nullptr, static_cast<int32_t>(footer.directorySize),
                                      "BinaryBlock/ZipDirectory"));
-  if (static_cast<uint32_t>(directory->length()) != footer.directorySize) {
-    return fail(ArchiveFailure::DirectoryNoMemory, path_);
-  }
+  // Without the directory there is no index, and an archive without its index is not open.
+  if (static_cast<uint32_t>(directory->length()) != footer.directorySize)
+    return refuse(ArchiveFailure::DirectoryNoMemory);
   if (std::fread(directory->data(), 1, footer.directorySize, file_) != footer.directorySize)
     return refuse(ArchiveFailure::DirectoryUnreadable);
 

@@ -99,7 +99,8 @@ class KXFileSystem : public IFileSystem {
   // only reopens the handle.
   bool openZip();
   // Whether the archive's file is open; right after construction or openZip, whether the file
-  // was found and indexed (false for a path that is missing or not an archive).
+  // was found and indexed (false for a path that is missing or not an archive, and for one
+  // whose index could not be made, for want of memory too).
   bool isOpen() const { return file_ != nullptr; }
   // Closes the handle and forgets the whole index, releasing every attached block.
   void closeArchive();

@@ -538,8 +538,8 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
     fail(ArchiveFailure::WriteFailed, tempPath, out.failureCode());
   } else if (expected != out.total()) {
     fail(ArchiveFailure::WriteFailed, tempPath);
-  } else if (!output.finish()) {
-    fail(ArchiveFailure::NotOnDisk, tempPath, output.failureCode());
+  } else if (const auto finished = output.finish(); !finished) {
+    fail(ArchiveFailure::NotOnDisk, tempPath, finished.error());
   } else {
     return true;
   }
@@ -552,10 +552,7 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
 std::string KXFileSystem::checksumText(const void* bytes, size_t length) {
   // The same CRC-32 as zlib's crc32 from 0, through the fastest kernel of this processor: a
   // damaged pack's checksums cover every entry of it.
-  const uint32_t crc = bytes ? crc32Update(0, bytes, length) : 0;
-  char text[16];
-  std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(crc));
-  return text;
+  return crcText(bytes ? crc32Update(0, bytes, length) : 0);
 }
 
 std::string KXFileSystem::entryChecksums() {

@@ -161,30 +161,30 @@ bool prepareStep(const std::string& dir, const std::string& pack) {
 // swap. Succeeds when PACK was updated and verified.
 bool packStep(const std::string& dir, const std::string& pack, bool exact) {
   RunContext ctx;
-  ctx.installDir = dir + "/install";
-  ctx.binDir = ctx.installDir + "/bin";
-  ctx.runLogPath = ctx.binDir + "/updater.log";
-  ctx.accountName = "bench";
-  ctx.checkTable = readText(dir + "/table-" + pack + ".txt");
+  ctx.found.installDir = dir + "/install";
+  ctx.found.binDir = ctx.found.installDir + "/bin";
+  ctx.found.runLogPath = ctx.found.binDir + "/updater.log";
+  ctx.found.accountName = "bench";
+  ctx.payload.checkTable = readText(dir + "/table-" + pack + ".txt");
   if (exact) {
     // Taken before the timing: the release tool does this, not the installer.
     const auto whole = getWholeFileCrc(dir + "/new.kx");
-    if (!whole || !ctx.results.add(pack, {static_cast<uint64_t>(whole.value().size),
+    if (!whole || !ctx.payload.results.add(pack, {static_cast<uint64_t>(whole.value().size),
                                           whole.value().crc}))
       return fail("cannot take the results of " + dir + "/new.kx");
   }
-  for (bool& present : ctx.patchPresent) present = true;
-  if (chdir(ctx.binDir.c_str()) != 0) return fail("cannot enter " + ctx.binDir);
+  for (bool& present : ctx.payload.patchPresent) present = true;
+  if (chdir(ctx.found.binDir.c_str()) != 0) return fail("cannot enter " + ctx.found.binDir);
   // The whole step, and then everything on the disk, as `cp` + `sync` is measured.
   (void)timedOperation([&] {
     patchPacks(ctx);
     ::sync();
     return true;
   });
-  for (const std::string& message : ctx.failureMessages) std::fprintf(stderr, "failure: %s\n", message.c_str());
+  for (const std::string& message : ctx.outcome.failureMessages) std::fprintf(stderr, "failure: %s\n", message.c_str());
   const bool updated =
-      readText(ctx.runLogPath).find("->update successful: " + pack + "!") != std::string::npos;
-  return (ctx.failureMessages.empty() && updated) || fail("the pack was not updated");
+      readText(ctx.found.runLogPath).find("->update successful: " + pack + "!") != std::string::npos;
+  return (ctx.outcome.failureMessages.empty() && updated) || fail("the pack was not updated");
 }
 
 bool makeOpen(const std::string& dir, int entries) {

@@ -1,15 +1,15 @@
 # Embeds the payload files of KXPATCH_PAYLOAD_DIR into the installer: resources of type "KX"
 # with numeric ids. On POSIX the bytes are linked in with .incbin behind a lookup table; the
 # Windows build compiles a resource script instead.
-# KXPATCH_PAYLOAD_FILES: id and file name of each payload file. The six pack patches come from
-# the pack table of the sources; the bin and cache archives, the check table and the results
-# table follow. KXPATCH_OPTIONAL_PAYLOAD: the files a payload may lack (the installer then checks
+# KXPATCH_PAYLOAD_FILES: id and file name of each payload file. The six pack patches and the bin
+# and cache archives come from the tables of integrity/game_packs.h; the check table and the
+# results table follow. KXPATCH_OPTIONAL_PAYLOAD: the files a payload may lack (the installer then checks
 # the files it writes with the check table alone).
 set(KXPATCH_PACK_TABLE "${CMAKE_CURRENT_LIST_DIR}/../integrity/game_packs.h")
 file(STRINGS "${KXPATCH_PACK_TABLE}" kx_pack_rows REGEX "^ *{\"")
 set(KXPATCH_PAYLOAD_FILES "")
 foreach(row IN LISTS kx_pack_rows)
-  if(NOT row MATCHES "^ *{\"[^\"]+\", \"([^\"]+)\", ([0-9]+),")
+  if(NOT row MATCHES "^ *{\"[^\"]+\", \"([^\"]+)\", ([0-9]+)[,}]")
     message(FATAL_ERROR "${KXPATCH_PACK_TABLE}: a pack row whose first line does not hold the "
                         "pack name, the patch name and the payload id:\n${row}")
   endif()
@@ -19,8 +19,6 @@ if(NOT KXPATCH_PAYLOAD_FILES)
   message(FATAL_ERROR "${KXPATCH_PACK_TABLE}: no pack rows")
 endif()
 list(APPEND KXPATCH_PAYLOAD_FILES
-  228 binTemp.kx
-  229 cacheTemp.kx
   220 MD5.txt
   231 Results.txt)
 set(KXPATCH_OPTIONAL_PAYLOAD Results.txt)

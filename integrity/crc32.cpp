@@ -293,3 +293,10 @@ uint32_t crc32Update(uint32_t crc, const void* data, size_t n) {
 uint32_t crc32Combine(uint32_t crc1, uint32_t crc2, int64_t length2) {
   return static_cast<uint32_t>(::crc32_combine(crc1, crc2, static_cast<z_off_t>(length2)));
 }
+
+std::string crcText(uint32_t crc) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text(8, '0');
+  for (size_t i = 8; i-- > 0; crc >>= 4) text[i] = kDigits[crc & 15];
+  return text;
+}

@@ -9,10 +9,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // The CRC of `n` bytes at `data` continued from `crc` (0 for a fresh CRC). `data` may be null
 // only when `n` is 0.
 [[nodiscard]] uint32_t crc32Update(uint32_t crc, const void* data, size_t n);
+
+// A CRC as 8 lower-case hexadecimal digits, left-padded with "0": its form in the check table,
+// the results table and the damaged-pack checksums.
+[[nodiscard]] std::string crcText(uint32_t crc);
 
 // The CRC of two blocks one after the other, from the CRC of each (`crc2` started from 0) and
 // the second's length (below 2 GiB).

@@ -69,8 +69,8 @@ bool refuseLargeFile(const std::string& path, int64_t size, FingerprintEvents* e
 struct ChunkRead {
   size_t bytes = 0;
   uint32_t crc = 0;         // of the bytes read, on its own
-  bool failed = false;      // the read came up short with an error
-  uint32_t systemCode = 0;  // the system's code of it, taken on the thread that read
+  bool failed = false;      // the read failed (its bytes do not count)
+  uint32_t systemCode = 0;  // the system's code of it
 };
 
 // A piece once read: the bytes up to the first short chunk, their CRC continued from the
@@ -170,9 +170,11 @@ class PieceReaders {
       chunk = ChunkRead{};
       // A chunk past one that came up short is not part of the piece.
       if (index <= shortChunk_.load()) {
-        chunk.bytes = platform::readAt(reader.file, offset_ + index * int64_t{kChunkBytes},
-                                       reader.buffer, kChunkBytes, &chunk.failed);
-        if (chunk.failed) chunk.systemCode = platform::lastErrorCode();
+        const auto read = platform::readAt(reader.file, offset_ + index * int64_t{kChunkBytes},
+                                           reader.buffer, kChunkBytes);
+        chunk.bytes = read ? read.value() : 0;
+        chunk.failed = !read;
+        if (!read) chunk.systemCode = read.error();
         chunk.crc = crc32Update(0, reader.buffer, chunk.bytes);
         if (chunk.bytes < kChunkBytes) markShort(index);
       }
@@ -270,13 +272,6 @@ std::string FingerprintResult::text() const {
     case FingerprintFailure::SeekFailed: break;
   }
   return kReadDataFailed;
-}
-
-std::string crcText(uint32_t crc) {
-  char digits[9];
-  std::snprintf(digits, sizeof digits, "%x", static_cast<unsigned>(crc));
-  std::string text = digits;
-  return std::string(8 - text.size(), '0') + text;
 }
 
 FingerprintResult getCRC32Value(const std::string& path, FingerprintEvents* events) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "integrity/crc32.h"
 #include "platform/result.h"
 
 // The file could not be opened on two attempts one second apart.
@@ -132,5 +133,3 @@ FingerprintResult getSizeCRC32Value(const std::string& path, FingerprintEvents* 
 // null.
 [[nodiscard]] std::string getBufferCRC32Value(const void* bytes, size_t length);
 
-// A CRC as 8 lower-case hexadecimal digits, left-padded with "0".
-[[nodiscard]] std::string crcText(uint32_t crc);

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace platform {
 
 #ifdef _WIN32
@@ -21,6 +23,12 @@ inline constexpr const char* kPathSeparatorText = "\\";
 inline constexpr char kPathSeparator = '/';
 inline constexpr const char* kPathSeparatorText = "/";
 #endif
+
+// `folder` + the platform's separator + `name`: how the installer and its tools compose every
+// path they hand to the file system.
+inline std::string joinPath(const std::string& folder, const std::string& name) {
+  return folder + kPathSeparatorText + name;
+}
 
 // ---- Single instance -------------------------------------------------------------------
 
@@ -69,8 +77,8 @@ class FolderLock {
 [[nodiscard]] bool canOpenProcessFully(uint32_t pid);
 // True when the process can be opened for termination.
 [[nodiscard]] bool canOpenProcessForTermination(uint32_t pid);
-// Terminates with exit code 0; on failure returns false and sets *errorCode to the system code.
-[[nodiscard]] bool terminateProcess(uint32_t pid, uint32_t* errorCode);
+// Terminates with exit code 0; fails with the system's code.
+[[nodiscard]] Result<Done, SystemCode> terminateProcess(uint32_t pid);
 // Ends the calling process at once with `code` (no destructors, no atexit handlers).
 [[noreturn]] void exitProcessNow(int code);
 
@@ -167,13 +175,12 @@ void startWriteBack(FILE* file);
 // Size of an open stream's file in bytes, or -1.
 [[nodiscard]] int64_t fileSize(FILE* file);
 // Reads up to `length` bytes at byte `offset` of an open stream's file into `buffer`; the
-// number read (fewer at the end of the file or on an error). Where the system can read at an
-// offset in one call (POSIX pread), the stream's position and buffer are left alone; elsewhere
-// it is a seek and a read of the stream. Either way the stream's next read must seek first.
-// `failed`, when given, tells a short count that came from an error (its code is then
-// lastErrorCode(), on the same thread) from one at the end of the file.
-[[nodiscard]] size_t readAt(FILE* file, int64_t offset, void* buffer, size_t length,
-                            bool* failed = nullptr);
+// number read, fewer only at the end of the file. Fails with the system's code when a read or
+// seek fails (what `buffer` then holds is unspecified). Where the system can read at an offset
+// in one call (POSIX pread), the stream's position and buffer are left alone; elsewhere it is
+// a seek and a read of the stream. Either way the stream's next read must seek first.
+[[nodiscard]] Result<size_t, SystemCode> readAt(FILE* file, int64_t offset, void* buffer,
+                                                size_t length);
 
 // ---- Time ------------------------------------------------------------------------------
 

@@ -247,14 +247,10 @@ bool canOpenProcessFully(uint32_t pid) { return processExists(pid); }
 
 bool canOpenProcessForTermination(uint32_t pid) { return processExists(pid); }
 
-bool terminateProcess(uint32_t pid, uint32_t* errorCode) {
-  if (!isSingleProcessId(pid)) {
-    if (errorCode) *errorCode = ESRCH;
-    return false;
-  }
-  if (::kill(static_cast<pid_t>(pid), SIGKILL) == 0) return true;
-  if (errorCode) *errorCode = static_cast<uint32_t>(errno);
-  return false;
+Result<Done, SystemCode> terminateProcess(uint32_t pid) {
+  if (!isSingleProcessId(pid)) return fail(SystemCode{ESRCH});
+  if (::kill(static_cast<pid_t>(pid), SIGKILL) == 0) return Done{};
+  return fail(static_cast<SystemCode>(errno));
 }
 
 void exitProcessNow(int code) {
@@ -567,19 +563,17 @@ int64_t fileSize(FILE* file) {
   return static_cast<int64_t>(st.st_size);
 }
 
-size_t readAt(FILE* file, int64_t offset, void* buffer, size_t length, bool* failed) {
+Result<size_t, SystemCode> readAt(FILE* file, int64_t offset, void* buffer, size_t length) {
   const int fd = ::fileno(file);
   size_t done = 0;
-  bool error = false;
   while (done < length) {
     const ssize_t n = ::pread(fd, static_cast<char*>(buffer) + done, length - done,
                               static_cast<off_t>(offset) + static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
-    error = n < 0;
-    if (n <= 0) break;
+    if (n < 0) return fail(static_cast<SystemCode>(errno));
+    if (n == 0) break;
     done += static_cast<size_t>(n);
   }
-  if (failed) *failed = error;
   return done;
 }
 

@@ -138,12 +138,14 @@ bool canOpenProcessFully(uint32_t pid) { return canOpenProcess(pid, kProcessAllA
 
 bool canOpenProcessForTermination(uint32_t pid) { return canOpenProcess(pid, PROCESS_TERMINATE); }
 
-bool terminateProcess(uint32_t pid, uint32_t* errorCode) {
+Result<Done, SystemCode> terminateProcess(uint32_t pid) {
   HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-  bool ok = process && ::TerminateProcess(process, 0);
-  if (!ok && errorCode) *errorCode = ::GetLastError();
+  const bool ok = process && ::TerminateProcess(process, 0);
+  // Taken before CloseHandle, which may set its own.
+  const SystemCode code = ok ? 0 : ::GetLastError();
   if (process) ::CloseHandle(process);
-  return ok;
+  if (!ok) return fail(code);
+  return Done{};
 }
 
 void exitProcessNow(int code) {
@@ -447,14 +449,12 @@ int64_t fileSize(FILE* file) {
   return static_cast<int64_t>(size.QuadPart);
 }
 
-size_t readAt(FILE* file, int64_t offset, void* buffer, size_t length, bool* failed) {
-  if (::_fseeki64(file, offset, SEEK_SET) != 0) {
-    if (failed) *failed = true;
-    return 0;
-  }
+Result<size_t, SystemCode> readAt(FILE* file, int64_t offset, void* buffer, size_t length) {
+  const auto failure = [] { return fail(static_cast<SystemCode>(::GetLastError())); };
+  if (::_fseeki64(file, offset, SEEK_SET) != 0) return failure();
   std::clearerr(file);
   const size_t done = std::fread(buffer, 1, length, file);
-  if (failed) *failed = done < length && std::ferror(file);
+  if (done < length && std::ferror(file)) return failure();
   return done;
 }
 

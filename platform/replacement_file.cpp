@@ -15,8 +15,7 @@ ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
     : target_(std::move(other.target_)),
       temporary_(std::move(other.temporary_)),
       file_(std::exchange(other.file_, nullptr)),
-      pending_(std::exchange(other.pending_, false)),
-      failureCode_(other.failureCode_) {}
+      pending_(std::exchange(other.pending_, false)) {}
 
 ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
   if (this != &other) {
@@ -25,7 +24,6 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
     temporary_ = std::move(other.temporary_);
     file_ = std::exchange(other.file_, nullptr);
     pending_ = std::exchange(other.pending_, false);
-    failureCode_ = other.failureCode_;
   }
   return *this;
 }
@@ -46,19 +44,19 @@ void ReplacementFile::closeStream() {
   file_ = nullptr;
 }
 
-bool ReplacementFile::finish() {
+Result<Done, SystemCode> ReplacementFile::finish() {
   if (!file_) {
     rollBack();
-    return false;
+    return fail(SystemCode{0});
   }
   const bool flushed = flushToDisk(file_);
-  failureCode_ = flushed ? 0 : lastErrorCode();
+  SystemCode code = flushed ? 0 : lastErrorCode();
   const bool closed = std::fclose(file_) == 0;
-  if (flushed && !closed) failureCode_ = lastErrorCode();
+  if (flushed && !closed) code = lastErrorCode();
   file_ = nullptr;
-  if (flushed && closed) return true;
+  if (flushed && closed) return Done{};
   rollBack();
-  return false;
+  return fail(code);
 }
 
 bool ReplacementFile::commit() {

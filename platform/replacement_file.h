@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/result.h"
+
 namespace platform {
 
 class ReplacementFile {
@@ -30,12 +32,10 @@ class ReplacementFile {
   FILE* file() const { return file_; }
   // Writes `length` bytes; false when they did not all go out.
   [[nodiscard]] bool write(const void* bytes, size_t length);
-  // Puts the written bytes on the disk and closes the stream; false, with everything removed,
-  // when either fails (failureCode() then has the system's reason).
-  [[nodiscard]] bool finish();
-  // The system's code of the flush or close that made finish() fail, taken before anything was
-  // removed; 0 when it gave none or finish() has not failed.
-  uint32_t failureCode() const { return failureCode_; }
+  // Puts the written bytes on the disk and closes the stream. Fails, with everything removed,
+  // when either fails, with the system's code of the flush or close taken before anything was
+  // removed (0 when the file was never open).
+  [[nodiscard]] Result<Done, SystemCode> finish();
   // Renames the finished file over the target; false, with the temporary file removed and the
   // target as it was, when that fails.
   [[nodiscard]] bool commit();
@@ -51,7 +51,6 @@ class ReplacementFile {
   std::string temporary_;
   FILE* file_ = nullptr;
   bool pending_ = false;  // a temporary file of ours may be on the disk
-  uint32_t failureCode_ = 0;
 };
 
 }  // namespace platform

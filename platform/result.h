@@ -15,6 +15,7 @@
 // Failure<E> spelled out), so even Result<int, int> cannot take the one for the other.
 #pragma once
 
+#include <cstdint>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -32,6 +33,14 @@ template <class E>
 [[nodiscard]] Failure<std::decay_t<E>> fail(E&& error) {
   return Failure<std::decay_t<E>>{std::forward<E>(error)};
 }
+
+// The value of an operation that gives nothing back but can fail: Result<Done, E>, whose
+// success is `return Done{};`.
+struct Done {};
+
+// The code the operating system gave for a failed call: errno on POSIX, GetLastError() on
+// Windows. The reason of the platform's Results.
+using SystemCode = uint32_t;
 
 template <class T, class E>
 class [[nodiscard]] Result {

@@ -37,8 +37,10 @@ std::string getLogTimeName(const platform::SystemTime& utc) {
 
 std::string getLogTimeName() { return getLogTimeName(platform::utcNow()); }
 
-std::string uploadFolderName(int32_t folderKind) {
-  return std::string(folderKind == 2 ? "updaterLog2_" : "updaterLog_") + newVersion;
+std::string uploadFolderName(UploadFolderKind folderKind) {
+  return std::string(folderKind == UploadFolderKind::kSecondGroup ? "updaterLog2_"
+                                                                   : "updaterLog_") +
+         newVersion;
 }
 
 std::string uploadFileName(const std::string& computerName) {

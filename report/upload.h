@@ -15,9 +15,16 @@
 // The same for a given UTC time (fields as utcNow() fills them; seconds are ignored).
 [[nodiscard]] std::string getLogTimeName(const platform::SystemTime& utc);
 
+// Which folder of the log server a run log goes to. The values are the system's own.
+enum class UploadFolderKind : int32_t {
+  kFirstGroup = 0,
+  // A second-group pack failed its check after it was rewritten.
+  kSecondGroup = 2,
+};
+
 // The remote folder inside "mox_updater": "updaterLog_" + newVersion, or "updaterLog2_" +
-// newVersion when `folderKind` is 2 (a second-group pack failed its check after rewriting).
-[[nodiscard]] std::string uploadFolderName(int32_t folderKind);
+// newVersion for the second group's.
+[[nodiscard]] std::string uploadFolderName(UploadFolderKind folderKind);
 // The remote file name: computer name + "_" + getLogTimeName() + ".log".
 [[nodiscard]] std::string uploadFileName(const std::string& computerName);
 

@@ -97,7 +97,7 @@ TEST(Payload, TestHookReadsTheFolderAndTerminatesTheCopy) {
   EXPECT_EQ(table.size, 5u);
   ASSERT_EQ(table.bytes.size(), 6u);
   EXPECT_EQ(std::string(table.bytes.data()), "table");
-  const Payload empty = loadPayload(kPayloadBin);
+  const Payload empty = loadPayload(kLooseFolders[kBinFolder].payloadId);
   EXPECT_EQ(empty.size, 0u);
   const Payload absent = loadPayload(kGamePacks[kCNPack].payloadId);
   EXPECT_EQ(absent.size, 0u);

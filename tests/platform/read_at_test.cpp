@@ -22,8 +22,9 @@ TEST(ReadAt, ReadsTheBytesAtTheOffsetAndStopsAtTheEnd) {
   } cases[] = {{0, 4, "0123"}, {7, 3, "789"}, {3, 0, ""}, {8, 5, "89"}, {10, 4, ""}, {20, 1, ""}};
   for (const auto& c : cases) {
     char buffer[16] = {};
-    const size_t got = platform::readAt(file, c.offset, buffer, c.length);
-    EXPECT_EQ(std::string(buffer, got), c.expected) << "at " << c.offset;
+    const auto got = platform::readAt(file, c.offset, buffer, c.length);
+    ASSERT_TRUE(got) << "at " << c.offset;
+    EXPECT_EQ(std::string(buffer, got.value()), c.expected) << "at " << c.offset;
   }
   // The stream reads on as usual after a seek.
   ASSERT_EQ(std::fseek(file, 5, SEEK_SET), 0);

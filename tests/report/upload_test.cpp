@@ -40,8 +40,8 @@ TEST(LogTimeName, UtcPlusEightCarriedThroughDayMonthAndYear) {
 }
 
 TEST(LogTimeName, RemoteNames) {
-  EXPECT_EQ(uploadFolderName(0), "updaterLog_2.651");
-  EXPECT_EQ(uploadFolderName(2), "updaterLog2_2.651");
+  EXPECT_EQ(uploadFolderName(UploadFolderKind::kFirstGroup), "updaterLog_2.651");
+  EXPECT_EQ(uploadFolderName(UploadFolderKind::kSecondGroup), "updaterLog2_2.651");
   std::string name = uploadFileName("PC-7");
   EXPECT_EQ(name.rfind("PC-7_", 0), 0u);
   EXPECT_EQ(name.substr(name.size() - 4), ".log");
@@ -187,7 +187,7 @@ TEST(LockedDownLogServer, TheInstallersUploadLandsInBothFoldersAndNeverOverwrite
   makeDirs(dir / "bin");
   const std::string log = dir / "bin/updater.log";
   const std::string name = uploadFileName("check-" + std::to_string(std::time(nullptr)));
-  for (int32_t kind : {0, 2}) {
+  for (UploadFolderKind kind : {UploadFolderKind::kFirstGroup, UploadFolderKind::kSecondGroup}) {
     const std::string folder = uploadFolderName(kind);
     SCOPED_TRACE(folder);
     const std::string content = "run log for " + folder + "\r\n\xd6\xd0\n";

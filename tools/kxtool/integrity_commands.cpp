@@ -100,7 +100,7 @@ bool isLargePack(const std::string& fileName) {
 // file by whole-file CRC.
 Kind installerKind(const std::string& fileName, const std::string& version) {
   if (!isLargePack(fileName)) return Kind::WholeCrc;
-  return std::strcmp(version.c_str(), "1.051") > 0 ? Kind::SizeCrc : Kind::Size;
+  return blockHasSampledCrc(version.c_str()) ? Kind::SizeCrc : Kind::Size;
 }
 
 // Every file the table records for an installation: the six packs, then the game executable.

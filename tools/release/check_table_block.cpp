@@ -14,9 +14,7 @@
 namespace release {
 namespace {
 
-std::string join(const std::string& folder, const std::string& name) {
-  return folder + platform::kPathSeparatorText + name;
-}
+using platform::joinPath;
 
 std::string tableLine(const std::string& key, const std::string& value) {
   const std::string tag = "Halvoreen\\" + key;
@@ -40,12 +38,11 @@ std::string sizeCrcValueForTable(const std::string& path) {
 }
 
 std::string makeCheckTableBlock(const std::string& installDir, const std::string& version) {
-  // Versions up to 1.051 had size-only values for the large packs.
-  const bool sizePlusCrc = std::strcmp(version.c_str(), "1.051") > 0;
+  const bool sizePlusCrc = blockHasSampledCrc(version.c_str());
   std::string block = "<mox" + version + ">\n";
   for (GamePackIndex index : kCheckTableOrder) {
     const GamePack& pack = kGamePacks[index];
-    const std::string path = join(installDir, pack.name);
+    const std::string path = joinPath(installDir, pack.name);
     std::string value;
     if (pack.group == PackGroup::WholeCrc)
       value = getCRC32Value(path).text();
@@ -53,7 +50,8 @@ std::string makeCheckTableBlock(const std::string& installDir, const std::string
       value = sizePlusCrc ? sizeCrcValueForTable(path) : getFileSizeValue(path).text();
     block += tableLine(pack.name, value);
   }
-  const std::string game = join(join(installDir, "bin"), "mox.exe");
+  const std::string game =
+      joinPath(joinPath(installDir, kLooseFolders[kBinFolder].name), kGameExecutable);
   block += tableLine("bin\\mox.exe", getCRC32Value(game).text());
   block += "</mox" + version + ">\n";
   return block;
@@ -62,7 +60,7 @@ std::string makeCheckTableBlock(const std::string& installDir, const std::string
 std::vector<std::string> checkTableKeys() {
   std::vector<std::string> keys;
   for (const GamePack& pack : kGamePacks) keys.push_back(pack.tableKey);
-  keys.push_back("Halvoreen\\bin\\mox.exe");
+  keys.push_back(kGameExecutableTableKey);
   return keys;
 }
 

@@ -8,6 +8,7 @@
 #include "integrity/crc32.h"
 #include "integrity/game_packs.h"
 #include "tools/release/demo_release.h"
+#include "tools/release/payload_release.h"
 #include "tools/release/release.h"
 
 namespace release {
@@ -23,25 +24,18 @@ const char* const kStepVersions[] = {"0.80",  "0.81",  "0.885", "0.899", "0.900"
 
 uint32_t hashOf(const std::string& text) { return crc32Update(0, text.data(), text.size()); }
 
-std::string hex8(uint32_t value) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out(8, '0');
-  for (int i = 7; i >= 0; --i, value >>= 4) out[static_cast<size_t>(i)] = kDigits[value & 15];
-  return out;
-}
-
 // The fingerprint form of installers before 0.900: 32 upper-case hexadecimal digits.
 std::string hex32Upper(const std::string& seed) {
   std::string out;
-  for (int part = 0; part < 4; ++part) out += hex8(hashOf(seed + "#" + std::to_string(part)));
+  for (int part = 0; part < 4; ++part) out += crcText(hashOf(seed + "#" + std::to_string(part)));
   for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return out;
 }
 
-bool above(const char* version, const char* limit) { return std::strcmp(version, limit) > 0; }
+bool above(const char* version, const char* limit) { return isLaterVersion(version, limit); }
 
 std::string olderBlock(const char* version) {
-  const bool modern = above(version, "1.051");
+  const bool modern = blockHasSampledCrc(version);
   const bool md5Era = !above(version, "0.899");
   const std::string indent = modern ? "\t" : "    ";
   const std::string eol = modern ? "\n" : "\r\n";
@@ -61,9 +55,9 @@ std::string olderBlock(const char* version) {
     std::string value;
     if (largePack) {
       value = std::to_string(30000000u + hashOf(seed) % 900000000u);
-      if (modern) value += hex8(hashOf(seed + "#crc"));
+      if (modern) value += crcText(hashOf(seed + "#crc"));
     } else {
-      value = md5Era ? hex32Upper(seed) : hex8(hashOf(seed));
+      value = md5Era ? hex32Upper(seed) : crcText(hashOf(seed));
     }
     block += indent + "<Halvoreen\\" + key + ">" + value + "</Halvoreen\\" + key + ">" + eol;
   }
@@ -84,7 +78,7 @@ std::string packCheckBlock() {
   for (size_t i = 0; i + 1 < steps; ++i) {
     const std::string key = std::string(kStepVersions[i]) + "-" + kStepVersions[i + 1] + "Pack.exe";
     const std::string value =
-        above(kStepVersions[i + 1], "0.899") ? hex8(hashOf(key)) : hex32Upper(key);
+        above(kStepVersions[i + 1], "0.899") ? crcText(hashOf(key)) : hex32Upper(key);
     block += "\t<" + key + ">" + value + "</" + key + ">\n";
   }
   return block + "</PackCheck>\n";

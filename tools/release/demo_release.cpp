@@ -75,9 +75,7 @@ class Bytes {
   uint32_t state_ = 2166136261u;
 };
 
-std::string join(const std::string& folder, const std::string& name) {
-  return (fs::path(folder) / fs::path(name)).string();
-}
+using platform::joinPath;
 
 bool writeBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -229,17 +227,17 @@ std::vector<LooseFile> looseFiles() {
 bool writeInstallation(const std::string& root, bool atNew, const std::string& nested,
                        const std::string& copyLargePacksFrom, std::string& error) {
   std::error_code code;
-  fs::create_directories(join(root, "cache/shaders"), code);
-  fs::create_directories(join(root, "bin"), code);
+  fs::create_directories(joinPath(root, "cache/shaders"), code);
+  fs::create_directories(joinPath(root, "bin"), code);
   if (code) {
     error = root + ": cannot make the folders";
     return false;
   }
   for (int i = 0; i < kGamePackCount; ++i) {
-    const std::string path = join(root, kGamePacks[i].name);
+    const std::string path = joinPath(root, kGamePacks[i].name);
     // Large packs that do not change: copying them is the same bytes, only faster.
     if (!changesIn2651(i) && !copyLargePacksFrom.empty()) {
-      fs::copy_file(join(copyLargePacksFrom, kGamePacks[i].name), path,
+      fs::copy_file(joinPath(copyLargePacksFrom, kGamePacks[i].name), path,
                     fs::copy_options::overwrite_existing, code);
       if (!code) continue;
     }
@@ -250,7 +248,7 @@ bool writeInstallation(const std::string& root, bool atNew, const std::string& n
   }
   for (const LooseFile& file : looseFiles()) {
     const std::string& content = atNew ? file.at2651 : file.at2650;
-    const std::string path = join(root, file.name);
+    const std::string path = joinPath(root, file.name);
     fs::remove(path, code);
     if (!content.empty() && !writeBytes(path, content)) {
       error = path + ": cannot write";
@@ -261,7 +259,7 @@ bool writeInstallation(const std::string& root, bool atNew, const std::string& n
 }
 
 bool nestedArchive(const std::string& dir, std::string& bytes) {
-  const std::string path = join(dir, "nested.kx");
+  const std::string path = joinPath(dir, "nested.kx");
   Bytes content("nested");
   const bool made = writeArchive(path, {{"heightmap.raw", content.model(256)},
                                         {"layout.txt", content.text(40)}}) &&
@@ -283,9 +281,9 @@ bool writeLooseArchive(const std::string& oldDir, const std::string& newDir,
 }  // namespace
 
 bool makeDemoRelease(const std::string& dir, std::string& error) {
-  const std::string oldDir = join(dir, oldVersion);
-  const std::string newDir = join(dir, newVersion);
-  const std::string payload = join(dir, "payload");
+  const std::string oldDir = joinPath(dir, oldVersion);
+  const std::string newDir = joinPath(dir, newVersion);
+  const std::string payload = joinPath(dir, "payload");
   std::error_code code;
   fs::create_directories(payload, code);
   std::string nested;
@@ -300,8 +298,8 @@ bool makeDemoRelease(const std::string& dir, std::string& error) {
   // Released as a studio would release it, with deltas where they are smaller: the installer
   // built with this payload then rebuilds entries from deltas in every end-to-end run.
   for (const GamePack& pack : kGamePacks) {
-    const std::string out = join(payload, pack.patchName);
-    if (!makePatchArchive(join(oldDir, pack.name), join(newDir, pack.name), out)) {
+    const std::string out = joinPath(payload, pack.patchName);
+    if (!makePatchArchive(joinPath(oldDir, pack.name), joinPath(newDir, pack.name), out)) {
       error = out + ": cannot write";
       return false;
     }
@@ -309,21 +307,21 @@ bool makeDemoRelease(const std::string& dir, std::string& error) {
     // The encoder runs on the release machine alone; a Windows build of the tools makes the
     // demo with whole entries.
     DeltaCounts counts;
-    if (!deltaPatchArchive(join(oldDir, pack.name), join(newDir, pack.name), out, payload,
+    if (!deltaPatchArchive(joinPath(oldDir, pack.name), joinPath(newDir, pack.name), out, payload,
                            counts, error))
       return false;
 #endif
   }
   // The loose-file archives are made before the installer's own file, MD5.txt, joins bin.
-  if (!writeLooseArchive(join(oldDir, "bin"), join(newDir, "bin"), join(payload, "binTemp.kx"),
-                         error) ||
-      !writeLooseArchive(join(oldDir, "cache"), join(newDir, "cache"),
-                         join(payload, "cacheTemp.kx"), error))
+  if (!writeLooseArchive(joinPath(oldDir, "bin"), joinPath(newDir, "bin"),
+                         joinPath(payload, "binTemp.kx"), error) ||
+      !writeLooseArchive(joinPath(oldDir, "cache"), joinPath(newDir, "cache"),
+                         joinPath(payload, "cacheTemp.kx"), error))
     return false;
 
   const std::string table = makeDemoCheckTable(makeCheckTableBlock(newDir, newVersion),
                                                makeCheckTableBlock(oldDir, oldVersion));
-  for (const std::string& path : {join(payload, "MD5.txt"), join(newDir, "bin/MD5.txt")}) {
+  for (const std::string& path : {joinPath(payload, "MD5.txt"), joinPath(newDir, "bin/MD5.txt")}) {
     if (!writeBytes(path, table)) {
       error = path + ": cannot write";
       return false;

@@ -26,9 +26,7 @@ namespace fs = std::filesystem;
 const char* const kInstallerOwnFiles[] = {"MD5.txt", "updater.log", "pack.log"};
 constexpr const char* kGameExecutable = "bin/mox.exe";
 
-std::string join(const std::string& folder, const std::string& name) {
-  return (fs::path(folder) / fs::path(name)).string();
-}
+using platform::joinPath;
 
 bool readBytes(const std::string& path, std::string& bytes) {
   std::ifstream in(path, std::ios::binary);
@@ -60,14 +58,14 @@ bool checkInstallation(const std::string& dir, const char* label, std::string& e
   for (const GamePack& pack : kGamePacks) files.push_back(pack.name);
   files.push_back(kGameExecutable);
   for (const std::string& file : files) {
-    if (!fs::is_regular_file(join(dir, file), code)) {
-      error = join(dir, file) + ": no such file; " + label + " must be a whole installation";
+    if (!fs::is_regular_file(joinPath(dir, file), code)) {
+      error = joinPath(dir, file) + ": no such file; " + label + " must be a whole installation";
       return false;
     }
   }
   for (const char* folder : {"bin", "cache"}) {
-    if (!fs::is_directory(join(dir, folder), code)) {
-      error = join(dir, folder) + ": no such folder; " + label + " must be a whole installation";
+    if (!fs::is_directory(joinPath(dir, folder), code)) {
+      error = joinPath(dir, folder) + ": no such folder; " + label + " must be a whole installation";
       return false;
     }
   }
@@ -105,7 +103,7 @@ bool checkVersions(const ReleaseRequest& request, ReleaseSummary& summary, std::
   }
   // The installer reads CN first; a player whose CN pack lacked the entry would read vemo's.
   for (GamePackIndex pack : kVersionPacks) {
-    const std::string path = join(request.newDir, kGamePacks[pack].name);
+    const std::string path = joinPath(request.newDir, kGamePacks[pack].name);
     std::string version;
     const ConfigVersion read = packVersion(path, version);
     if (read == ConfigVersion::kAbsent) continue;
@@ -234,9 +232,9 @@ bool countPatch(const std::string& oldPack, const std::string& patchPath, PackSu
 
 bool makePackPatch(const ReleaseRequest& request, int index, const std::string& staging,
                    PackSummary& pack, std::string& error, const ReleaseProgress& progress) {
-  const std::string oldPack = join(request.oldDir, kGamePacks[index].name);
-  const std::string newPack = join(request.newDir, kGamePacks[index].name);
-  const std::string patch = join(staging, kGamePacks[index].patchName);
+  const std::string oldPack = joinPath(request.oldDir, kGamePacks[index].name);
+  const std::string newPack = joinPath(request.newDir, kGamePacks[index].name);
+  const std::string patch = joinPath(staging, kGamePacks[index].patchName);
   pack.pack = kGamePacks[index].name;
   progress("patch for " + pack.pack);
   if (!makePatchArchive(oldPack, newPack, patch)) {
@@ -288,10 +286,10 @@ bool makePackPatch(const ReleaseRequest& request, int index, const std::string& 
 
 bool makeLooseArchive(const ReleaseRequest& request, const char* folder, const char* archive,
                       const std::string& staging, ReleaseSummary& summary, std::string& error) {
-  const std::string oldDir = join(request.oldDir, folder);
+  const std::string oldDir = joinPath(request.oldDir, folder);
   std::vector<NamedContent> entries, shipped;
-  if (!diffFolders(oldDir, join(request.newDir, folder), entries, error)) {
-    error = join(request.newDir, folder) + ": " + error;
+  if (!diffFolders(oldDir, joinPath(request.newDir, folder), entries, error)) {
+    error = joinPath(request.newDir, folder) + ": " + error;
     return false;
   }
   LooseSummary changes;
@@ -299,7 +297,7 @@ bool makeLooseArchive(const ReleaseRequest& request, const char* folder, const c
   for (NamedContent& entry : entries) {
     if (std::string(folder) == "bin" && isInstallerOwn(entry.first)) continue;
     std::error_code code;
-    const std::string oldFile = join(oldDir, entry.first);
+    const std::string oldFile = joinPath(oldDir, entry.first);
     const int64_t size = static_cast<int64_t>(entry.second.size());
     if (entry.second.empty())
       changes.deleted.push_back({entry.first, static_cast<int64_t>(fs::file_size(oldFile, code)), -1});
@@ -310,22 +308,22 @@ bool makeLooseArchive(const ReleaseRequest& request, const char* folder, const c
     shipped.push_back(std::move(entry));
   }
   std::vector<std::string> newFiles, newFolders;
-  if (!listFolder(join(request.newDir, folder), newFiles, newFolders, error)) return false;
+  if (!listFolder(joinPath(request.newDir, folder), newFiles, newFolders, error)) return false;
   if (!checkLooseNames(folder, shipped, newFiles, newFolders, error)) {
-    error = join(request.newDir, "") + error;
+    error = joinPath(request.newDir, "") + error;
     return false;
   }
   const std::string problem = archiveLimitProblem(shipped);
   if (!problem.empty()) {
-    error = join(request.newDir, folder) + ": " + problem;
+    error = joinPath(request.newDir, folder) + ": " + problem;
     return false;
   }
   summary.looseAdded += changes.added.size();
   summary.looseChanged += changes.changed.size();
   summary.looseDeleted += changes.deleted.size();
   summary.loose.push_back(std::move(changes));
-  if (!writeArchive(join(staging, archive), shipped)) {
-    error = join(staging, archive) + ": cannot write";
+  if (!writeArchive(joinPath(staging, archive), shipped)) {
+    error = joinPath(staging, archive) + ": cannot write";
     return false;
   }
   return true;
@@ -343,8 +341,8 @@ bool buildPayload(const ReleaseRequest& request, const std::string& table,
   for (int i = 0; i < kGamePackCount; ++i)
     if (!makePackPatch(request, i, staging, summary.packs[static_cast<size_t>(i)], error, progress))
       return false;
-  if (!writeBytes(join(staging, "MD5.txt"), table)) {
-    error = join(staging, "MD5.txt") + ": cannot write";
+  if (!writeBytes(joinPath(staging, "MD5.txt"), table)) {
+    error = joinPath(staging, "MD5.txt") + ": cannot write";
     return false;
   }
   progress("results table");

@@ -21,11 +21,6 @@ namespace release {
 // One file of an archive or folder: name (with "/" between levels) and content.
 using NamedContent = std::pair<std::string, std::string>;
 
-// The order a version block of the check table lists the packs in; the game executable
-// follows them.
-inline constexpr GamePackIndex kCheckTableOrder[] = {kGameResPack, kQdresPack, kKxresPack,
-                                                     kResPack,     kVemoPack,  kCNPack};
-
 // Writes an archive holding `entries` (content compressed as the archive library stores new
 // content; a name ending in "/" is a folder entry). Entries with the same name: the last one
 // wins. False when it cannot be written.

@@ -6,18 +6,14 @@
 #include <vector>
 
 #include "archive/kx_file_system.h"
+#include "archive/version_entry.h"
 #include "integrity/game_packs.h"
 #include "platform/platform.h"
-#include "sections/section_factory.h"
 #include "tools/release/payload_release.h"
 #include "tools/release/release.h"
 
 namespace release {
 namespace {
-
-// What the installer reads the version from, in the packs of kVersionPacks.
-constexpr const char* kConfigEntry = "scripts_config.xml";
-constexpr const char* kConfigSection = "script_config";
 
 bool isDecimal(const std::string& text) {
   size_t dots = 0, digits = 0;
@@ -72,28 +68,25 @@ std::vector<Block> blocksOf(const std::string& table) {
 
 ConfigVersion packVersion(const std::string& packPath, std::string& version) {
   RefPtr<KXFileSystem> archive = makeRef<KXFileSystem>(packPath);
-  BlockRef entry = archive->readFile(kConfigEntry);
+  BlockRef entry = readVersionEntry(*archive);
   archive->closeArchive();
   if (!entry) return ConfigVersion::kAbsent;
-  SectionRef section = sectionFromBlock(kConfigSection, entry, true);
-  if (!section) return ConfigVersion::kNotASection;
-  version = section->readText("version", "");
-  return ConfigVersion::kRead;
+  return versionOfEntry(entry, version) ? ConfigVersion::kRead : ConfigVersion::kNotASection;
 }
 
 bool installedVersion(const std::string& installDir, std::string& version, std::string& error) {
   for (GamePackIndex pack : kVersionPacks) {
-    const std::string path = installDir + platform::kPathSeparatorText + kGamePacks[pack].name;
+    const std::string path = platform::joinPath(installDir, kGamePacks[pack].name);
     switch (packVersion(path, version)) {
       case ConfigVersion::kRead: return true;
       case ConfigVersion::kNotASection:
-        error = path + ": " + kConfigEntry + " is not a data section";
+        error = path + ": " + kVersionEntryName + " is not a data section";
         return false;
       case ConfigVersion::kAbsent: break;
     }
   }
   error = installDir + ": neither " + kGamePacks[kVersionPacks[0]].name + " nor " +
-          kGamePacks[kVersionPacks[1]].name + " holds " + kConfigEntry +
+          kGamePacks[kVersionPacks[1]].name + " holds " + kVersionEntryName +
           ", the installation's version";
   return false;
 }

@@ -19,9 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string join(const std::string& folder, const std::string& name) {
-  return folder + platform::kPathSeparatorText + name;
-}
+using platform::joinPath;
 
 bool record(ResultsTable& table, const std::string& relative, const ExpectedResult& result,
             std::string& error) {
@@ -42,9 +40,9 @@ bool makeResultsTable(const std::string& payloadDir, const std::string& newDir,
   for (const GamePack& pack : kGamePacks) {
     // The installer rewrites a pack only when its patch holds entries.
     std::error_code code;
-    const auto patchBytes = fs::file_size(join(payloadDir, pack.patchName), code);
+    const auto patchBytes = fs::file_size(joinPath(payloadDir, pack.patchName), code);
     if (code || patchBytes <= kFooterSize) continue;
-    const std::string newPack = join(newDir, pack.name);
+    const std::string newPack = joinPath(newDir, pack.name);
     const auto whole = getWholeFileCrc(newPack);
     if (!whole) {
       error = newPack + ": cannot be read whole for the results table";
@@ -54,17 +52,13 @@ bool makeResultsTable(const std::string& payloadDir, const std::string& newDir,
                 {static_cast<uint64_t>(whole.value().size), whole.value().crc}, error))
       return false;
   }
-  const struct {
-    const char* folder;
-    const char* archive;
-  } looseArchives[] = {{"bin", "binTemp.kx"}, {"cache", "cacheTemp.kx"}};
-  for (const auto& loose : looseArchives) {
+  for (const LooseFolder& loose : kLooseFolders) {
     // An entry without content deletes its file: nothing is written, nothing recorded.
-    for (const NamedContent& entry : readArchive(join(payloadDir, loose.archive))) {
+    for (const NamedContent& entry : readArchive(joinPath(payloadDir, loose.patchName))) {
       if (entry.second.empty()) continue;
       const ExpectedResult result{entry.second.size(),
                                   crc32Update(0, entry.second.data(), entry.second.size())};
-      if (!record(table, std::string(loose.folder) + "/" + entry.first, result, error))
+      if (!record(table, std::string(loose.name) + "/" + entry.first, result, error))
         return false;
     }
   }
@@ -76,7 +70,7 @@ bool writeResultsTable(const std::string& payloadDir, const std::string& newDir,
                        const std::string& from, const std::string& to, std::string& error) {
   std::string text;
   if (!makeResultsTable(payloadDir, newDir, from, to, text, error)) return false;
-  const std::string path = join(payloadDir, kResultsFileName);
+  const std::string path = joinPath(payloadDir, kResultsFileName);
   FILE* file = platform::openFile(path, "wb");
   bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   if (file && std::fclose(file) != 0) written = false;

@@ -16,9 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string join(const std::string& folder, const std::string& name) {
-  return folder + platform::kPathSeparatorText + name;
-}
+using platform::joinPath;
 
 bool writeBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -95,54 +93,55 @@ bool applyLooseEntries(const std::string& folder, const std::vector<NamedContent
 
 bool writeInstallation(const std::string& root, const TestReleaseOptions& options, bool atNew) {
   std::error_code error;
-  fs::create_directories(join(root, "bin"), error);
-  fs::create_directories(join(root, "cache"), error);
+  fs::create_directories(joinPath(root, "bin"), error);
+  fs::create_directories(joinPath(root, "cache"), error);
   if (error) return false;
   for (int i = 0; i < kGamePackCount; ++i)
-    if (!writeArchive(join(root, kGamePacks[i].name), packEntries(options, i, atNew))) return false;
-  const std::string bin = join(root, "bin");
-  const std::string cache = join(root, "cache");
-  return writeBytes(join(bin, "RakNet.dll"), "network library stand-in\n") &&
-         writeBytes(join(bin, "mox.exe"), "game executable " + std::string(oldVersion) + "\n") &&
-         writeBytes(join(cache, "shaders.bin"), "compiled shaders " + std::string(oldVersion)) &&
-         writeBytes(join(cache, "fonts.bin"), "font cache");
+    if (!writeArchive(joinPath(root, kGamePacks[i].name), packEntries(options, i, atNew))) return false;
+  const std::string bin = joinPath(root, "bin");
+  const std::string cache = joinPath(root, "cache");
+  return writeBytes(joinPath(bin, "RakNet.dll"), "network library stand-in\n") &&
+         writeBytes(joinPath(bin, "mox.exe"), "game executable " + std::string(oldVersion) + "\n") &&
+         writeBytes(joinPath(cache, "shaders.bin"), "compiled shaders " + std::string(oldVersion)) &&
+         writeBytes(joinPath(cache, "fonts.bin"), "font cache");
 }
 
 }  // namespace
 
 bool makeTestRelease(const std::string& dir, const TestReleaseOptions& options) {
-  const std::string oldDir = join(dir, oldVersion);
-  const std::string newDir = join(dir, newVersion);
-  const std::string payload = join(dir, "payload");
+  const std::string oldDir = joinPath(dir, oldVersion);
+  const std::string newDir = joinPath(dir, newVersion);
+  const std::string payload = joinPath(dir, "payload");
   std::error_code error;
   fs::create_directories(payload, error);
   if (error) return false;
   if (!writeInstallation(oldDir, options, false) || !writeInstallation(newDir, options, true))
     return false;
-  if (!applyLooseEntries(join(newDir, "bin"), options.binEntries) ||
-      !applyLooseEntries(join(newDir, "cache"), options.cacheEntries))
+  if (!applyLooseEntries(joinPath(newDir, "bin"), options.binEntries) ||
+      !applyLooseEntries(joinPath(newDir, "cache"), options.cacheEntries))
     return false;
 
   for (const GamePack& pack : kGamePacks) {
-    if (!makePatchArchive(join(oldDir, pack.name), join(newDir, pack.name),
-                          join(payload, pack.patchName)))
+    if (!makePatchArchive(joinPath(oldDir, pack.name), joinPath(newDir, pack.name),
+                          joinPath(payload, pack.patchName)))
       return false;
     DeltaCounts counts;
     std::string problem;
-    if (options.delta && !deltaPatchArchive(join(oldDir, pack.name), join(newDir, pack.name),
-                                            join(payload, pack.patchName), payload, counts,
+    if (options.delta && !deltaPatchArchive(joinPath(oldDir, pack.name), joinPath(newDir, pack.name),
+                                            joinPath(payload, pack.patchName), payload, counts,
                                             problem))
       return false;
   }
-  if (!writeArchive(join(payload, "binTemp.kx"), options.binEntries) ||
-      !writeArchive(join(payload, "cacheTemp.kx"), options.cacheEntries))
+  if (!writeArchive(joinPath(payload, kLooseFolders[kBinFolder].patchName), options.binEntries) ||
+      !writeArchive(joinPath(payload, kLooseFolders[kCacheFolder].patchName),
+                    options.cacheEntries))
     return false;
 
   const std::string table =
       makeCheckTableBlock(newDir, newVersion) + "\n" + makeCheckTableBlock(oldDir, oldVersion);
   std::string problem;
-  return writeBytes(join(payload, "MD5.txt"), table) &&
-         writeBytes(join(join(newDir, "bin"), "MD5.txt"), table) &&
+  return writeBytes(joinPath(payload, "MD5.txt"), table) &&
+         writeBytes(joinPath(joinPath(newDir, "bin"), "MD5.txt"), table) &&
          writeResultsTable(payload, newDir, oldVersion, newVersion, problem);
 }
 
