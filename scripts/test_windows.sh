@@ -4,10 +4,12 @@
 # program under Wine (all must pass; the upload tests against a real FTP server) and compares end-to-end runs of the Windows installer with
 # the Linux one on the same generated installation: resulting files, launcher messages, the
 # failure message box, the console window and -sysinfo; and runs the Windows installer on a
-# full disk (a file-size limit) and again with room.
+# full disk (a file-size limit) and again with room. A second x86_64 installer carries a release
+# made with deltas by the native kxtool: it must give NEW byte for byte, and refuse an old entry
+# one byte off. The i686 installer is checked to carry the delta decoder and merge.
 #
 # Environment: KXPATCH_WIN_BUILD (build root, default build/), KXPATCH_HOST_BUILD (a configured
-# native build to take the Linux installer and the installation generator from; default
+# native build to take the Linux installer, kxtool and the installation generator from; default
 # build/linux-release when scripts/test.sh made it, else a build of its own),
 # KXPATCH_JOBS (default: the number of processors), KXPATCH_KEEP_WORK=1 keeps the scratch folder.
 set -euo pipefail
