@@ -27,7 +27,7 @@ struct InstalledCase {
   const char* behaviour;
   // What the installed pack holds in place of OLD's "data/items.txt"; absent: no such entry.
   const char* items;
-  ArchiveFailure failure;  // None: the merge rebuilds NEW
+  ArchiveFailure failure;  // None: the merge and write rebuild NEW
   // Found by the merge, which reads nothing of the entry, or by the write, which rebuilds it.
   bool foundByMerge;
 };
