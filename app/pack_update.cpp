@@ -303,7 +303,12 @@ bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
   paths.lacksEntry = !installed->mergePatch(*patch);
   printTitled(packUpdating66Console(pack));
   ctx.launcher.progress(kLauncherShareFormat, stage.currentWeight() * 0.05);
-  const bool rewritten = installed->createNewZip(paths.rewrite, patch.get());
+  // A delta whose entry turns out not to be the one it was made from (found as the entry is
+  // rebuilt) leaves that entry old in a complete rewrite, refused after its check like one the
+  // merge found.
+  ArchiveError keptOld;
+  const bool rewritten = installed->createNewZip(paths.rewrite, patch.get(), &keptOld);
+  if (keptOld) paths.lacksEntry = true;
   installed->closeArchive();
   patch->closeArchive();
   printTitled(packUpdating100Console(pack));

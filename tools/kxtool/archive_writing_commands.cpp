@@ -231,6 +231,10 @@ int applyCommand(const Invocation& call, ToolIo& io) {
   pack->closeArchive();
   patch->closeArchive();
   pack->setEvents(nullptr);
+  // A delta whose installed entry is not the one it was made from is found as it is rebuilt.
+  if (!written && isDeltaFailure(why.failure))
+    return failure(io, call, patchPath + " cannot update " + packPath + ": " +
+                                 describeArchiveError(why) + "; " + out + " is unchanged");
   if (!written)
     return failure(io, call, out + ": the merged archive cannot be written: " +
                                  describeArchiveError(why));

@@ -127,7 +127,8 @@ Rehearsal rehearsePatch(const std::string& oldPack, const std::string& patchPath
   std::string result = oldPack;  // an empty patch leaves the pack as it is
   if (patch->entryCount() > 0) {
     RefPtr<KXFileSystem> merged = makeRef<KXFileSystem>(oldPack, events);
-    // A delta that does not rebuild its entry makes a pack that is not NEW: refused below.
+    // A delta that does not rebuild its entry makes a pack that is not NEW: the merge or the
+    // write refuses it.
     const bool applied = static_cast<bool>(merged->mergePatch(*patch));
     const bool written = applied && merged->createNewZip(scratch, patch.get());
     merged->closeArchive();
