@@ -252,9 +252,9 @@ class KXFileSystem : public IFileSystem {
   // Seeks to the record's data; false when it would start outside the archive or the seek
   // fails. Sets *dataEnd to where the stored bytes end (may lie past the archive's end).
   [[nodiscard]] bool seekToData(const ArchiveFile& record, int64_t* dataEnd);
-  // Content of a deflated entry from its stored bytes, exactly entry_.uncompressedSize long.
-  static BlockRef inflateEntry(const ArchiveFile& record, const unsigned char* stored,
-                               size_t storedLength);
+  // Content of an entry from its stored bytes, exactly entry_.uncompressedSize long.
+  static BlockRef decodeContent(const ArchiveFile& record, const unsigned char* stored,
+                                size_t storedLength);
   // The record a path names after fileMap_ lookup, or nullptr.
   ArchiveFile* findRecord(const std::string& exactPath);
   FileType probeNestedArchive(const ArchiveFile& record);
