@@ -220,15 +220,17 @@ bool swapIn(RunContext& ctx, const PackJob& job, PackPaths& paths) {
 bool keepCopy(const std::string& from, const std::string& to) {
   platform::deleteFile(to);  // a leftover of a killed run
   if (platform::linkFile(from, to)) return true;
-  FILE* source = platform::openFileNarrow(from, "rb");
-  if (!source) return false;
-  FILE* copy = platform::createFileExclusive(to);
+  const platform::OpenedFile opened = platform::openFileNarrow(from, "rb");
+  if (!opened) return false;
+  FILE* source = opened.value().get();
+  platform::OpenedFile created = platform::createFileExclusive(to);
+  // Released: its close is checked, a failed one can mean lost bytes.
+  FILE* copy = created ? created.value().release() : nullptr;
   bool copied = copy && std::fseek(source, 0, SEEK_END) == 0;
   const long size = copied ? std::ftell(source) : -1;
   copied = copied && size >= 0 &&
            platform::appendFileRange(source, 0, copy, static_cast<uint64_t>(size)) &&
            platform::flushToDisk(copy);
-  std::fclose(source);
   if (copy && std::fclose(copy) != 0) copied = false;
   if (!copied) platform::deleteFile(to);
   return copied;

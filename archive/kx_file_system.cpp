@@ -91,7 +91,9 @@ void KXFileSystem::closeHandle() {
 }
 
 bool KXFileSystem::ensureHandle() {
-  if (!file_) file_ = platform::openFileNarrow(path_, "rb");
+  if (file_) return true;
+  platform::OpenedFile opened = platform::openFileNarrow(path_, "rb");
+  if (opened) file_ = opened.value().release();
   return file_ != nullptr;
 }
 
@@ -105,8 +107,9 @@ void KXFileSystem::closeArchive() {
 
 bool KXFileSystem::openZip() {
   closeHandle();
-  file_ = platform::openFileNarrow(path_, "rb");
-  if (!file_) return fail(ArchiveFailure::CannotOpen, path_, platform::lastErrorCode());
+  platform::OpenedFile opened = platform::openFileNarrow(path_, "rb");
+  if (!opened) return fail(ArchiveFailure::CannotOpen, path_, opened.error());
+  file_ = opened.value().release();
   if (!files.empty()) return true;
   directories[""];
   return readIndex();
@@ -254,5 +257,6 @@ std::string KXFileSystem::samePathOf(const std::string& path) { return path; }
 void KXFileSystem::ignoreNote(const std::string&) {}
 
 FILE* KXFileSystem::openHostFile(const std::string& path, const char* mode) {
-  return platform::openFileNarrow(path, mode);
+  platform::OpenedFile opened = platform::openFileNarrow(path, mode);
+  return opened ? opened.value().release() : nullptr;
 }

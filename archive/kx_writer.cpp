@@ -479,8 +479,9 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
   // Creating the output over the archive being copied would destroy it before it is read.
   if (tempPath == path_) return fail(ArchiveFailure::OutputIsSource, tempPath);
   // Made anew: a leftover of a killed run, or a link planted under this name, is removed first.
-  FILE* file = output.open();
-  if (!file) return fail(ArchiveFailure::CannotCreate, tempPath, platform::lastErrorCode());
+  const auto created = output.open();
+  if (!created) return fail(ArchiveFailure::CannotCreate, tempPath, created.error());
+  FILE* file = created.value();
   WriteHandler out(file, WriteHandler::kBufferBytes, events_, false);
   // The reason was kept where the failure happened; this only cleans up.
   auto abandon = [&]() {

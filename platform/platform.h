@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_handle.h"
 #include "platform/result.h"
 
 namespace platform {
@@ -115,11 +116,14 @@ void consoleWrite(const std::string& gbkBytes);
 // absent. Writing never goes through a link of any kind: "w"
 // removes a link at `path` (a symbolic link, a reparse point, or one name of a file that has
 // others) and makes a regular file of its own in its place; "a" and "r+" open only a regular
-// file with one link and leave anything else as it is. Anything else is refused.
-[[nodiscard]] FILE* openFile(const std::string& path, const char* mode);
+// file with one link and leave anything else as it is. Anything else is refused. Fails with the
+// system's code; a refusal of the platform's own is an access error (EACCES,
+// ERROR_ACCESS_DENIED), and a pipe, socket or device to be read is a missing file.
+using OpenedFile = Result<UniqueFile, SystemCode>;
+[[nodiscard]] OpenedFile openFile(const std::string& path, const char* mode);
 // A new, empty regular file at `path` for writing ("wb+"), created exclusively: whatever was at
-// `path` (a leftover of a killed run, a link) is removed first. None when it cannot be made.
-[[nodiscard]] FILE* createFileExclusive(const std::string& path);
+// `path` (a leftover of a killed run, a link) is removed first. Fails with the system's code.
+[[nodiscard]] OpenedFile createFileExclusive(const std::string& path);
 // Whether a folder between `base` and the last component of `path` (which lies inside `base`)
 // is a link (on Windows, any reparse point): writing there would land outside `base`.
 [[nodiscard]] bool folderLinkBelow(const std::string& base, const std::string& path);
@@ -135,7 +139,7 @@ inline constexpr size_t kMaxPathChars = 259;
 // Windows (a Chinese character is two GBK bytes but one character), bytes elsewhere.
 size_t pathLength(const std::string& path);
 // Opens `path` with the narrow C runtime open, bytes as they are; writes as openFile.
-[[nodiscard]] FILE* openFileNarrow(const std::string& path, const char* mode);
+[[nodiscard]] OpenedFile openFileNarrow(const std::string& path, const char* mode);
 // Clears the read-only state of a file; the result may be ignored (the file may not exist). Only
 // a regular file with one link is changed: a link's target, or a file that has other names,
 // may lie anywhere.
@@ -197,7 +201,9 @@ void sleepMs(unsigned milliseconds);
 
 [[nodiscard]] std::string computerName();
 [[nodiscard]] std::string userName();
-// Code of the last failed system call, as the platform reports it.
+// Code of the last failed system call, as the platform reports it: for stdio calls on a stream
+// (a short fwrite, a failed fclose), which say only that they failed. Read it on the same thread
+// before anything else can overwrite it.
 [[nodiscard]] uint32_t lastErrorCode();
 
 }  // namespace platform

@@ -349,15 +349,27 @@ namespace {
 
 bool writesTo(const char* mode) { return std::strpbrk(mode, "wa+") != nullptr; }
 
+// Closes `fd` and leaves `code` in errno, where the failure's reason is read.
+void closeFailed(int fd, int code) {
+  ::close(fd);
+  errno = code;
+}
+
 // Clears O_NONBLOCK (set so that opening never waits on a pipe) and wraps the descriptor.
 FILE* streamOf(int fd, const char* mode) {
   if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    ::close(fd);
+    closeFailed(fd, errno);
     return nullptr;
   }
   FILE* file = ::fdopen(fd, mode);
-  if (!file) ::close(fd);
+  if (!file) closeFailed(fd, errno);
   return file;
+}
+
+// The stream, or the failure with the code the failing call left in errno.
+OpenedFile openedOrErrno(FILE* file) {
+  if (!file) return fail(static_cast<SystemCode>(errno));
+  return UniqueFile(file);
 }
 
 // A pipe, a socket or a device: opened to be read, it may wait for a writer for ever, never
@@ -377,8 +389,7 @@ int openForReading(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return -1;
   if (::fstat(fd, &st) != 0 || isSpecial(st)) {
-    ::close(fd);
-    errno = ENOENT;
+    closeFailed(fd, ENOENT);
     return -1;
   }
   return fd;
@@ -410,10 +421,13 @@ FILE* openForWriting(const std::string& path, const char* mode, int extraFlags) 
     if (fd < 0) return nullptr;
     usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   }
+  if (!usable || st.st_nlink != 1) {
+    closeFailed(fd, EACCES);
+    return nullptr;
+  }
   // Truncated only now that it is known to be this name's file alone.
-  usable = usable && st.st_nlink == 1 && (!anew || ::ftruncate(fd, 0) == 0);
-  if (!usable) {
-    ::close(fd);
+  if (anew && ::ftruncate(fd, 0) != 0) {
+    closeFailed(fd, errno);
     return nullptr;
   }
   return streamOf(fd, mode);
@@ -421,17 +435,19 @@ FILE* openForWriting(const std::string& path, const char* mode, int extraFlags) 
 
 }  // namespace
 
-FILE* openFile(const std::string& path, const char* mode) {
-  if (writesTo(mode)) return openForWriting(path, mode, 0);
+OpenedFile openFile(const std::string& path, const char* mode) {
+  if (writesTo(mode)) return openedOrErrno(openForWriting(path, mode, 0));
   const int fd = openForReading(path);
-  return fd < 0 ? nullptr : streamOf(fd, mode);
+  return openedOrErrno(fd < 0 ? nullptr : streamOf(fd, mode));
 }
 
-FILE* openFileNarrow(const std::string& path, const char* mode) { return openFile(path, mode); }
+OpenedFile openFileNarrow(const std::string& path, const char* mode) {
+  return openFile(path, mode);
+}
 
-FILE* createFileExclusive(const std::string& path) {
+OpenedFile createFileExclusive(const std::string& path) {
   ::unlink(path.c_str());
-  return openForWriting(path, "wb+", O_EXCL);
+  return openedOrErrno(openForWriting(path, "wb+", O_EXCL));
 }
 
 bool folderLinkBelow(const std::string& base, const std::string& path) {

@@ -28,10 +28,12 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
   return *this;
 }
 
-FILE* ReplacementFile::open() {
+Result<FILE*, SystemCode> ReplacementFile::open() {
   rollBack();
-  file_ = createFileExclusive(temporary_);
-  pending_ = file_ != nullptr;
+  OpenedFile created = createFileExclusive(temporary_);
+  if (!created) return fail(created.error());
+  file_ = created.value().release();
+  pending_ = true;
   return file_;
 }
 

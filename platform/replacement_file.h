@@ -27,8 +27,9 @@ class ReplacementFile {
   const std::string& temporaryPath() const { return temporary_; }
 
   // Creates the temporary file anew (a leftover of a killed run or a link under its name is
-  // removed first); none when it cannot be made. The object keeps the stream.
-  [[nodiscard]] FILE* open();
+  // removed first); fails with the system's code when it cannot be made. The object keeps the
+  // stream and lends it.
+  [[nodiscard]] Result<FILE*, SystemCode> open();
   FILE* file() const { return file_; }
   // Writes `length` bytes; false when they did not all go out.
   [[nodiscard]] bool write(const void* bytes, size_t length);
