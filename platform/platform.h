@@ -147,25 +147,29 @@ bool setFileAttributesNormal(const std::string& path);
 // True when a file or a folder is at `path` (links followed). A pipe, socket or device counts as
 // absent, as openFile treats it.
 [[nodiscard]] bool pathExists(const std::string& path);
-// Makes the folder `path` (its parent must exist); true when it was made or a folder, not a
-// link, is there already.
-[[nodiscard]] bool makeFolder(const std::string& path);
+// Makes the folder `path` (its parent must exist); done when it was made or a folder, not a
+// link, is there already, else fails with the system's code (a link or a file in its place:
+// the code for an existing file).
+[[nodiscard]] Result<Done, SystemCode> makeFolder(const std::string& path);
 bool deleteFile(const std::string& path);
 // Gives the file at `existing` the second name `link` (a hard link): nothing is copied, and the
 // file lives on under `link` when `existing` is later replaced by a rename. False when `link`
 // exists, the two lie on different volumes, or the file system has no such links (FAT, exFAT).
 [[nodiscard]] bool linkFile(const std::string& existing, const std::string& link);
-// Renames `from` to `to` (no replacing). Used where the original run renames plainly.
-bool renameFile(const std::string& from, const std::string& to);
+// Renames `from` to `to` (no replacing); fails with the system's code, the one for an existing
+// file when `to` is there.
+[[nodiscard]] Result<Done, SystemCode> renameFile(const std::string& from, const std::string& to);
 // Flushes `from` to disk and puts it in the place of `to` in one step; `to` stays whole when
-// this fails. The folder entry is flushed too.
-[[nodiscard]] bool replaceFile(const std::string& from, const std::string& to);
+// this fails, with the system's code. The folder entry is flushed too.
+[[nodiscard]] Result<Done, SystemCode> replaceFile(const std::string& from, const std::string& to);
 // replaceFile for a `from` whose data its writer already put on the disk (flushToDisk before
 // closing it): the same step without flushing `from` a second time. Only the folder entry is
 // flushed, after the rename, so the new name never points at data that is not on the disk.
-[[nodiscard]] bool replaceWithFlushedFile(const std::string& from, const std::string& to);
-// Flushes an open stream's data to the disk (fflush and fsync/FlushFileBuffers).
-[[nodiscard]] bool flushToDisk(FILE* file);
+[[nodiscard]] Result<Done, SystemCode> replaceWithFlushedFile(const std::string& from,
+                                                              const std::string& to);
+// Flushes an open stream's data to the disk (fflush and fsync/FlushFileBuffers); fails with the
+// system's code of the step that failed.
+[[nodiscard]] Result<Done, SystemCode> flushToDisk(FILE* file);
 // Hands the stream's buffered bytes to the system and asks it to start writing every byte of
 // the file not yet on its way to the disk, without waiting (POSIX: sync_file_range). A later
 // flushToDisk still waits for all of it, but finds most already written. Nothing where the

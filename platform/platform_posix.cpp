@@ -494,12 +494,20 @@ bool pathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !isSpecial(st);
 }
 
-bool makeFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) == 0) return true;
-  if (errno != EEXIST) return false;
+namespace {
+
+// The failure of the call that just set errno.
+Failure<SystemCode> failedWithErrno() { return fail(static_cast<SystemCode>(errno)); }
+
+}  // namespace
+
+Result<Done, SystemCode> makeFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return Done{};
+  if (errno != EEXIST) return failedWithErrno();
   // mkdir never follows a link at `path`; one that is there is no folder of ours either.
   struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Done{};
+  return fail(SystemCode{EEXIST});
 }
 
 bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
@@ -508,36 +516,38 @@ bool linkFile(const std::string& existing, const std::string& link) {
   return ::link(existing.c_str(), link.c_str()) == 0;
 }
 
-bool renameFile(const std::string& from, const std::string& to) {
+Result<Done, SystemCode> renameFile(const std::string& from, const std::string& to) {
   // rename() would silently replace `to`; the Windows side refuses, and so must this one.
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return Done{};
+  if (errno != EINVAL && errno != ENOSYS) return failedWithErrno();
   // A file system without the no-replace flag: check first (not atomic, but never replaces
   // knowingly).
-  if (::access(to.c_str(), F_OK) == 0) {
-    errno = EEXIST;
-    return false;
-  }
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  if (::access(to.c_str(), F_OK) == 0) return fail(SystemCode{EEXIST});
+  if (::rename(from.c_str(), to.c_str()) != 0) return failedWithErrno();
+  return Done{};
 }
 
-bool replaceFile(const std::string& from, const std::string& to) {
+Result<Done, SystemCode> replaceFile(const std::string& from, const std::string& to) {
   int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool synced = ::fsync(fd) == 0;
+  if (fd < 0) return failedWithErrno();
+  if (::fsync(fd) != 0) {
+    closeFailed(fd, errno);
+    return failedWithErrno();
+  }
   ::close(fd);
-  return synced && replaceWithFlushedFile(from, to);
+  return replaceWithFlushedFile(from, to);
 }
 
-bool replaceWithFlushedFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+Result<Done, SystemCode> replaceWithFlushedFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return failedWithErrno();
   fsyncFolderOf(to);
-  return true;
+  return Done{};
 }
 
-bool flushToDisk(FILE* file) {
-  if (std::fflush(file) != 0) return false;
-  return ::fsync(::fileno(file)) == 0;
+Result<Done, SystemCode> flushToDisk(FILE* file) {
+  if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0) return failedWithErrno();
+  return Done{};
 }
 
 void startWriteBack(FILE* file) {

@@ -372,13 +372,23 @@ bool pathExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DEVICE);
 }
 
-bool makeFolder(const std::string& path) {
+namespace {
+
+// The failure of the Windows call that just failed.
+Failure<SystemCode> failedWithLastError() {
+  return fail(static_cast<SystemCode>(::GetLastError()));
+}
+
+}  // namespace
+
+Result<Done, SystemCode> makeFolder(const std::string& path) {
   const std::wstring widePath = widen(path);
-  if (widePath.empty()) return false;
-  if (::CreateDirectoryW(widePath.c_str(), nullptr)) return true;
-  if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  if (widePath.empty()) return fail(static_cast<SystemCode>(ERROR_NO_UNICODE_TRANSLATION));
+  if (::CreateDirectoryW(widePath.c_str(), nullptr)) return Done{};
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) return failedWithLastError();
   const PathState state = stateOf(widePath);
-  return state.exists && state.folder && !state.link;
+  if (state.exists && state.folder && !state.link) return Done{};
+  return fail(static_cast<SystemCode>(ERROR_ALREADY_EXISTS));
 }
 
 bool deleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
@@ -387,20 +397,23 @@ bool linkFile(const std::string& existing, const std::string& link) {
   return ::CreateHardLinkA(link.c_str(), existing.c_str(), nullptr) != 0;
 }
 
-bool renameFile(const std::string& from, const std::string& to) {
-  return ::MoveFileA(from.c_str(), to.c_str()) != 0;
+Result<Done, SystemCode> renameFile(const std::string& from, const std::string& to) {
+  if (!::MoveFileA(from.c_str(), to.c_str())) return failedWithLastError();
+  return Done{};
 }
 
-bool replaceFile(const std::string& from, const std::string& to) {
+Result<Done, SystemCode> replaceFile(const std::string& from, const std::string& to) {
   HANDLE file = ::CreateFileA(from.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool flushed = ::FlushFileBuffers(file) != 0;
+  if (file == INVALID_HANDLE_VALUE) return failedWithLastError();
+  const bool flushed = ::FlushFileBuffers(file) != 0;
+  const SystemCode code = flushed ? 0 : ::GetLastError();
   ::CloseHandle(file);
-  return flushed && replaceWithFlushedFile(from, to);
+  if (!flushed) return fail(code);
+  return replaceWithFlushedFile(from, to);
 }
 
-bool replaceWithFlushedFile(const std::string& from, const std::string& to) {
+Result<Done, SystemCode> replaceWithFlushedFile(const std::string& from, const std::string& to) {
   // MoveFileEx refuses to replace a read-only file, where rename() on POSIX does not care;
   // the replace is meant to happen either way.
   // Only a file with one name: attributes belong to the file, and one with other names may lie
@@ -417,20 +430,22 @@ bool replaceWithFlushedFile(const std::string& from, const std::string& to) {
   for (int attempt = 1;; ++attempt) {
     if (::MoveFileExA(from.c_str(), to.c_str(),
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      return true;
+      return Done{};
     const DWORD error = ::GetLastError();
     const bool folder = target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY);
     const bool busy = !folder && (error == ERROR_SHARING_VIOLATION ||
                                   error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION);
-    if (!busy || attempt == kAttempts) return false;
+    if (!busy || attempt == kAttempts) return fail(static_cast<SystemCode>(error));
     ::Sleep(kPauseMs);
   }
 }
 
-bool flushToDisk(FILE* file) {
-  if (std::fflush(file) != 0) return false;
+Result<Done, SystemCode> flushToDisk(FILE* file) {
+  if (std::fflush(file) != 0) return failedWithLastError();
   HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
-  return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
+  if (handle == INVALID_HANDLE_VALUE) return fail(static_cast<SystemCode>(ERROR_INVALID_HANDLE));
+  if (!::FlushFileBuffers(handle)) return failedWithLastError();
+  return Done{};
 }
 
 // Windows has no request to start writing without waiting; the system's lazy writer and the

@@ -37,9 +37,9 @@ class ReplacementFile {
   // when either fails, with the system's code of the flush or close taken before anything was
   // removed (0 when the file was never open).
   [[nodiscard]] Result<Done, SystemCode> finish();
-  // Renames the finished file over the target; false, with the temporary file removed and the
-  // target as it was, when that fails.
-  [[nodiscard]] bool commit();
+  // Renames the finished file over the target; fails, with the temporary file removed and the
+  // target as it was, with the system's code of the rename (0 when the file was not finished).
+  [[nodiscard]] Result<Done, SystemCode> commit();
   // Closes and removes the temporary file; the target stays as it was.
   void rollBack();
   // Leaves the finished temporary file to the caller, who replaces or removes it by path.

@@ -35,9 +35,11 @@ namespace {
 #ifdef _WIN32
 constexpr platform::SystemCode kNotFound = ERROR_FILE_NOT_FOUND;
 constexpr platform::SystemCode kAccessDenied = ERROR_ACCESS_DENIED;
+constexpr platform::SystemCode kExists = ERROR_ALREADY_EXISTS;
 #else
 constexpr platform::SystemCode kNotFound = ENOENT;
 constexpr platform::SystemCode kAccessDenied = EACCES;
+constexpr platform::SystemCode kExists = EEXIST;
 #endif
 
 std::string readStream(FILE* file) {
@@ -132,7 +134,9 @@ TEST_F(FilesTest, MakeFolderMakesOneFolderOrFindsOne) {
   EXPECT_TRUE(platform::pathExists(path("made")));
   EXPECT_TRUE(platform::makeFolder(path("made")));  // already there
   writeFile(path("file"), "x");
-  EXPECT_FALSE(platform::makeFolder(path("file")));
+  const auto overFile = platform::makeFolder(path("file"));
+  ASSERT_FALSE(overFile);
+  EXPECT_EQ(overFile.error(), kExists);
   EXPECT_FALSE(platform::makeFolder(path("no-parent") + platform::kPathSeparatorText + "child"));
 }
 
@@ -140,7 +144,8 @@ TEST_F(FilesTest, MakeFolderMakesOneFolderOrFindsOne) {
 // leaves out the flush of a file its writer already flushed.
 struct ReplaceCall {
   const char* name;
-  bool (*replace)(const std::string& from, const std::string& to);
+  platform::Result<platform::Done, platform::SystemCode> (*replace)(const std::string& from,
+                                                                    const std::string& to);
 };
 const ReplaceCall kReplaceCalls[] = {
     {"replaceFile", &platform::replaceFile},
