@@ -305,7 +305,8 @@ bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
   paths.lacksEntry = !installed->mergePatch(*patch);
   printTitled(packUpdating66Console(pack));
   ctx.launcher.progress(kLauncherShareFormat, stage.currentWeight() * 0.05);
-  const bool rewritten = installed->createNewZip(paths.rewrite, patch.get());
+  // Why a rewrite failed has been told through the archive's events.
+  const bool rewritten = static_cast<bool>(installed->createNewZip(paths.rewrite, patch.get()));
   installed->closeArchive();
   patch->closeArchive();
   printTitled(packUpdating100Console(pack));

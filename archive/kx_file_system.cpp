@@ -83,6 +83,11 @@ bool KXFileSystem::fail(ArchiveFailure failure, const std::string& subject,
   return false;
 }
 
+KXFileSystem::Outcome KXFileSystem::outcomeOf(bool done) const {
+  if (!done) return platform::fail(lastError_);
+  return platform::Done{};
+}
+
 KXFileSystem::~KXFileSystem() { closeArchive(); }
 
 void KXFileSystem::closeHandle() {
@@ -105,14 +110,14 @@ void KXFileSystem::closeArchive() {
   files.clear();
 }
 
-bool KXFileSystem::openZip() {
+KXFileSystem::Outcome KXFileSystem::openZip() {
   closeHandle();
   platform::OpenedFile opened = platform::openFileNarrow(path_, "rb");
-  if (!opened) return fail(ArchiveFailure::CannotOpen, path_, opened.error());
+  if (!opened) return outcomeOf(fail(ArchiveFailure::CannotOpen, path_, opened.error()));
   file_ = opened.value().release();
-  if (!files.empty()) return true;
+  if (!files.empty()) return platform::Done{};
   directories[""];
-  return readIndex();
+  return outcomeOf(readIndex());
 }
 
 bool KXFileSystem::readIndex() {

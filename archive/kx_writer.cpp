@@ -451,14 +451,20 @@ int64_t KXFileSystem::plannedLength(KXFileSystem* patch) {
   return length;
 }
 
-bool KXFileSystem::createNewZip(const std::string& archivePath, KXFileSystem* patch) {
+KXFileSystem::Outcome KXFileSystem::createNewZip(const std::string& archivePath,
+                                                 KXFileSystem* patch) {
   platform::ReplacementFile output(archivePath);
-  if (!createNewZip(output, patch)) return false;
+  if (!writeNewZip(output, patch)) return outcomeOf(false);
   output.leave();
-  return true;
+  return platform::Done{};
 }
 
-bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem* patch) {
+KXFileSystem::Outcome KXFileSystem::createNewZip(platform::ReplacementFile& output,
+                                                 KXFileSystem* patch) {
+  return outcomeOf(writeNewZip(output, patch));
+}
+
+bool KXFileSystem::writeNewZip(platform::ReplacementFile& output, KXFileSystem* patch) {
   events_->writerStep(WriterStep::Started, 0);
   // Records erased in memory keep an empty name; they are not entries any more.
   dropErasedRecords();

@@ -30,7 +30,7 @@ bool writeEmptyArchive(const std::string& path) {
 // path + "temp") and puts the result in place.
 bool finishArchive(KXFileSystem& archive, const std::string& path) {
   platform::ReplacementFile output(path);
-  const bool written = archive.createNewZip(output, nullptr);
+  const bool written = static_cast<bool>(archive.createNewZip(output, nullptr));
   archive.closeArchive();
   return written && output.commit();
 }
