@@ -59,7 +59,7 @@ class KXFileSystem : public IFileSystem {
   using Outcome = platform::Result<platform::Done, ArchiveError>;
 
   // Opens and indexes the archive at `path`. A failed open is not reported here: the file
-  // system then behaves as an empty archive, and lastError() says why (openZip answers it). `events` (none: silent)
+  // system then behaves as an empty archive, and lastError() says why. `events` (none: silent)
   // hears of every failure and of the steps of a rewrite; it must outlive the archive.
   explicit KXFileSystem(const std::string& path, ArchiveEvents* events = nullptr);
   ~KXFileSystem() override;
