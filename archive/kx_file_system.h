@@ -60,6 +60,9 @@ struct DirectoryListing {
 
 class KXFileSystem : public IFileSystem {
  public:
+  // The answer of an operation that gives nothing back: done, or why not.
+  using Outcome = platform::Result<platform::Done, ArchiveError>;
+
   // Opens and indexes the archive at `path`. A failed open is not reported here: the file
   // system then behaves as an empty archive, and lastError() says why. `events` (none: silent)
   // hears of every failure and of the steps of a rewrite; it must outlive the archive.
@@ -94,15 +97,17 @@ class KXFileSystem : public IFileSystem {
   // Where failures and the steps of a rewrite are told from now on (none: nowhere); it must
   // outlive the archive or be replaced before it ends.
   void setEvents(ArchiveEvents* events) { events_ = events ? events : &silentArchiveEvents(); }
-  // Why the last operation that failed did (opening included); failure None when none has.
+  // Why the last operation that failed did; failure None when none has. For the open at
+  // construction and the IFileSystem operations, whose answers have no room for a reason;
+  // openZip, mergePatch and createNewZip answer theirs.
   const ArchiveError& lastError() const { return lastError_; }
   int32_t entryCount() const { return static_cast<int32_t>(files.size()); }
   // The records in their current order (directory order after open).
   const std::vector<ArchiveFile>& records() const { return files; }
 
-  // Opens the file and builds the index; true on success. On an archive already indexed it
-  // only reopens the handle.
-  bool openZip();
+  // Opens the file and builds the index; fails with why it could not (also lastError()). On an
+  // archive already indexed it only reopens the handle.
+  [[nodiscard]] Outcome openZip();
   // Whether the archive's file is open; right after construction or openZip, whether the file
   // was found and indexed (false for a path that is missing or not an archive, and for one
   // whose index could not be made, for want of memory too).
@@ -157,10 +162,11 @@ class KXFileSystem : public IFileSystem {
   // the archive then holds an old entry and must not take the new one's place.
   [[nodiscard]] platform::Result<MergeSummary, ArchiveError> mergePatch(KXFileSystem& patch);
   // Writes this archive to archivePath + "temp", announcing its steps to the events. `patch`
-  // (may be null) is the archive merged before. True only when a complete file was written,
+  // (may be null) is the archive merged before. Done only when a complete file was written,
   // on the disk; an entry whose bytes cannot be had, on either side, or a delta that does not
-  // rebuild its entry fails it and removes the file (lastError() says why).
-  [[nodiscard]] bool createNewZip(const std::string& archivePath, KXFileSystem* patch);
+  // rebuild its entry fails it and removes the file, and the answer says why (also
+  // lastError()).
+  [[nodiscard]] Outcome createNewZip(const std::string& archivePath, KXFileSystem* patch);
   // As above, into `output` (target: the archive's new place): on success it holds the
   // finished file, ready to be committed; on failure it has been rolled back. With `keptOld`,
   // a delta that does not rebuild its entry (told to the events as it is found) leaves the
@@ -168,8 +174,8 @@ class KXFileSystem : public IFileSystem {
   // *keptOld names the first such entry and why (None when every delta rebuilt its entry).
   // Such a file is not the new archive: it is for a caller that examines it (the installer
   // fingerprints it to report the failed update), never to be committed.
-  [[nodiscard]] bool createNewZip(platform::ReplacementFile& output, KXFileSystem* patch,
-                                  ArchiveError* keptOld = nullptr);
+  [[nodiscard]] Outcome createNewZip(platform::ReplacementFile& output, KXFileSystem* patch,
+                                     ArchiveError* keptOld = nullptr);
   // The CRC-32 of every entry's stored bytes, as "name crc " for each in order; closes the
   // archive's handle afterwards.
   [[nodiscard]] std::string entryChecksums();
@@ -243,6 +249,11 @@ class KXFileSystem : public IFileSystem {
                    bool isFolder, bool headerInFile, LastFolder& last);
   // Keeps `failure` as the last error and tells the events; returns false.
   bool fail(ArchiveFailure failure, const std::string& subject, uint32_t systemCode = 0);
+  // The answer of a step that kept its reason through fail(): done, or the last error.
+  Outcome outcomeOf(bool done) const;
+  // createNewZip's work; false, with the reason kept through fail(), when it fails.
+  [[nodiscard]] bool writeNewZip(platform::ReplacementFile& output, KXFileSystem* patch,
+                                 ArchiveError* keptOld);
   // Loads the record's stored bytes through the handle (opening it when closed), checking
   // `method` as the caller's rule requires, and attaches them. Reports nothing: None, or why
   // it could not.

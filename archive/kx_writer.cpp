@@ -495,14 +495,20 @@ int64_t KXFileSystem::plannedLength(KXFileSystem* patch) {
   return length;
 }
 
-bool KXFileSystem::createNewZip(const std::string& archivePath, KXFileSystem* patch) {
+KXFileSystem::Outcome KXFileSystem::createNewZip(const std::string& archivePath,
+                                                 KXFileSystem* patch) {
   platform::ReplacementFile output(archivePath);
-  if (!createNewZip(output, patch, nullptr)) return false;
+  if (!writeNewZip(output, patch, nullptr)) return outcomeOf(false);
   output.leave();
-  return true;
+  return platform::Done{};
 }
 
-bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem* patch,
+KXFileSystem::Outcome KXFileSystem::createNewZip(platform::ReplacementFile& output,
+                                                 KXFileSystem* patch, ArchiveError* keptOld) {
+  return outcomeOf(writeNewZip(output, patch, keptOld));
+}
+
+bool KXFileSystem::writeNewZip(platform::ReplacementFile& output, KXFileSystem* patch,
                                ArchiveError* keptOld) {
   if (keptOld) *keptOld = ArchiveError();
   events_->writerStep(WriterStep::Started, 0);
@@ -525,8 +531,9 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
   // Creating the output over the archive being copied would destroy it before it is read.
   if (tempPath == path_) return fail(ArchiveFailure::OutputIsSource, tempPath);
   // Made anew: a leftover of a killed run, or a link planted under this name, is removed first.
-  FILE* file = output.open();
-  if (!file) return fail(ArchiveFailure::CannotCreate, tempPath, platform::lastErrorCode());
+  const auto created = output.open();
+  if (!created) return fail(ArchiveFailure::CannotCreate, tempPath, created.error());
+  FILE* file = created.value();
   WriteHandler out(file, WriteHandler::kBufferBytes, events_, false, tempPath);
   // The reason was kept where the failure happened; this only cleans up.
   auto abandon = [&]() {

@@ -76,7 +76,8 @@ TEST(DeltaEntries, RebuildNewExactlyOrRefuseTheEntryTheDeltaWasNotMadeFrom) {
       KXFileSystemRef source = makeRef<KXFileSystem>(patch);
       const auto merged = pack->mergePatch(*source);
       ASSERT_EQ(static_cast<bool>(merged), !c.foundByMerge);
-      const bool written = pack->createNewZip(installed + ".merged", source.get());
+      const bool written =
+          static_cast<bool>(pack->createNewZip(installed + ".merged", source.get()));
       EXPECT_EQ(written, c.failure == ArchiveFailure::None || c.foundByMerge);
       const ArchiveError refusal = merged ? pack->lastError() : merged.error();
       pack->closeArchive();

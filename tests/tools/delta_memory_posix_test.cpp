@@ -98,7 +98,7 @@ TEST(DeltaMemory, ManyDeltaEntriesAreRebuiltWithinTheMemoryOfAFew) {
     KXFileSystemRef pack = makeRef<KXFileSystem>(oldPack);
     KXFileSystemRef source = makeRef<KXFileSystem>(patch);
     if (!pack->mergePatch(*source)) ::_exit(1);
-    const bool written = pack->createNewZip(oldPack, source.get());
+    const bool written = static_cast<bool>(pack->createNewZip(oldPack, source.get()));
     pack->closeArchive();
     source->closeArchive();
     std::ofstream(grewBy) << statusBytes("VmHWM") - before;

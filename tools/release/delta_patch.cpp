@@ -183,7 +183,7 @@ bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
   patch->closeArchive();
   fs::remove_all(scratch, code);
   platform::ReplacementFile output(patchPath);
-  const bool written = rebuilt->createNewZip(output, nullptr);
+  const bool written = static_cast<bool>(rebuilt->createNewZip(output, nullptr));
   rebuilt->closeArchive();
   platform::deleteFile(rebuiltPath);
   if (!written || !output.commit()) {
