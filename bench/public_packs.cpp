@@ -23,8 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A packer stores what is compressed already, and what is too small to gain from deflating.
-constexpr size_t kStoredBelow = 512;
+// A packer stores what is compressed already, and what deflating does not shrink.
 const std::set<std::string> kCompressedExtensions = {".png", ".jpg", ".jpeg", ".gif", ".gz",
                                                      ".tgz", ".zip", ".woff", ".woff2", ".br",
                                                      ".mp3", ".ogg", ".webp"};
@@ -138,7 +137,7 @@ bool treeEntries(const std::string& tree, int level, std::vector<Entry>& entries
     std::string extension = file.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    bool store = contents.size() < kStoredBelow || kCompressedExtensions.count(extension) > 0;
+    bool store = kCompressedExtensions.count(extension) > 0;
     if (!store) {
       if (!rawDeflate(contents, level, deflated)) return complain("deflate failed on " + name);
       store = deflated.size() >= contents.size();
