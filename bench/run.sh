@@ -12,6 +12,8 @@
 #   --scratch  folder under which the scratch folder is made (default $TMPDIR or /tmp)
 #   --build    build folder (default build/bench-release)
 #   --keep     keep the scratch folder
+# The delta case, on consecutive public releases fetched from the npm registry, is a script of its
+# own: bench/delta_pairs.sh.
 # Needs zip, unzip, 7zz (or 7z), cp, cat, cksum, sync. The machine is shared: look at the load
 # figures printed with the table before believing absolute times; the ratios move far less.
 set -euo pipefail
