@@ -14,21 +14,14 @@
 
 #include "archive/kx_file_system.h"
 #include "archive/write_handler.h"
+#include "tests/support/test_support.h"
 #include "tests/tools/tool_fixture.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KX_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KX_UNDER_ASAN 1
-#endif
-#endif
 
 using namespace tool_test;
 
 namespace {
 
-#ifndef KX_UNDER_ASAN
+#ifndef KXTEST_UNDER_ASAN
 // A "Vm..." figure of /proc/self/status in bytes (0 when it cannot be read).
 uint64_t statusBytes(const std::string& key) {
   std::ifstream status("/proc/self/status");
@@ -48,7 +41,7 @@ bool resetPeak() {
 #endif
 
 TEST(DeltaMemory, ManyDeltaEntriesAreRebuiltWithinTheMemoryOfAFew) {
-#ifdef KX_UNDER_ASAN
+#ifdef KXTEST_UNDER_ASAN
   GTEST_SKIP() << "AddressSanitizer keeps freed memory, so its peak says nothing here";
 #else
   if (!release::deltaEncoderAvailable()) GTEST_SKIP() << "xdelta3 is not installed";
