@@ -57,19 +57,11 @@ scripts/deps.sh cmake ninja-build g++ zlib1g-dev libcurl4-openssl-dev xdelta3 bs
 # Node's own packages bring npm with them; Debian's nodejs does not.
 command -v npm >/dev/null || scripts/deps.sh npm
 sevenzip=$(command -v 7zz || command -v 7z)
-if [ ! -f "$build/build.ninja" ]; then
-  cmake --preset linux-release -B "$build" >/dev/null
-fi
-cmake --build "$build" --target kxbench kxtool -j2 >/dev/null
+. bench/common.sh
+bench_build kxbench kxtool
 kxbench=$root/$build/bench/kxbench
 kxtool=$root/$build/tools/kxtool/kxtool
-
-mkdir -p "$scratch_root"
-scratch=$(mktemp -d "$scratch_root/kxdelta.XXXXXX")
-cleanup() { cd /; if [ "$keep" = 0 ]; then rm -rf "$scratch"; fi; }
-trap cleanup EXIT
-# Logs written to the working directory land in the scratch folder.
-cd "$scratch"
+bench_scratch kxdelta
 results=$scratch/results.txt
 facts=$scratch/facts.txt
 : >"$results"
