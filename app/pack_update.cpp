@@ -220,15 +220,17 @@ bool swapIn(RunContext& ctx, const PackJob& job, PackPaths& paths) {
 bool keepCopy(const std::string& from, const std::string& to) {
   platform::deleteFile(to);  // a leftover of a killed run
   if (platform::linkFile(from, to)) return true;
-  FILE* source = platform::openFileNarrow(from, "rb");
-  if (!source) return false;
-  FILE* copy = platform::createFileExclusive(to);
+  const platform::OpenedFile opened = platform::openFileNarrow(from, "rb");
+  if (!opened) return false;
+  FILE* source = opened.value().get();
+  platform::OpenedFile created = platform::createFileExclusive(to);
+  // Released: its close is checked, a failed one can mean lost bytes.
+  FILE* copy = created ? created.value().release() : nullptr;
   bool copied = copy && std::fseek(source, 0, SEEK_END) == 0;
   const long size = copied ? std::ftell(source) : -1;
   copied = copied && size >= 0 &&
            platform::appendFileRange(source, 0, copy, static_cast<uint64_t>(size)) &&
            platform::flushToDisk(copy);
-  std::fclose(source);
   if (copy && std::fclose(copy) != 0) copied = false;
   if (!copied) platform::deleteFile(to);
   return copied;
@@ -303,7 +305,13 @@ bool rewritePack(RunContext& ctx, const PackStage& stage, const PackJob& job,
   paths.lacksEntry = !installed->mergePatch(*patch);
   printTitled(packUpdating66Console(pack));
   ctx.launcher.progress(kLauncherShareFormat, stage.currentWeight() * 0.05);
-  const bool rewritten = installed->createNewZip(paths.rewrite, patch.get());
+  // Why a rewrite failed has been told through the archive's events. A delta whose entry turns
+  // out not to be the one it was made from (found as the entry is rebuilt) leaves that entry
+  // old in a complete rewrite, refused after its check like one the merge found.
+  ArchiveError keptOld;
+  const bool rewritten =
+      static_cast<bool>(installed->createNewZip(paths.rewrite, patch.get(), &keptOld));
+  if (keptOld) paths.lacksEntry = true;
   installed->closeArchive();
   patch->closeArchive();
   printTitled(packUpdating100Console(pack));

@@ -40,13 +40,14 @@ bool loadOverride(int id, Payload& payload) {
   payload = Payload{};
   const char* name = payloadFileName(id);
   if (!*name) return true;
-  FILE* file = platform::openFile(std::string(folder) + platform::kPathSeparatorText + name, "rb");
+  const platform::OpenedFile file =
+      platform::openFile(std::string(folder) + platform::kPathSeparatorText + name, "rb");
   if (!file) return true;
   std::string bytes;
   char buffer[65536];
   size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-  std::fclose(file);
+  while ((n = std::fread(buffer, 1, sizeof buffer, file.value().get())) > 0)
+    bytes.append(buffer, n);
   payload = copyOf(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
   return true;
 }

@@ -67,8 +67,9 @@ bool writeInBlocks(FILE* file, const Payload& payload, Launcher& launcher) {
 // part written is removed: it is of no use, and it holds space the player has to free.
 bool writePayloadFile(const std::string& path, const Payload& payload, bool inBlocks,
                       Launcher& launcher) {
-  FILE* file = platform::createFileExclusive(path);
-  if (!file) return false;
+  platform::OpenedFile created = platform::createFileExclusive(path);
+  if (!created) return false;
+  FILE* file = created.value().release();
   bool written = inBlocks ? writeInBlocks(file, payload, launcher)
                           : writeAll(file, payload.bytes.data(), payload.size);
   if (std::fclose(file) != 0) written = false;

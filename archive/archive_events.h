@@ -59,6 +59,15 @@ struct ArchiveError {
   explicit operator bool() const { return failure != ArchiveFailure::None; }
 };
 
+// Whether `failure` is a delta record's that could not rebuild its entry (merging or writing):
+// the archive holds the installed entry there, not the new one.
+[[nodiscard]] inline bool isDeltaFailure(ArchiveFailure failure) {
+  return failure == ArchiveFailure::DeltaRecordRefused ||
+         failure == ArchiveFailure::DeltaOldEntryMissing ||
+         failure == ArchiveFailure::DeltaOldEntryDiffers ||
+         failure == ArchiveFailure::DeltaNotReproduced;
+}
+
 // A one-line English description, for tools: "cannot open x.kx (error 2)".
 [[nodiscard]] std::string describeArchiveError(const ArchiveError& error);
 

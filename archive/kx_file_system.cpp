@@ -83,6 +83,11 @@ bool KXFileSystem::fail(ArchiveFailure failure, const std::string& subject,
   return false;
 }
 
+KXFileSystem::Outcome KXFileSystem::outcomeOf(bool done) const {
+  if (!done) return platform::fail(lastError_);
+  return platform::Done{};
+}
+
 KXFileSystem::~KXFileSystem() { closeArchive(); }
 
 void KXFileSystem::closeHandle() {
@@ -91,7 +96,9 @@ void KXFileSystem::closeHandle() {
 }
 
 bool KXFileSystem::ensureHandle() {
-  if (!file_) file_ = platform::openFileNarrow(path_, "rb");
+  if (file_) return true;
+  platform::OpenedFile opened = platform::openFileNarrow(path_, "rb");
+  if (opened) file_ = opened.value().release();
   return file_ != nullptr;
 }
 
@@ -103,13 +110,14 @@ void KXFileSystem::closeArchive() {
   files.clear();
 }
 
-bool KXFileSystem::openZip() {
+KXFileSystem::Outcome KXFileSystem::openZip() {
   closeHandle();
-  file_ = platform::openFileNarrow(path_, "rb");
-  if (!file_) return fail(ArchiveFailure::CannotOpen, path_, platform::lastErrorCode());
-  if (!files.empty()) return true;
+  platform::OpenedFile opened = platform::openFileNarrow(path_, "rb");
+  if (!opened) return outcomeOf(fail(ArchiveFailure::CannotOpen, path_, opened.error()));
+  file_ = opened.value().release();
+  if (!files.empty()) return platform::Done{};
   directories[""];
-  return readIndex();
+  return outcomeOf(readIndex());
 }
 
 bool KXFileSystem::readIndex() {
@@ -254,5 +262,6 @@ std::string KXFileSystem::samePathOf(const std::string& path) { return path; }
 void KXFileSystem::ignoreNote(const std::string&) {}
 
 FILE* KXFileSystem::openHostFile(const std::string& path, const char* mode) {
-  return platform::openFileNarrow(path, mode);
+  platform::OpenedFile opened = platform::openFileNarrow(path, mode);
+  return opened ? opened.value().release() : nullptr;
 }

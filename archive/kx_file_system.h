@@ -41,6 +41,11 @@ struct ArchiveFile {
   // followed by the stored bytes; cleared by anything that changes header_ or name. The writer
   // then copies the whole entry from the file instead of writing header and name itself.
   bool headerInFile = false;
+  // Set by a merge whose patch carries a delta of this entry that passed the checks made
+  // without rebuilding it: header_ and entry_ still describe the installed entry, from which
+  // the writer rebuilds the new one when it reaches it. rebuiltStoredSize: its stored size.
+  bool rebuildsFromDelta = false;
+  uint32_t rebuiltStoredSize = 0;
 };
 
 struct FileMapEntry {
@@ -55,6 +60,9 @@ struct DirectoryListing {
 
 class KXFileSystem : public IFileSystem {
  public:
+  // The answer of an operation that gives nothing back: done, or why not.
+  using Outcome = platform::Result<platform::Done, ArchiveError>;
+
   // Opens and indexes the archive at `path`. A failed open is not reported here: the file
   // system then behaves as an empty archive, and lastError() says why. `events` (none: silent)
   // hears of every failure and of the steps of a rewrite; it must outlive the archive.
@@ -89,15 +97,17 @@ class KXFileSystem : public IFileSystem {
   // Where failures and the steps of a rewrite are told from now on (none: nowhere); it must
   // outlive the archive or be replaced before it ends.
   void setEvents(ArchiveEvents* events) { events_ = events ? events : &silentArchiveEvents(); }
-  // Why the last operation that failed did (opening included); failure None when none has.
+  // Why the last operation that failed did; failure None when none has. For the open at
+  // construction and the IFileSystem operations, whose answers have no room for a reason;
+  // openZip, mergePatch and createNewZip answer theirs.
   const ArchiveError& lastError() const { return lastError_; }
   int32_t entryCount() const { return static_cast<int32_t>(files.size()); }
   // The records in their current order (directory order after open).
   const std::vector<ArchiveFile>& records() const { return files; }
 
-  // Opens the file and builds the index; true on success. On an archive already indexed it
-  // only reopens the handle.
-  bool openZip();
+  // Opens the file and builds the index; fails with why it could not (also lastError()). On an
+  // archive already indexed it only reopens the handle.
+  [[nodiscard]] Outcome openZip();
   // Whether the archive's file is open; right after construction or openZip, whether the file
   // was found and indexed (false for a path that is missing or not an archive, and for one
   // whose index could not be made, for want of memory too).
@@ -135,29 +145,37 @@ class KXFileSystem : public IFileSystem {
   void resolveVersionName(std::string& path) const;
 
   // ---- Rewriting (merging a patch and writing the result) ----
-  // What a merge did: how many records it merged, and how many of those it rebuilt from a
-  // delta record.
+  // What a merge did: how many records it merged, and how many of those are deltas the
+  // writer will rebuild.
   struct MergeSummary {
     size_t merged = 0;
     size_t fromDeltas = 0;
   };
   // Merges every record of `patch` into this archive's index (add, replace or delete). A
-  // delta record (kMethodDelta) is applied to this archive's entry of the same name, one at a
-  // time: the old contents' size and CRC-32 checked, the delta decoded, the result deflated
-  // with the recorded settings and checked against the recorded sizes and CRC-32s. When one
-  // cannot be applied (no such entry, another entry than the one the delta was made from, a
-  // malformed record) that entry is left as it is, never guessed, the other records are still
-  // merged, and the answer is the first such failure (also lastError()): the archive then
-  // holds an old entry and must not take the new one's place.
+  // delta record (kMethodDelta) is checked here without being applied: its header and bounds,
+  // and an entry of this archive of the same name and the old size it names. The writer
+  // rebuilds the entry when it reaches it (old contents' CRC-32 checked, delta decoded, result
+  // deflated with the recorded settings and checked), one entry at a time, so that a patch of
+  // many large deltas holds one rebuilt entry at most. When a delta fails here (no such entry,
+  // another size, a malformed record) that entry is left as it is, never guessed, the other
+  // records are still merged, and the answer is the first such failure (also lastError()):
+  // the archive then holds an old entry and must not take the new one's place.
   [[nodiscard]] platform::Result<MergeSummary, ArchiveError> mergePatch(KXFileSystem& patch);
   // Writes this archive to archivePath + "temp", announcing its steps to the events. `patch`
-  // (may be null) is the archive merged before. True only when a complete file was written,
-  // on the disk; an entry whose bytes cannot be read, on either side, fails it and removes
-  // the file (lastError() says why).
-  [[nodiscard]] bool createNewZip(const std::string& archivePath, KXFileSystem* patch);
+  // (may be null) is the archive merged before. Done only when a complete file was written,
+  // on the disk; an entry whose bytes cannot be had, on either side, or a delta that does not
+  // rebuild its entry fails it and removes the file, and the answer says why (also
+  // lastError()).
+  [[nodiscard]] Outcome createNewZip(const std::string& archivePath, KXFileSystem* patch);
   // As above, into `output` (target: the archive's new place): on success it holds the
-  // finished file, ready to be committed; on failure it has been rolled back.
-  [[nodiscard]] bool createNewZip(platform::ReplacementFile& output, KXFileSystem* patch);
+  // finished file, ready to be committed; on failure it has been rolled back. With `keptOld`,
+  // a delta that does not rebuild its entry (told to the events as it is found) leaves the
+  // installed entry in its place instead of failing the write: the file is completed, and
+  // *keptOld names the first such entry and why (None when every delta rebuilt its entry).
+  // Such a file is not the new archive: it is for a caller that examines it (the installer
+  // fingerprints it to report the failed update), never to be committed.
+  [[nodiscard]] Outcome createNewZip(platform::ReplacementFile& output, KXFileSystem* patch,
+                                     ArchiveError* keptOld = nullptr);
   // The CRC-32 of every entry's stored bytes, as "name crc " for each in order; closes the
   // archive's handle afterwards.
   [[nodiscard]] std::string entryChecksums();
@@ -183,20 +201,29 @@ class KXFileSystem : public IFileSystem {
  private:
   // ---- Merging and writing ----
   void mergeEntry(const ArchiveFile& patchRecord);
-  // The entry `deltaRecord` (a patch record of kMethodDelta, its bytes attached) rebuilds
-  // from this archive's entry of the same name, ready for mergeEntry; None, or why not.
-  ArchiveFailure rebuildFromDelta(const ArchiveFile& deltaRecord, ArchiveFile& rebuilt);
+  // The merge's checks of the delta record at `index` of `patch`, made without applying it;
+  // on success the installed entry of that name is marked to be rebuilt. None, or why not.
+  ArchiveFailure acceptDelta(KXFileSystem& patch, size_t index);
+  // Rebuilds `record` (marked by acceptDelta) from its installed entry and `patch`'s delta
+  // record of that name, giving it the new entry's header and stored bytes. None, or why not;
+  // on failure the record is as it was.
+  ArchiveFailure rebuildFromDelta(ArchiveFile& record, KXFileSystem& patch);
   // Removes the records erased in memory and renumbers the index, in one pass.
   void dropErasedRecords();
   // The length of the archive createNewZip writes, when every entry is written whole.
   int64_t plannedLength(KXFileSystem* patch);
   // Gives the record its bytes for writing: from `patch` when the patch holds a record of the
-  // same name. False when either archive announces bytes it cannot deliver.
-  [[nodiscard]] bool takePatchData(ArchiveFile& record, KXFileSystem* patch);
-  // False, writing nothing of the entry, when its bytes cannot be had whole.
+  // same name, rebuilt when it is a delta. False when either archive announces bytes it cannot
+  // deliver, or a delta does not rebuild its entry and `keptOld` is null (see createNewZip).
+  [[nodiscard]] bool takePatchData(ArchiveFile& record, KXFileSystem* patch,
+                                   ArchiveError* keptOld);
+  // False, writing nothing of the entry, when its bytes cannot be had whole; false too when
+  // the output does not take them. lastError() says why.
   [[nodiscard]] bool writeLocalEntry(ArchiveFile& record, WriteHandler& out,
                                      uint32_t& runningOffset);
-  void writeDirectoryEntry(ArchiveFile& record, WriteHandler& out, uint32_t& runningOffset);
+  // False when the output does not take the record (lastError() says why).
+  [[nodiscard]] bool writeDirectoryEntry(ArchiveFile& record, WriteHandler& out,
+                                         uint32_t& runningOffset);
 
   // ---- In-memory editing ----
   void updateFile(const std::string& path, BlockRef data);
@@ -222,6 +249,11 @@ class KXFileSystem : public IFileSystem {
                    bool isFolder, bool headerInFile, LastFolder& last);
   // Keeps `failure` as the last error and tells the events; returns false.
   bool fail(ArchiveFailure failure, const std::string& subject, uint32_t systemCode = 0);
+  // The answer of a step that kept its reason through fail(): done, or the last error.
+  Outcome outcomeOf(bool done) const;
+  // createNewZip's work; false, with the reason kept through fail(), when it fails.
+  [[nodiscard]] bool writeNewZip(platform::ReplacementFile& output, KXFileSystem* patch,
+                                 ArchiveError* keptOld);
   // Loads the record's stored bytes through the handle (opening it when closed), checking
   // `method` as the caller's rule requires, and attaches them. Reports nothing: None, or why
   // it could not.
@@ -231,9 +263,9 @@ class KXFileSystem : public IFileSystem {
   // Seeks to the record's data; false when it would start outside the archive or the seek
   // fails. Sets *dataEnd to where the stored bytes end (may lie past the archive's end).
   [[nodiscard]] bool seekToData(const ArchiveFile& record, int64_t* dataEnd);
-  // Content of a deflated entry from its stored bytes, exactly entry_.uncompressedSize long.
-  static BlockRef inflateEntry(const ArchiveFile& record, const unsigned char* stored,
-                               size_t storedLength);
+  // Content of an entry from its stored bytes, exactly entry_.uncompressedSize long.
+  static BlockRef decodeContent(const ArchiveFile& record, const unsigned char* stored,
+                                size_t storedLength);
   // The record a path names after fileMap_ lookup, or nullptr.
   ArchiveFile* findRecord(const std::string& exactPath);
   FileType probeNestedArchive(const ArchiveFile& record);
@@ -243,6 +275,9 @@ class KXFileSystem : public IFileSystem {
   // when the copy came up short.
   [[nodiscard]] bool storedRange(const ArchiveFile& record, int64_t* start);
   [[nodiscard]] bool copyStored(const ArchiveFile& record, WriteHandler& out);
+  // True when the writer's output took the bytes; otherwise keeps its failure as the last
+  // error, tells the events, and returns false.
+  [[nodiscard]] bool outputAccepted(const platform::Result<platform::Done, ArchiveError>& written);
   // Whether the bytes the writer is about to write for `record` (header `headerBytes`, its
   // name, then the stored bytes from `dataStart`) are exactly the file's at the record's
   // offset. `asRead` is header_ as it was before the writer cleaned it.

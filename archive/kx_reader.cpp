@@ -2,28 +2,19 @@
 // directory listings and the type of a path.
 #include "archive/kx_file_system.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "archive/dos_time.h"
-#include "archive/inflate.h"
+#include "archive/entry_methods.h"
 
 namespace {
 
 constexpr const char* kReadLabel = "BinaryBlock/ZipRead";
 
-// Deflate cannot expand one input byte to more than 1032 output bytes, so a recorded size
-// beyond that is a damaged record and is refused before anything is allocated for it.
-constexpr uint64_t kMaxDeflateRatio = 1032;
 // Without a recorded size, stored bytes are trusted to grow at most this much.
 constexpr int64_t kUnknownSizeRatio = 30;
 constexpr int64_t kMaxBlockLength = 0x7FFFFFFF;
-
-bool isKnownMethod(uint16_t method) {
-  return method == kMethodStored || method == kMethodDeflated;
-}
 
 bool startsWithPK(const unsigned char* bytes) { return bytes[0] == 'P' && bytes[1] == 'K'; }
 
@@ -53,7 +44,7 @@ ArchiveFailure KXFileSystem::loadStored(ArchiveFile& record, uint16_t method) {
   if (!ensureHandle()) return ArchiveFailure::ReopenFailed;
   int64_t dataEnd = 0;
   if (!seekToData(record, &dataEnd)) return ArchiveFailure::SeekFailed;
-  if (!isKnownMethod(method)) return ArchiveFailure::UnknownMethod;
+  if (!isReadableMethod(method)) return ArchiveFailure::UnknownMethod;
   // Stored bytes past the end of the archive are a short read; refuse them before allocating.
   if (dataEnd > archiveSize) return ArchiveFailure::ReadFailed;
   const uint32_t length = record.entry_.compressedSize;
@@ -66,18 +57,19 @@ ArchiveFailure KXFileSystem::loadStored(ArchiveFile& record, uint16_t method) {
   return ArchiveFailure::None;
 }
 
-BlockRef KXFileSystem::inflateEntry(const ArchiveFile& record, const unsigned char* stored,
-                                    size_t storedLength) {
+BlockRef KXFileSystem::decodeContent(const ArchiveFile& record, const unsigned char* stored,
+                                     size_t storedLength) {
+  const uint16_t method = record.entry_.compressionMethod;
   const uint64_t expected = record.entry_.uncompressedSize;
   if (expected > static_cast<uint64_t>(kMaxBlockLength) ||
-      expected > storedLength * kMaxDeflateRatio + kMaxDeflateRatio)
+      expected > maxContentSize(method, storedLength))
     return BlockRef();
   BlockRef out(new BinaryBlock(nullptr, static_cast<int32_t>(expected), kReadLabel));
   if (static_cast<uint64_t>(out->length()) != expected) return BlockRef();
   size_t produced = 0;
   // The stream must end exactly at the recorded size: a shorter result would hand out bytes
   // the stream never produced, a longer one does not fit and fails as OutputFull.
-  if (inflateRaw(stored, storedLength, out->data(), expected, &produced) !=
+  if (decodeEntry(method, stored, storedLength, out->data(), expected, &produced) !=
           InflateStatus::Complete ||
       produced != expected)
     return BlockRef();
@@ -126,10 +118,10 @@ BlockRef KXFileSystem::loadContent(size_t index) {
   if (record->entry_.localHeaderOffset < 0) return BlockRef();
 
   if (record->data) {
-    // Attached stored bytes of a deflated entry are not its content: hand out the content.
-    if (record->storedLoaded && record->entry_.compressionMethod == kMethodDeflated)
-      return inflateEntry(*record, record->data->data(),
-                          static_cast<size_t>(record->data->length()));
+    // Attached stored bytes of a compressed entry are not its content: hand out the content.
+    if (record->storedLoaded && record->entry_.compressionMethod != kMethodStored)
+      return decodeContent(*record, record->data->data(),
+                           static_cast<size_t>(record->data->length()));
     return record->data;
   }
 
@@ -143,7 +135,7 @@ BlockRef KXFileSystem::loadContent(size_t index) {
   const DirectoryEntry& e = record->entry_;
   int64_t dataEnd = 0;
   if (!seekToData(*record, &dataEnd)) return BlockRef();
-  if (!isKnownMethod(e.compressionMethod) || dataEnd > archiveSize) return BlockRef();
+  if (!isReadableMethod(e.compressionMethod) || dataEnd > archiveSize) return BlockRef();
 
   BlockRef stored(new BinaryBlock(nullptr, static_cast<int32_t>(e.compressedSize), kReadLabel));
   if (static_cast<uint32_t>(stored->length()) != e.compressedSize) return BlockRef();
@@ -151,7 +143,7 @@ BlockRef KXFileSystem::loadContent(size_t index) {
       std::fread(stored->data(), 1, e.compressedSize, file_) != e.compressedSize)
     return BlockRef();
   if (e.compressionMethod == kMethodStored) return stored;
-  return inflateEntry(*record, stored->data(), static_cast<size_t>(stored->length()));
+  return decodeContent(*record, stored->data(), static_cast<size_t>(stored->length()));
 }
 
 BlockRef KXFileSystem::readStored(const std::string& name) {
@@ -209,7 +201,7 @@ BlockRef KXFileSystem::inflateStored(BlockRef block, int64_t expectedSize) {
   if (capacity < 0) capacity = std::min(inLength * kUnknownSizeRatio, kMaxBlockLength);
   if (capacity > kMaxBlockLength ||
       static_cast<uint64_t>(capacity) >
-          static_cast<uint64_t>(inLength) * kMaxDeflateRatio + kMaxDeflateRatio)
+          maxContentSize(kMethodDeflated, static_cast<uint64_t>(inLength)))
     return BlockRef();
   BlockRef out(new BinaryBlock(nullptr, static_cast<int32_t>(capacity), kReadLabel));
   if (out->length() != capacity) return BlockRef();
@@ -273,7 +265,7 @@ FileType KXFileSystem::probeNestedArchive(const ArchiveFile& record) {
   if (record.data) {
     const unsigned char* bytes = record.data->data();
     const size_t length = static_cast<size_t>(record.data->length());
-    if (e.compressionMethod != kMethodDeflated)
+    if (e.compressionMethod == kMethodStored)
       return length > 2 && startsWithPK(bytes) ? FileType::Archive : FileType::File;
     size_t offset = 0;
     auto feed = [&](unsigned char* buffer, size_t capacity) {
@@ -282,10 +274,10 @@ FileType KXFileSystem::probeNestedArchive(const ArchiveFile& record) {
       offset += n;
       return n;
     };
-    int code = Z_OK;
-    const size_t produced = inflatePrefix(feed, 16, head, 2, &code);
-    return code == Z_OK && produced == 2 && startsWithPK(head) ? FileType::Archive
-                                                               : FileType::File;
+    bool complete = false;
+    const size_t produced = decodePrefix(e.compressionMethod, feed, 16, head, 2, &complete);
+    return complete && produced == 2 && startsWithPK(head) ? FileType::Archive
+                                                           : FileType::File;
   }
 
   int64_t dataEnd = 0;
@@ -295,18 +287,13 @@ FileType KXFileSystem::probeNestedArchive(const ArchiveFile& record) {
   const int64_t available = std::min<int64_t>(dataEnd, archiveSize) - dataStart;
   if (available <= 0) return FileType::File;
   size_t remaining = static_cast<size_t>(available);
-  size_t produced = 0;
-  if (e.compressionMethod == kMethodDeflated) {
-    auto feed = [&](unsigned char* buffer, size_t capacity) {
-      const size_t want = std::min(capacity, remaining);
-      const size_t got = want > 0 ? std::fread(buffer, 1, want, file_) : 0;
-      remaining -= got;
-      return got;
-    };
-    int code = Z_OK;
-    produced = inflatePrefix(feed, 2, head, 2, &code);
-  } else if (remaining >= 2) {
-    produced = std::fread(head, 1, 2, file_);
-  }
-  return produced == 2 && startsWithPK(head) ? FileType::Archive : FileType::File;
+  auto feed = [&](unsigned char* buffer, size_t capacity) {
+    const size_t want = std::min(capacity, remaining);
+    const size_t got = want > 0 ? std::fread(buffer, 1, want, file_) : 0;
+    remaining -= got;
+    return got;
+  };
+  bool complete = false;
+  const size_t produced = decodePrefix(e.compressionMethod, feed, 2, head, 2, &complete);
+  return complete && produced == 2 && startsWithPK(head) ? FileType::Archive : FileType::File;
 }

@@ -1,8 +1,9 @@
 // Merging a patch archive into an installed one and writing the result as a new archive. Entries
 // travel in their stored (compressed) form: nothing is inflated or deflated here, except where a
-// patch record is a delta of an installed entry, which is rebuilt during the merge. Unchanged
-// entries are copied from the installed file straight into the output file; patch bytes are
-// held only from the moment they are taken until they have been written.
+// patch record is a delta of an installed entry, which is rebuilt when the writer reaches it.
+// Unchanged entries are copied from the installed file straight into the output file; patch
+// bytes, and a rebuilt entry's, are held only from the moment they are taken until they have
+// been written.
 
 #include <algorithm>
 #include <climits>
@@ -42,6 +43,11 @@ ArchiveFailure deltaFailureKind(delta::DeltaFailure failure) {
   }
 }
 
+// The largest delta record a merge reads: the record's header and the largest deflated VCDIFF
+// it may announce.
+constexpr size_t kMaxDeltaRecordBytes =
+    delta::kDeltaRecordHeaderSize + delta::kMaxDeltaSize + (size_t{256} << 10);
+
 // A folder is written with the trailing "/" its stored name had; the index keeps names without
 // it. Any other name is written back normalised ("c//b.txt" as "c/b.txt"), never as a folder.
 std::string writtenName(const ArchiveFile& record) {
@@ -71,14 +77,17 @@ bool fitsFormat(const std::vector<ArchiveFile>& files) {
 
 // Every piece is its own item for the handler (record, name, separator), so that its flushes,
 // which callers count as progress, fall where they always have.
-void writeItem(WriteHandler& out, const std::string& bytes, uint32_t& runningOffset) {
-  out.write(bytes.data(), bytes.size());
+WriteHandler::Result writeItem(WriteHandler& out, const std::string& bytes,
+                               uint32_t& runningOffset) {
   runningOffset += static_cast<uint32_t>(bytes.size());
+  return out.write(bytes.data(), bytes.size());
 }
 
-void writeName(WriteHandler& out, const ArchiveFile& record, uint32_t& runningOffset) {
-  writeItem(out, record.name, runningOffset);
-  if (record.isFolder) writeItem(out, "/", runningOffset);
+WriteHandler::Result writeName(WriteHandler& out, const ArchiveFile& record,
+                               uint32_t& runningOffset) {
+  auto written = writeItem(out, record.name, runningOffset);
+  if (written && record.isFolder) return writeItem(out, "/", runningOffset);
+  return written;
 }
 
 }  // namespace
@@ -94,16 +103,10 @@ platform::Result<KXFileSystem::MergeSummary, ArchiveError> KXFileSystem::mergePa
     if (patch.files[i].name.empty()) continue;  // erased in memory: nothing to merge
     ArchiveFile& patchRecord = patch.files[i];
     if (isDeltaRecord(patchRecord)) {
-      // One delta at a time: its record, the old and new contents and the rebuilt bytes are
-      // held only while it is applied; only the rebuilt stored bytes stay, as a whole entry's
-      // would.
-      ArchiveFile rebuilt;
-      ArchiveFailure failure = ArchiveFailure::DeltaRecordRefused;
-      if (patchRecord.entry_.compressedSize <= delta::kDeltaRecordHeaderSize +
-                                                   delta::kMaxDeltaSize + (size_t{256} << 10)) {
-        (void)patch.readStoredAsIs(i);
-        failure = rebuildFromDelta(patch.files[i], rebuilt);
-      }
+      // Only what can be checked without rebuilding: the record's header and bounds, and an
+      // installed entry of that name and size. The entry itself is rebuilt when it is written,
+      // so that only one rebuilt entry is ever held, however many the patch carries.
+      const ArchiveFailure failure = acceptDelta(patch, i);
       patch.files[i].data = BlockRef();
       patch.files[i].storedLoaded = false;
       if (failure != ArchiveFailure::None) {
@@ -112,7 +115,6 @@ platform::Result<KXFileSystem::MergeSummary, ArchiveError> KXFileSystem::mergePa
         if (!firstFailure) firstFailure = lastError_;
         continue;
       }
-      mergeEntry(rebuilt);
       ++summary.fromDeltas;
       ++summary.merged;
       continue;
@@ -131,10 +133,12 @@ platform::Result<KXFileSystem::MergeSummary, ArchiveError> KXFileSystem::mergePa
   return summary;
 }
 
-ArchiveFailure KXFileSystem::rebuildFromDelta(const ArchiveFile& deltaRecord,
-                                              ArchiveFile& rebuilt) {
-  const BlockRef record = deltaRecord.data;
-  if (!record || !deltaRecord.storedLoaded) return ArchiveFailure::DeltaRecordRefused;
+ArchiveFailure KXFileSystem::acceptDelta(KXFileSystem& patch, size_t index) {
+  const ArchiveFile& deltaRecord = patch.files[index];
+  if (deltaRecord.entry_.compressedSize > kMaxDeltaRecordBytes)
+    return ArchiveFailure::DeltaRecordRefused;  // refused unread
+  const BlockRef record = patch.readStoredAsIs(index);
+  if (!record) return ArchiveFailure::DeltaRecordRefused;
   const auto view =
       delta::decodeDeltaRecord(record->data(), static_cast<size_t>(record->length()));
   if (!view) return ArchiveFailure::DeltaRecordRefused;
@@ -145,32 +149,49 @@ ArchiveFailure KXFileSystem::rebuildFromDelta(const ArchiveFile& deltaRecord,
   // no oversized entry is ever inflated.
   if (old->entry_.uncompressedSize != view.value().header.oldSize)
     return ArchiveFailure::DeltaOldEntryDiffers;
-  const size_t oldIndex = static_cast<size_t>(old - files.data());
-  BlockRef oldContents = readContentAt(oldIndex);
-  files[oldIndex].data = BlockRef();  // not kept: the writer copies the entry from the file
-  files[oldIndex].storedLoaded = false;
+  old->rebuildsFromDelta = true;
+  old->rebuiltStoredSize = view.value().header.newStoredSize;
+  return ArchiveFailure::None;
+}
+
+ArchiveFailure KXFileSystem::rebuildFromDelta(ArchiveFile& record, KXFileSystem& patch) {
+  ArchiveFile* deltaRecord = patch.findRecord(record.name);
+  if (!deltaRecord || !isDeltaRecord(*deltaRecord) ||
+      deltaRecord->entry_.compressedSize > kMaxDeltaRecordBytes)
+    return ArchiveFailure::DeltaRecordRefused;
+  const size_t deltaIndex = static_cast<size_t>(deltaRecord - patch.files.data());
+  BlockRef bytes = patch.readStoredAsIs(deltaIndex);
+  patch.files[deltaIndex].data = BlockRef();  // held here only while it is applied
+  patch.files[deltaIndex].storedLoaded = false;
+  if (!bytes) return ArchiveFailure::DeltaRecordRefused;
+
+  const size_t index = static_cast<size_t>(&record - files.data());
+  BlockRef oldContents = readContentAt(index);
+  record.data = BlockRef();  // the stored bytes the read may have attached are not kept
+  record.storedLoaded = false;
   if (!oldContents) return ArchiveFailure::DeltaOldEntryMissing;
-  auto applied = delta::applyDeltaRecord(record->data(), static_cast<size_t>(record->length()),
+  auto applied = delta::applyDeltaRecord(bytes->data(), static_cast<size_t>(bytes->length()),
                                          oldContents->data(),
                                          static_cast<size_t>(oldContents->length()));
   oldContents = BlockRef();
   if (!applied) return deltaFailureKind(applied.error().failure);
   delta::AppliedDelta& entry = applied.value();
-  rebuilt.name = deltaRecord.name;
-  rebuilt.isFolder = false;
-  // The patch's record carries the new entry's header fields; the delta gives its method,
-  // sizes and bytes.
-  rebuilt.header_ = deltaRecord.header_;
-  rebuilt.entry_ = deltaRecord.entry_;
-  rebuilt.header_.compressionMethod = rebuilt.entry_.compressionMethod = entry.method;
-  rebuilt.header_.compressedSize = rebuilt.entry_.compressedSize =
-      static_cast<uint32_t>(entry.stored.size());
-  rebuilt.header_.uncompressedSize = rebuilt.entry_.uncompressedSize = entry.size;
-  rebuilt.data = BlockRef(new BinaryBlock(entry.stored.empty() ? nullptr : entry.stored.data(),
-                                          static_cast<int32_t>(entry.stored.size()), kReadLabel));
-  if (static_cast<size_t>(rebuilt.data->length()) != entry.stored.size())
+  BlockRef stored(new BinaryBlock(entry.stored.empty() ? nullptr : entry.stored.data(),
+                                  static_cast<int32_t>(entry.stored.size()), kReadLabel));
+  if (static_cast<size_t>(stored->length()) != entry.stored.size())
     return ArchiveFailure::EntryNoMemory;
-  rebuilt.storedLoaded = true;
+  std::vector<unsigned char>().swap(entry.stored);
+  // The patch's record carries the new entry's header fields; the delta gives its method,
+  // sizes and bytes. The name stays the installed one, as for any replaced entry.
+  record.header_ = deltaRecord->header_;
+  record.entry_ = deltaRecord->entry_;
+  record.header_.compressionMethod = record.entry_.compressionMethod = entry.method;
+  record.header_.compressedSize = record.entry_.compressedSize =
+      static_cast<uint32_t>(stored->length());
+  record.header_.uncompressedSize = record.entry_.uncompressedSize = entry.size;
+  record.data = std::move(stored);
+  record.storedLoaded = true;
+  record.headerInFile = false;
   return ArchiveFailure::None;
 }
 
@@ -217,6 +238,7 @@ void KXFileSystem::mergeEntry(const ArchiveFile& patchRecord) {
   // Replace: the installed record keeps its name and its place.
   ArchiveFile& record = files[static_cast<size_t>(index)];
   record.headerInFile = false;
+  record.rebuildsFromDelta = false;  // whole bytes now take the place of a delta's
   if (patchRecord.data) {
     record.header_ = patchRecord.header_;
     record.entry_ = patchRecord.entry_;
@@ -314,11 +336,29 @@ bool KXFileSystem::copiesAsInFile(const ArchiveFile& record, const LocalHeader& 
 bool KXFileSystem::copyStored(const ArchiveFile& record, WriteHandler& out) {
   int64_t start = 0;
   FILE* source = storedRange(record, &start) ? file_ : nullptr;
-  out.copyRange(source, start, record.entry_.compressedSize);
-  return !out.failed();
+  return outputAccepted(out.copyRange(source, start, record.entry_.compressedSize));
 }
 
-bool KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
+bool KXFileSystem::outputAccepted(const WriteHandler::Result& written) {
+  if (written) return true;
+  const ArchiveError& error = written.error();
+  return fail(error.failure, error.subject, error.systemCode);
+}
+
+bool KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch,
+                                 ArchiveError* keptOld) {
+  if (record.rebuildsFromDelta) {
+    record.rebuildsFromDelta = false;
+    // Without the patch the merge took the delta from, the entry cannot be had whole.
+    if (!patch) return fail(ArchiveFailure::EntryUnavailable, record.name);
+    const ArchiveFailure failure = rebuildFromDelta(record, *patch);
+    if (failure == ArchiveFailure::None) return true;
+    // Never a guessed entry: the installed one is written as it is, and only for a caller
+    // that takes the archive for what it is (see createNewZip).
+    fail(failure, record.name);
+    if (!keptOld) return false;
+    if (!*keptOld) *keptOld = lastError_;
+  }
   if ((!record.data || !record.storedLoaded) && record.entry_.localHeaderOffset >= 0) {
     // An entry that can be read is copied from the file when it is written; one that cannot
     // goes through the reader, which logs why, and fails the write below.
@@ -335,8 +375,8 @@ bool KXFileSystem::takePatchData(ArchiveFile& record, KXFileSystem* patch) {
   // Paired by the exact name both archives stored: version resolution is for reading a path,
   // and would hand "p" the bytes of "p 1".
   const ArchiveFile* source = patch->findRecord(record.name);
-  // A delta record was applied by the merge (or, failing that, left the installed entry as it
-  // is): its bytes are never an entry's.
+  // A delta record was applied above (or, failing that, left the installed entry as it is):
+  // its bytes are never an entry's.
   if (!source || isDeltaRecord(*source)) return true;
   record.headerInFile = false;
   if (!source->data || !source->storedLoaded) {
@@ -399,28 +439,31 @@ bool KXFileSystem::writeLocalEntry(ArchiveFile& record, WriteHandler& out,
                              std::make_pair(headerAt + static_cast<int64_t>(kLocalHeaderSize),
                                             record.name.size()),
                              std::make_pair(start, static_cast<size_t>(dataLength))}) {
-      out.copyRange(file_, item.first, item.second);
+      if (!outputAccepted(out.copyRange(file_, item.first, item.second))) return false;
       runningOffset += static_cast<uint32_t>(item.second);
     }
     return true;
   }
 
-  writeItem(out, headerBytes, runningOffset);
-  writeName(out, record, runningOffset);
+  if (!outputAccepted(writeItem(out, headerBytes, runningOffset)) ||
+      !outputAccepted(writeName(out, record, runningOffset)))
+    return false;
 
   if (record.data) {
     const size_t length = static_cast<size_t>(record.data->length());
-    out.write(record.data->data(), length);
     runningOffset += static_cast<uint32_t>(length);
+    const auto written = out.write(record.data->data(), length);
     record.data = BlockRef();  // written: the bytes are not needed again
-  } else if (copied) {
-    (void)copyStored(record, out);  // a short read fails the handler, and so the whole file
+    return outputAccepted(written);
+  }
+  if (copied) {
     runningOffset += dataLength;
+    return copyStored(record, out);  // a short read fails the whole file
   }
   return true;
 }
 
-void KXFileSystem::writeDirectoryEntry(ArchiveFile& record, WriteHandler& out,
+bool KXFileSystem::writeDirectoryEntry(ArchiveFile& record, WriteHandler& out,
                                        uint32_t& runningOffset) {
   const LocalHeader& header = record.header_;
   DirectoryEntry entry;
@@ -434,8 +477,8 @@ void KXFileSystem::writeDirectoryEntry(ArchiveFile& record, WriteHandler& out,
   entry.fileNameLength = header.fileNameLength;  // agrees with the name writeLocalEntry wrote
   record.entry_ = entry;
 
-  writeItem(out, encodeDirectoryEntry(entry), runningOffset);
-  writeName(out, record, runningOffset);
+  return outputAccepted(writeItem(out, encodeDirectoryEntry(entry), runningOffset)) &&
+         outputAccepted(writeName(out, record, runningOffset));
 }
 
 int64_t KXFileSystem::plannedLength(KXFileSystem* patch) {
@@ -444,21 +487,30 @@ int64_t KXFileSystem::plannedLength(KXFileSystem* patch) {
     // The patch's bytes take the record's place when it has a record of that name.
     const ArchiveFile* source = patch ? patch->findRecord(record.name) : nullptr;
     if (source && isDeltaRecord(*source)) source = nullptr;
-    const uint32_t stored = (source ? source : &record)->header_.compressedSize;
+    uint32_t stored = (source ? source : &record)->header_.compressedSize;
+    if (record.rebuildsFromDelta) stored = record.rebuiltStoredSize;
     length += static_cast<int64_t>(kLocalHeaderSize + kDirectoryEntrySize +
                                    2 * writtenName(record).size()) + stored;
   }
   return length;
 }
 
-bool KXFileSystem::createNewZip(const std::string& archivePath, KXFileSystem* patch) {
+KXFileSystem::Outcome KXFileSystem::createNewZip(const std::string& archivePath,
+                                                 KXFileSystem* patch) {
   platform::ReplacementFile output(archivePath);
-  if (!createNewZip(output, patch)) return false;
+  if (!writeNewZip(output, patch, nullptr)) return outcomeOf(false);
   output.leave();
-  return true;
+  return platform::Done{};
 }
 
-bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem* patch) {
+KXFileSystem::Outcome KXFileSystem::createNewZip(platform::ReplacementFile& output,
+                                                 KXFileSystem* patch, ArchiveError* keptOld) {
+  return outcomeOf(writeNewZip(output, patch, keptOld));
+}
+
+bool KXFileSystem::writeNewZip(platform::ReplacementFile& output, KXFileSystem* patch,
+                               ArchiveError* keptOld) {
+  if (keptOld) *keptOld = ArchiveError();
   events_->writerStep(WriterStep::Started, 0);
   // Records erased in memory keep an empty name; they are not entries any more.
   dropErasedRecords();
@@ -479,9 +531,10 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
   // Creating the output over the archive being copied would destroy it before it is read.
   if (tempPath == path_) return fail(ArchiveFailure::OutputIsSource, tempPath);
   // Made anew: a leftover of a killed run, or a link planted under this name, is removed first.
-  FILE* file = output.open();
-  if (!file) return fail(ArchiveFailure::CannotCreate, tempPath, platform::lastErrorCode());
-  WriteHandler out(file, WriteHandler::kBufferBytes, events_, false);
+  const auto created = output.open();
+  if (!created) return fail(ArchiveFailure::CannotCreate, tempPath, created.error());
+  FILE* file = created.value();
+  WriteHandler out(file, WriteHandler::kBufferBytes, events_, false, tempPath);
   // The reason was kept where the failure happened; this only cleans up.
   auto abandon = [&]() {
     for (ArchiveFile& record : files) record.data = BlockRef();
@@ -489,9 +542,8 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
     output.rollBack();
     return false;
   };
-  auto outputFailure = [&]() {
-    if (out.failed()) fail(ArchiveFailure::WriteFailed, tempPath, out.failureCode());
-    else fail(ArchiveFailure::TooLarge, tempPath);
+  auto tooLarge = [&]() {
+    fail(ArchiveFailure::TooLarge, tempPath);
     return abandon();
   };
   if (!out.hasBuffer()) {
@@ -505,14 +557,15 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
 
   uint32_t runningOffset = 0;
   for (ArchiveFile& record : files) {
-    if (!takePatchData(record, patch) || !writeLocalEntry(record, out, runningOffset))
+    if (!takePatchData(record, patch, keptOld) || !writeLocalEntry(record, out, runningOffset))
       return abandon();
-    if (out.failed() || out.total() > kMaxArchiveBytes) return outputFailure();
+    if (out.total() > kMaxArchiveBytes) return tooLarge();
   }
 
   events_->writerStep(WriterStep::EntriesWritten, 0);
   const uint32_t directoryOffset = runningOffset;
-  for (ArchiveFile& record : files) writeDirectoryEntry(record, out, runningOffset);
+  for (ArchiveFile& record : files)
+    if (!writeDirectoryEntry(record, out, runningOffset)) return abandon();
 
   events_->writerStep(WriterStep::DirectoryWritten, 0);
   ArchiveFooter footer;
@@ -521,21 +574,21 @@ bool KXFileSystem::createNewZip(platform::ReplacementFile& output, KXFileSystem*
   footer.directoryOffset = directoryOffset;
   footer.entryCount = footer.entryCountAgain = static_cast<uint16_t>(files.size());
   const std::string footerBytes = encodeArchiveFooter(footer);
-  out.write(footerBytes.data(), footerBytes.size());
-  if (out.failed() || out.total() > kMaxArchiveBytes) return outputFailure();
+  if (!outputAccepted(out.write(footerBytes.data(), footerBytes.size()))) return abandon();
+  if (out.total() > kMaxArchiveBytes) return tooLarge();
 
   events_->writerStep(WriterStep::FooterWritten, out.total());
   const int64_t expected = static_cast<int64_t>(runningOffset) + static_cast<int64_t>(kFooterSize);
   if (expected != out.total()) events_->writerStep(WriterStep::OffsetMismatch, expected);
   for (ArchiveFile& record : files) record.data = BlockRef();
   events_->writerStep(WriterStep::Released, out.total());
-  out.flush();
+  const auto flushed = out.flush();
   events_->writerStep(WriterStep::Flushed, 0);
 
   // Only a file that is wholly on the disk may take the installed pack's place.
   out.release();
-  if (out.failed()) {
-    fail(ArchiveFailure::WriteFailed, tempPath, out.failureCode());
+  if (!flushed) {
+    (void)outputAccepted(flushed);
   } else if (expected != out.total()) {
     fail(ArchiveFailure::WriteFailed, tempPath);
   } else if (const auto finished = output.finish(); !finished) {

@@ -3,63 +3,74 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/file_copy.h"
 #include "platform/platform.h"
 
 WriteHandler::WriteHandler(FILE* file, int32_t flushBytes, ArchiveEvents* events,
-                           bool closesFile)
+                           bool closesFile, std::string name)
     : flushBytes_(flushBytes > 0 ? flushBytes : 1),
       stageCapacity_(static_cast<size_t>(std::min<int64_t>(flushBytes_, kStageBytes))),
       file_(file),
       events_(events ? events : &silentArchiveEvents()),
-      closesFile_(closesFile) {
+      closesFile_(closesFile),
+      name_(std::move(name)) {
   stage_ = platform::AlignedBuffer(stageCapacity_);
 }
 
 WriteHandler::~WriteHandler() { release(); }
 
+WriteHandler::Result WriteHandler::answer() const {
+  if (failed_)
+    return platform::fail(ArchiveError{ArchiveFailure::WriteFailed, failureCode_, name_});
+  return platform::Done{};
+}
+
 void WriteHandler::beginItem(uint64_t length) {
   if (static_cast<uint64_t>(pending_) + length > static_cast<uint64_t>(flushBytes_)) {
     if (length >= static_cast<uint64_t>(kBufferBytes)) events_->hugeItem(length);
-    flush();
+    (void)flush();  // a failure is answered by the item's own call
   }
   pending_ += static_cast<int64_t>(length);
   total_ += static_cast<int64_t>(length);
 }
 
-void WriteHandler::write(const void* bytes, size_t length) {
-  if (!stage_ || failed_) return;
+WriteHandler::Result WriteHandler::write(const void* bytes, size_t length) {
+  if (!stage_ || failed_) return answer();
   beginItem(length);
-  if (length == 0) return;
+  if (length == 0) return answer();
   copyPending();  // the range accepted before these bytes goes first
   if (length >= stageCapacity_) {
     drain();
     writeToFile(bytes, length);
-    return;
+    return answer();
   }
   if (staged_ + length > stageCapacity_) drain();
-  if (length > 0) std::memcpy(stage_.data() + staged_, bytes, length);
+  if (failed_) return answer();
+  std::memcpy(stage_.data() + staged_, bytes, length);
   staged_ += length;
+  return answer();
 }
 
-void WriteHandler::copyRange(FILE* source, int64_t offset, uint64_t length) {
-  if (!stage_ || failed_) return;
+WriteHandler::Result WriteHandler::copyRange(FILE* source, int64_t offset, uint64_t length) {
+  if (!stage_ || failed_) return answer();
   if (!source) {
     failed_ = true;
-    return;
+    return answer();
   }
   beginItem(length);
-  if (length == 0) return;
+  if (length == 0) return answer();
   if (copySource_ == source && copyOffset_ + static_cast<int64_t>(copyLength_) == offset) {
     copyLength_ += length;  // continues the range: one copy for both
-    return;
+    return answer();
   }
   copyPending();
   drain();  // staged bytes go before the range
   copySource_ = source;
   copyOffset_ = offset;
   copyLength_ = length;
+  return answer();
 }
 
 void WriteHandler::copyPending() {
@@ -75,11 +86,12 @@ void WriteHandler::copyPending() {
     handedOver(length);
 }
 
-void WriteHandler::flush() {
+WriteHandler::Result WriteHandler::flush() {
   copyPending();
   drain();
   pending_ = 0;
   events_->written(total_, expectedTotal_);
+  return answer();
 }
 
 void WriteHandler::drain() {

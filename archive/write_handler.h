@@ -12,9 +12,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "archive/archive_events.h"
 #include "platform/aligned_buffer.h"
+#include "platform/result.h"
 
 class WriteHandler {
  public:
@@ -26,12 +28,21 @@ class WriteHandler {
   // Output handed to the file between two requests to start writing it to the disk.
   static constexpr int64_t kWriteBackBytes = 32 << 20;
 
+  // What write, copyRange and flush answer: Done, or the output came up short (WriteFailed,
+  // the system's code, and the output's name as subject). The call that did the writing
+  // answers it (a range accepted earlier is copied, and may fail, in a later call); once one
+  // has failed, every later call answers the same failure and writes nothing, since the
+  // offsets already written would lie.
+  using Result = platform::Result<platform::Done, ArchiveError>;
+
   // Takes over `file` (closed by release()) and obtains the staging memory; when it cannot be
   // obtained hasBuffer() is false and writes are dropped. Tests pass a small `flushBytes`; the
   // writer always uses kBufferBytes. `events` (none: silent) hears of flushes and failures.
-  // Without `closesFile` the file stays open at release() for its owner to finish.
+  // Without `closesFile` the file stays open at release() for its owner to finish. `name`
+  // (the output's path) is the subject of the failures it answers.
   explicit WriteHandler(FILE* file, int32_t flushBytes = kBufferBytes,
-                        ArchiveEvents* events = nullptr, bool closesFile = true);
+                        ArchiveEvents* events = nullptr, bool closesFile = true,
+                        std::string name = std::string());
   ~WriteHandler();
   WriteHandler(const WriteHandler&) = delete;
   WriteHandler& operator=(const WriteHandler&) = delete;
@@ -41,18 +52,18 @@ class WriteHandler {
   void setExpectedTotal(int64_t bytes) { expectedTotal_ = bytes; }
   // Appends `length` bytes, flushing first when they would take the output since the last flush
   // past flushBytes. Items too large to stage go to the file as they are.
-  void write(const void* bytes, size_t length);
+  [[nodiscard]] Result write(const void* bytes, size_t length);
   // Appends `length` bytes of `source` starting at its byte `offset`, copied from file to file
   // by the system where it can, so that they never pass through this process; flushes as
   // write() would for one item of that length. A range that continues the previous one in the
   // same source is joined to it and both are copied at once, when other bytes follow or at the
   // next flush: a pack's unchanged entries, headers included, become a few large copies. No
-  // source marks the output failed at once; a short source or a failed copy does so when the
-  // range is copied, as a short write does: the offsets already written would lie.
-  void copyRange(FILE* source, int64_t offset, uint64_t length);
+  // source fails the output at once; a short source or a failed copy does so when the range is
+  // copied, as a short write does.
+  [[nodiscard]] Result copyRange(FILE* source, int64_t offset, uint64_t length);
   // Writes everything still staged or pending to the file and tells the events how much has been
   // written.
-  void flush();
+  [[nodiscard]] Result flush();
   // Closes the file (when it closes it) and frees the staging memory; true when the close
   // succeeded (or nothing was closed). Bytes staged or pending since the last flush are dropped.
   bool release();
@@ -61,11 +72,6 @@ class WriteHandler {
   int64_t total() const { return total_; }
   // Bytes accepted since the last flush.
   int64_t pending() const { return pending_; }
-  // Set for good once a write to the file (or a copy from a source) came up short; the output
-  // is then incomplete.
-  bool failed() const { return failed_; }
-  // The system's error code of the write or copy that came up short (0 when none did).
-  uint32_t failureCode() const { return failureCode_; }
   FILE* file() const { return file_; }
 
  private:
@@ -80,6 +86,8 @@ class WriteHandler {
   // Counts bytes handed to the file and, every kWriteBackBytes, has the system start writing.
   void handedOver(uint64_t length);
   void reportWriteFailure(size_t elementsWritten, uint64_t length);
+  // Done, or the failure that ended the output.
+  Result answer() const;
 
   int64_t flushBytes_;
   size_t stageCapacity_;
@@ -95,6 +103,7 @@ class WriteHandler {
   FILE* file_ = nullptr;
   ArchiveEvents* events_;
   bool closesFile_;
+  std::string name_;
   uint32_t failureCode_ = 0;
   bool failed_ = false;
 };

@@ -134,6 +134,20 @@ bool makePack(const std::string& dir, uint64_t mib, int entries) {
   return static_cast<bool>(deleted);
 }
 
+// make-step DIR: the folder of a pack step around a pack and its next version made elsewhere
+// (DIR/old.kx, DIR/new.kx; the patch DIR/patch.kx is the caller's): the empty archive and the
+// check tables.
+bool makeStep(const std::string& dir) {
+  if (!fs::is_regular_file(dir + "/old.kx") || !fs::is_regular_file(dir + "/new.kx"))
+    return fail(dir + ": old.kx and new.kx must be there");
+  if (!writeArchive(dir + "/empty.kx", {})) return fail("cannot write " + dir + "/empty.kx");
+  fs::current_path(dir);
+  for (GamePackIndex step : kStepPacks)
+    if (!writeText(dir + "/table-" + kGamePacks[step].name + ".txt", stepTable(dir, step)))
+      return fail("cannot write the tables");
+  return true;
+}
+
 // prepare-step DIR PACK: a fresh installation folder DIR/install holding the old pack under
 // PACK (a hard link: the installer replaces the file by renaming, so old.kx stays intact), the
 // empty archive under every other pack name, PACK's patch archive and an empty bin folder.
@@ -323,6 +337,8 @@ uint64_t number(const std::string& text) { return std::strtoull(text.c_str(), nu
 int runCase(const std::string& command, const std::vector<std::string>& args) {
   const size_t n = args.size();
   if (command == "make-pack" && n == 3) return status(makePack(args[0], number(args[1]), static_cast<int>(number(args[2]))));
+  if (command == "make-step" && n == 1) return status(makeStep(args[0]));
+  if (command == "pack-public" && n == 3) return status(packPublicRelease(args[0], args[1], args[2]));
   if (command == "prepare-step" && n == 2) return status(prepareStep(args[0], args[1]));
   if (command == "pack-step" && (n == 2 || (n == 3 && args[2] == "exact")))
     return status(packStep(args[0], args[1], n == 3));

@@ -18,4 +18,11 @@ int runCase(const std::string& command, const std::vector<std::string>& args);
 // `dir`/payload. False with a message on stderr on a failure.
 [[nodiscard]] bool makeScaledRelease(const std::string& dir, int growMiB);
 
+// A pack of real files (public_packs.cpp): `how` is a zlib level "1" - "9", with which every
+// file below the folder `source` is deflated (stored when already compressed or not shrunk), or
+// "zip", which carries the entries of the ZIP file `source` with their stored bytes as another
+// deflater wrote them. False with a message on stderr on a failure.
+[[nodiscard]] bool packPublicRelease(const std::string& source, const std::string& how,
+                                     const std::string& out);
+
 }  // namespace bench

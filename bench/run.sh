@@ -12,6 +12,8 @@
 #   --scratch  folder under which the scratch folder is made (default $TMPDIR or /tmp)
 #   --build    build folder (default build/bench-release)
 #   --keep     keep the scratch folder
+# The delta case, on consecutive public releases fetched from the npm registry, is a script of its
+# own: bench/delta_pairs.sh.
 # Needs zip, unzip, 7zz (or 7z), cp, cat, cksum, sync. The machine is shared: look at the load
 # figures printed with the table before believing absolute times; the ratios move far less.
 set -euo pipefail
@@ -49,20 +51,12 @@ for tool in zip unzip cksum "$sevenzip"; do
 done
 
 scripts/deps.sh cmake ninja-build g++ zlib1g-dev libcurl4-openssl-dev
-if [ ! -f "$build/build.ninja" ]; then
-  cmake --preset linux-release -B "$build" >/dev/null
-fi
-cmake --build "$build" --target kxbench kxpatch_installer kxtool -j2 >/dev/null
+. bench/common.sh
+bench_build kxbench kxpatch_installer kxtool
 kxbench=$root/$build/bench/kxbench
 installer=$root/$build/app/2.650-2.651Pack
 kxtool=$root/$build/tools/kxtool/kxtool
-
-mkdir -p "$scratch_root"
-scratch=$(mktemp -d "$scratch_root/kxbench.XXXXXX")
-cleanup() { cd /; if [ "$keep" = 0 ]; then rm -rf "$scratch"; fi; }
-trap cleanup EXIT
-# Logs that the library writes to the working directory land in the scratch folder.
-cd "$scratch"
+bench_scratch kxbench
 results=$scratch/results.txt
 : >"$results"
 notes=$scratch/notes.txt

@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(installed->entryCount() == static_cast<int32_t>(pack.content.size()));
   (void)installed->mergePatch(*patch);
   const int32_t merged = installed->entryCount();
-  const bool written = installed->createNewZip(pack.path, patch.get());
+  const bool written = static_cast<bool>(installed->createNewZip(pack.path, patch.get()));
   installed->closeArchive();
   patch->closeArchive();
   std::remove(logPath.c_str());

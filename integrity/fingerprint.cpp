@@ -8,6 +8,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "integrity/crc32.h"
 #include "platform/aligned_buffer.h"
@@ -37,14 +38,13 @@ FingerprintError errorOf(FingerprintFailure reason, int64_t fileSize) {
 }
 
 // Opens as the run has always opened a game file: its read-only state cleared first, and never
-// through a path longer than the installer supports (cut short it would name another file).
-FILE* openForReading(const std::string& path, uint32_t* systemCode) {
+// through a path longer than the installer supports (cut short it would name another file:
+// refused with no system code).
+platform::OpenedFile openForReading(const std::string& path) {
   platform::setFileAttributesNormal(path);
-  *systemCode = 0;
-  if (platform::pathLength(path) > platform::kMaxPathChars) return nullptr;
-  FILE* file = platform::openFile(path, "rb");
-  if (!file) *systemCode = platform::lastErrorCode();
-  return file;
+  if (platform::pathLength(path) > platform::kMaxPathChars)
+    return platform::fail(platform::SystemCode{0});
+  return platform::openFile(path, "rb");
 }
 
 // Opens for reading; a failed open is reported and retried once a second later.
@@ -53,7 +53,9 @@ platform::Result<UniqueFile, FingerprintError> openWithRetry(const std::string& 
   FingerprintError error{FingerprintFailure::CannotOpen};
   for (int attempt = 1; attempt <= 2; ++attempt) {
     if (attempt == 2) platform::sleepMs(kRetryDelayMs);
-    if (FILE* file = openForReading(path, &error.systemCode)) return UniqueFile(file);
+    platform::OpenedFile file = openForReading(path);
+    if (file) return std::move(file).value();
+    error.systemCode = file.error();
     if (events) events->openFailed(path, platform::pathExists(path), attempt);
   }
   return platform::fail(error);
@@ -252,8 +254,12 @@ Answer withReaders(FILE* file, const std::string& path, int64_t size, Fingerprin
     if (events) events->noMemory();
     return platform::fail(errorOf(FingerprintFailure::NoMemory, size));
   }
-  const UniqueFile secondFile(size > int64_t{kChunkBytes} ? platform::openFile(path, "rb")
-                                                          : nullptr);
+  // Without a second stream the first reads every piece alone.
+  UniqueFile secondFile;
+  if (size > int64_t{kChunkBytes}) {
+    platform::OpenedFile opened = platform::openFile(path, "rb");
+    if (opened) secondFile = std::move(opened).value();
+  }
   PieceReaders readers(file, buffers.data(), secondFile.get(), buffers.data() + kChunkBytes);
   return read(readers);
 }

@@ -40,17 +40,15 @@ bool ftpPutFile(const FtpAccount& account, const std::string& agent,
                 const std::string& remoteName) {
   if (!curlReady()) return false;
   // Only a regular file: the log's name may hold a pipe, which would never end.
-  FILE* local = openFile(localPath, "rb");
-  if (!local) return false;
+  const OpenedFile opened = openFile(localPath, "rb");
+  if (!opened) return false;
+  FILE* local = opened.value().get();
   std::fseek(local, 0, SEEK_END);
   long size = std::ftell(local);
   std::fseek(local, 0, SEEK_SET);
 
   CURL* curl = curl_easy_init();
-  if (!curl) {
-    std::fclose(local);
-    return false;
-  }
+  if (!curl) return false;
   std::string url = "ftp://" + account.host + ":" + std::to_string(account.port) + "/";
   for (const std::string& folder : folders) url += escaped(curl, folder) + "/";
   url += escaped(curl, remoteName);
@@ -77,7 +75,6 @@ bool ftpPutFile(const FtpAccount& account, const std::string& agent,
 
   CURLcode result = curl_easy_perform(curl);
   curl_easy_cleanup(curl);
-  std::fclose(local);
   return result == CURLE_OK;
 }
 

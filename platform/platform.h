@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_handle.h"
 #include "platform/result.h"
 
 namespace platform {
@@ -115,11 +116,14 @@ void consoleWrite(const std::string& gbkBytes);
 // absent. Writing never goes through a link of any kind: "w"
 // removes a link at `path` (a symbolic link, a reparse point, or one name of a file that has
 // others) and makes a regular file of its own in its place; "a" and "r+" open only a regular
-// file with one link and leave anything else as it is. Anything else is refused.
-[[nodiscard]] FILE* openFile(const std::string& path, const char* mode);
+// file with one link and leave anything else as it is. Anything else is refused. Fails with the
+// system's code; a refusal of the platform's own is an access error (EACCES,
+// ERROR_ACCESS_DENIED), and a pipe, socket or device to be read is a missing file.
+using OpenedFile = Result<UniqueFile, SystemCode>;
+[[nodiscard]] OpenedFile openFile(const std::string& path, const char* mode);
 // A new, empty regular file at `path` for writing ("wb+"), created exclusively: whatever was at
-// `path` (a leftover of a killed run, a link) is removed first. None when it cannot be made.
-[[nodiscard]] FILE* createFileExclusive(const std::string& path);
+// `path` (a leftover of a killed run, a link) is removed first. Fails with the system's code.
+[[nodiscard]] OpenedFile createFileExclusive(const std::string& path);
 // Whether a folder between `base` and the last component of `path` (which lies inside `base`)
 // is a link (on Windows, any reparse point): writing there would land outside `base`.
 [[nodiscard]] bool folderLinkBelow(const std::string& base, const std::string& path);
@@ -135,7 +139,7 @@ inline constexpr size_t kMaxPathChars = 259;
 // Windows (a Chinese character is two GBK bytes but one character), bytes elsewhere.
 size_t pathLength(const std::string& path);
 // Opens `path` with the narrow C runtime open, bytes as they are; writes as openFile.
-[[nodiscard]] FILE* openFileNarrow(const std::string& path, const char* mode);
+[[nodiscard]] OpenedFile openFileNarrow(const std::string& path, const char* mode);
 // Clears the read-only state of a file; the result may be ignored (the file may not exist). Only
 // a regular file with one link is changed: a link's target, or a file that has other names,
 // may lie anywhere.
@@ -143,25 +147,29 @@ bool setFileAttributesNormal(const std::string& path);
 // True when a file or a folder is at `path` (links followed). A pipe, socket or device counts as
 // absent, as openFile treats it.
 [[nodiscard]] bool pathExists(const std::string& path);
-// Makes the folder `path` (its parent must exist); true when it was made or a folder, not a
-// link, is there already.
-[[nodiscard]] bool makeFolder(const std::string& path);
+// Makes the folder `path` (its parent must exist); done when it was made or a folder, not a
+// link, is there already, else fails with the system's code (a link or a file in its place:
+// the code for an existing file).
+[[nodiscard]] Result<Done, SystemCode> makeFolder(const std::string& path);
 bool deleteFile(const std::string& path);
 // Gives the file at `existing` the second name `link` (a hard link): nothing is copied, and the
 // file lives on under `link` when `existing` is later replaced by a rename. False when `link`
 // exists, the two lie on different volumes, or the file system has no such links (FAT, exFAT).
 [[nodiscard]] bool linkFile(const std::string& existing, const std::string& link);
-// Renames `from` to `to` (no replacing). Used where the original run renames plainly.
-bool renameFile(const std::string& from, const std::string& to);
+// Renames `from` to `to` (no replacing); fails with the system's code, the one for an existing
+// file when `to` is there.
+[[nodiscard]] Result<Done, SystemCode> renameFile(const std::string& from, const std::string& to);
 // Flushes `from` to disk and puts it in the place of `to` in one step; `to` stays whole when
-// this fails. The folder entry is flushed too.
-[[nodiscard]] bool replaceFile(const std::string& from, const std::string& to);
+// this fails, with the system's code. The folder entry is flushed too.
+[[nodiscard]] Result<Done, SystemCode> replaceFile(const std::string& from, const std::string& to);
 // replaceFile for a `from` whose data its writer already put on the disk (flushToDisk before
 // closing it): the same step without flushing `from` a second time. Only the folder entry is
 // flushed, after the rename, so the new name never points at data that is not on the disk.
-[[nodiscard]] bool replaceWithFlushedFile(const std::string& from, const std::string& to);
-// Flushes an open stream's data to the disk (fflush and fsync/FlushFileBuffers).
-[[nodiscard]] bool flushToDisk(FILE* file);
+[[nodiscard]] Result<Done, SystemCode> replaceWithFlushedFile(const std::string& from,
+                                                              const std::string& to);
+// Flushes an open stream's data to the disk (fflush and fsync/FlushFileBuffers); fails with the
+// system's code of the step that failed.
+[[nodiscard]] Result<Done, SystemCode> flushToDisk(FILE* file);
 // Hands the stream's buffered bytes to the system and asks it to start writing every byte of
 // the file not yet on its way to the disk, without waiting (POSIX: sync_file_range). A later
 // flushToDisk still waits for all of it, but finds most already written. Nothing where the
@@ -197,7 +205,9 @@ void sleepMs(unsigned milliseconds);
 
 [[nodiscard]] std::string computerName();
 [[nodiscard]] std::string userName();
-// Code of the last failed system call, as the platform reports it.
+// Code of the last failed system call, as the platform reports it: for stdio calls on a stream
+// (a short fwrite, a failed fclose), which say only that they failed. Read it on the same thread
+// before anything else can overwrite it.
 [[nodiscard]] uint32_t lastErrorCode();
 
 }  // namespace platform

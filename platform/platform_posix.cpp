@@ -349,15 +349,27 @@ namespace {
 
 bool writesTo(const char* mode) { return std::strpbrk(mode, "wa+") != nullptr; }
 
+// Closes `fd` and leaves `code` in errno, where the failure's reason is read.
+void closeFailed(int fd, int code) {
+  ::close(fd);
+  errno = code;
+}
+
 // Clears O_NONBLOCK (set so that opening never waits on a pipe) and wraps the descriptor.
 FILE* streamOf(int fd, const char* mode) {
   if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    ::close(fd);
+    closeFailed(fd, errno);
     return nullptr;
   }
   FILE* file = ::fdopen(fd, mode);
-  if (!file) ::close(fd);
+  if (!file) closeFailed(fd, errno);
   return file;
+}
+
+// The stream, or the failure with the code the failing call left in errno.
+OpenedFile openedOrErrno(FILE* file) {
+  if (!file) return fail(static_cast<SystemCode>(errno));
+  return UniqueFile(file);
 }
 
 // A pipe, a socket or a device: opened to be read, it may wait for a writer for ever, never
@@ -377,8 +389,7 @@ int openForReading(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return -1;
   if (::fstat(fd, &st) != 0 || isSpecial(st)) {
-    ::close(fd);
-    errno = ENOENT;
+    closeFailed(fd, ENOENT);
     return -1;
   }
   return fd;
@@ -410,10 +421,13 @@ FILE* openForWriting(const std::string& path, const char* mode, int extraFlags) 
     if (fd < 0) return nullptr;
     usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   }
+  if (!usable || st.st_nlink != 1) {
+    closeFailed(fd, EACCES);
+    return nullptr;
+  }
   // Truncated only now that it is known to be this name's file alone.
-  usable = usable && st.st_nlink == 1 && (!anew || ::ftruncate(fd, 0) == 0);
-  if (!usable) {
-    ::close(fd);
+  if (anew && ::ftruncate(fd, 0) != 0) {
+    closeFailed(fd, errno);
     return nullptr;
   }
   return streamOf(fd, mode);
@@ -421,17 +435,19 @@ FILE* openForWriting(const std::string& path, const char* mode, int extraFlags) 
 
 }  // namespace
 
-FILE* openFile(const std::string& path, const char* mode) {
-  if (writesTo(mode)) return openForWriting(path, mode, 0);
+OpenedFile openFile(const std::string& path, const char* mode) {
+  if (writesTo(mode)) return openedOrErrno(openForWriting(path, mode, 0));
   const int fd = openForReading(path);
-  return fd < 0 ? nullptr : streamOf(fd, mode);
+  return openedOrErrno(fd < 0 ? nullptr : streamOf(fd, mode));
 }
 
-FILE* openFileNarrow(const std::string& path, const char* mode) { return openFile(path, mode); }
+OpenedFile openFileNarrow(const std::string& path, const char* mode) {
+  return openFile(path, mode);
+}
 
-FILE* createFileExclusive(const std::string& path) {
+OpenedFile createFileExclusive(const std::string& path) {
   ::unlink(path.c_str());
-  return openForWriting(path, "wb+", O_EXCL);
+  return openedOrErrno(openForWriting(path, "wb+", O_EXCL));
 }
 
 bool folderLinkBelow(const std::string& base, const std::string& path) {
@@ -478,12 +494,20 @@ bool pathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !isSpecial(st);
 }
 
-bool makeFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) == 0) return true;
-  if (errno != EEXIST) return false;
+namespace {
+
+// The failure of the call that just set errno.
+Failure<SystemCode> failedWithErrno() { return fail(static_cast<SystemCode>(errno)); }
+
+}  // namespace
+
+Result<Done, SystemCode> makeFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return Done{};
+  if (errno != EEXIST) return failedWithErrno();
   // mkdir never follows a link at `path`; one that is there is no folder of ours either.
   struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Done{};
+  return fail(SystemCode{EEXIST});
 }
 
 bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
@@ -492,36 +516,38 @@ bool linkFile(const std::string& existing, const std::string& link) {
   return ::link(existing.c_str(), link.c_str()) == 0;
 }
 
-bool renameFile(const std::string& from, const std::string& to) {
+Result<Done, SystemCode> renameFile(const std::string& from, const std::string& to) {
   // rename() would silently replace `to`; the Windows side refuses, and so must this one.
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return Done{};
+  if (errno != EINVAL && errno != ENOSYS) return failedWithErrno();
   // A file system without the no-replace flag: check first (not atomic, but never replaces
   // knowingly).
-  if (::access(to.c_str(), F_OK) == 0) {
-    errno = EEXIST;
-    return false;
-  }
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  if (::access(to.c_str(), F_OK) == 0) return fail(SystemCode{EEXIST});
+  if (::rename(from.c_str(), to.c_str()) != 0) return failedWithErrno();
+  return Done{};
 }
 
-bool replaceFile(const std::string& from, const std::string& to) {
+Result<Done, SystemCode> replaceFile(const std::string& from, const std::string& to) {
   int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool synced = ::fsync(fd) == 0;
+  if (fd < 0) return failedWithErrno();
+  if (::fsync(fd) != 0) {
+    closeFailed(fd, errno);
+    return failedWithErrno();
+  }
   ::close(fd);
-  return synced && replaceWithFlushedFile(from, to);
+  return replaceWithFlushedFile(from, to);
 }
 
-bool replaceWithFlushedFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+Result<Done, SystemCode> replaceWithFlushedFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return failedWithErrno();
   fsyncFolderOf(to);
-  return true;
+  return Done{};
 }
 
-bool flushToDisk(FILE* file) {
-  if (std::fflush(file) != 0) return false;
-  return ::fsync(::fileno(file)) == 0;
+Result<Done, SystemCode> flushToDisk(FILE* file) {
+  if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0) return failedWithErrno();
+  return Done{};
 }
 
 void startWriteBack(FILE* file) {

@@ -253,57 +253,75 @@ bool clearedForWriting(const std::wstring& path, const char* mode) {
   if (!state.exists) return true;
   const bool linked = state.link || (!state.folder && state.links > 1);
   if (!linked) return true;
-  if (mode[0] != 'w') return false;
+  if (mode[0] != 'w') {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
   if (state.link && state.folder) return ::RemoveDirectoryW(path.c_str()) != 0;
   return ::DeleteFileW(path.c_str()) != 0;
 }
 
+// The code of the call that just failed, or `otherwise` when it left none.
+SystemCode failedCall(SystemCode otherwise) {
+  const DWORD code = ::GetLastError();
+  return code != ERROR_SUCCESS ? code : otherwise;
+}
+
 // After the open: only a file on a disk with one name is kept (never a device or a pipe, and
-// never a file given a second name in the meantime).
-FILE* keptIfRegular(FILE* file, const char* mode) {
-  if (!file) return nullptr;
+// never a file given a second name in the meantime). A device or pipe to be read counts as
+// missing, anything else refused as access denied.
+OpenedFile keptIfRegular(FILE* file, const char* mode) {
+  if (!file) return fail(failedCall(ERROR_OPEN_FAILED));
   HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
   BY_HANDLE_FILE_INFORMATION info{};
-  bool regular = handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) == FILE_TYPE_DISK &&
-                 ::GetFileInformationByHandle(handle, &info) &&
+  const bool onDisk = handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) == FILE_TYPE_DISK;
+  bool regular = onDisk && ::GetFileInformationByHandle(handle, &info) &&
                  !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   if (regular && writesTo(mode)) regular = info.nNumberOfLinks == 1;
-  if (regular) return file;
+  if (regular) return UniqueFile(file);
   std::fclose(file);
-  return nullptr;
+  const bool absent = !onDisk && !writesTo(mode);
+  return fail(static_cast<SystemCode>(absent ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED));
 }
+
+// clearedForWriting's refusal, or the code of the removal that failed.
+Failure<SystemCode> notCleared() { return fail(failedCall(ERROR_ACCESS_DENIED)); }
 
 }  // namespace
 
-FILE* openFile(const std::string& path, const char* mode) {
+OpenedFile openFile(const std::string& path, const char* mode) {
   std::wstring widePath = widen(path);
   std::wstring wideMode = widen(mode);
-  if (widePath.empty() || wideMode.empty()) return nullptr;
-  if (!clearedForWriting(widePath, mode)) return nullptr;
+  if (widePath.empty() || wideMode.empty())
+    return fail(static_cast<SystemCode>(ERROR_NO_UNICODE_TRANSLATION));
+  if (!clearedForWriting(widePath, mode)) return notCleared();
   return keptIfRegular(::_wfopen(widePath.c_str(), wideMode.c_str()), mode);
 }
 
-FILE* openFileNarrow(const std::string& path, const char* mode) {
+OpenedFile openFileNarrow(const std::string& path, const char* mode) {
   const std::wstring widePath = widen(path);
-  if (!widePath.empty() && !clearedForWriting(widePath, mode)) return nullptr;
+  if (!widePath.empty() && !clearedForWriting(widePath, mode)) return notCleared();
   return keptIfRegular(std::fopen(path.c_str(), mode), mode);
 }
 
-FILE* createFileExclusive(const std::string& path) {
+OpenedFile createFileExclusive(const std::string& path) {
   const std::wstring widePath = widen(path);
-  if (widePath.empty()) return nullptr;
+  if (widePath.empty()) return fail(static_cast<SystemCode>(ERROR_NO_UNICODE_TRANSLATION));
   ::DeleteFileW(widePath.c_str());
   HANDLE handle = ::CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) return fail(static_cast<SystemCode>(::GetLastError()));
   const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
   if (fd < 0) {
     ::CloseHandle(handle);
-    return nullptr;
+    return fail(static_cast<SystemCode>(ERROR_TOO_MANY_OPEN_FILES));
   }
   FILE* file = ::_fdopen(fd, "wb+");
-  if (!file) ::_close(fd);
-  return file;
+  if (!file) {
+    ::_close(fd);
+    return fail(static_cast<SystemCode>(ERROR_NOT_ENOUGH_MEMORY));
+  }
+  return UniqueFile(file);
 }
 
 bool folderLinkBelow(const std::string& base, const std::string& path) {
@@ -354,13 +372,23 @@ bool pathExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DEVICE);
 }
 
-bool makeFolder(const std::string& path) {
+namespace {
+
+// The failure of the Windows call that just failed.
+Failure<SystemCode> failedWithLastError() {
+  return fail(static_cast<SystemCode>(::GetLastError()));
+}
+
+}  // namespace
+
+Result<Done, SystemCode> makeFolder(const std::string& path) {
   const std::wstring widePath = widen(path);
-  if (widePath.empty()) return false;
-  if (::CreateDirectoryW(widePath.c_str(), nullptr)) return true;
-  if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  if (widePath.empty()) return fail(static_cast<SystemCode>(ERROR_NO_UNICODE_TRANSLATION));
+  if (::CreateDirectoryW(widePath.c_str(), nullptr)) return Done{};
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) return failedWithLastError();
   const PathState state = stateOf(widePath);
-  return state.exists && state.folder && !state.link;
+  if (state.exists && state.folder && !state.link) return Done{};
+  return fail(static_cast<SystemCode>(ERROR_ALREADY_EXISTS));
 }
 
 bool deleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
@@ -369,20 +397,23 @@ bool linkFile(const std::string& existing, const std::string& link) {
   return ::CreateHardLinkA(link.c_str(), existing.c_str(), nullptr) != 0;
 }
 
-bool renameFile(const std::string& from, const std::string& to) {
-  return ::MoveFileA(from.c_str(), to.c_str()) != 0;
+Result<Done, SystemCode> renameFile(const std::string& from, const std::string& to) {
+  if (!::MoveFileA(from.c_str(), to.c_str())) return failedWithLastError();
+  return Done{};
 }
 
-bool replaceFile(const std::string& from, const std::string& to) {
+Result<Done, SystemCode> replaceFile(const std::string& from, const std::string& to) {
   HANDLE file = ::CreateFileA(from.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool flushed = ::FlushFileBuffers(file) != 0;
+  if (file == INVALID_HANDLE_VALUE) return failedWithLastError();
+  const bool flushed = ::FlushFileBuffers(file) != 0;
+  const SystemCode code = flushed ? 0 : ::GetLastError();
   ::CloseHandle(file);
-  return flushed && replaceWithFlushedFile(from, to);
+  if (!flushed) return fail(code);
+  return replaceWithFlushedFile(from, to);
 }
 
-bool replaceWithFlushedFile(const std::string& from, const std::string& to) {
+Result<Done, SystemCode> replaceWithFlushedFile(const std::string& from, const std::string& to) {
   // MoveFileEx refuses to replace a read-only file, where rename() on POSIX does not care;
   // the replace is meant to happen either way.
   // Only a file with one name: attributes belong to the file, and one with other names may lie
@@ -399,20 +430,22 @@ bool replaceWithFlushedFile(const std::string& from, const std::string& to) {
   for (int attempt = 1;; ++attempt) {
     if (::MoveFileExA(from.c_str(), to.c_str(),
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      return true;
+      return Done{};
     const DWORD error = ::GetLastError();
     const bool folder = target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY);
     const bool busy = !folder && (error == ERROR_SHARING_VIOLATION ||
                                   error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION);
-    if (!busy || attempt == kAttempts) return false;
+    if (!busy || attempt == kAttempts) return fail(static_cast<SystemCode>(error));
     ::Sleep(kPauseMs);
   }
 }
 
-bool flushToDisk(FILE* file) {
-  if (std::fflush(file) != 0) return false;
+Result<Done, SystemCode> flushToDisk(FILE* file) {
+  if (std::fflush(file) != 0) return failedWithLastError();
   HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
-  return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != 0;
+  if (handle == INVALID_HANDLE_VALUE) return fail(static_cast<SystemCode>(ERROR_INVALID_HANDLE));
+  if (!::FlushFileBuffers(handle)) return failedWithLastError();
+  return Done{};
 }
 
 // Windows has no request to start writing without waiting; the system's lazy writer and the

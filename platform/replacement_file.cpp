@@ -28,10 +28,12 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept {
   return *this;
 }
 
-FILE* ReplacementFile::open() {
+Result<FILE*, SystemCode> ReplacementFile::open() {
   rollBack();
-  file_ = createFileExclusive(temporary_);
-  pending_ = file_ != nullptr;
+  OpenedFile created = createFileExclusive(temporary_);
+  if (!created) return fail(created.error());
+  file_ = created.value().release();
+  pending_ = true;
   return file_;
 }
 
@@ -49,8 +51,8 @@ Result<Done, SystemCode> ReplacementFile::finish() {
     rollBack();
     return fail(SystemCode{0});
   }
-  const bool flushed = flushToDisk(file_);
-  SystemCode code = flushed ? 0 : lastErrorCode();
+  const Result<Done, SystemCode> flushed = flushToDisk(file_);
+  SystemCode code = flushed ? 0 : flushed.error();
   const bool closed = std::fclose(file_) == 0;
   if (flushed && !closed) code = lastErrorCode();
   file_ = nullptr;
@@ -59,18 +61,19 @@ Result<Done, SystemCode> ReplacementFile::finish() {
   return fail(code);
 }
 
-bool ReplacementFile::commit() {
+Result<Done, SystemCode> ReplacementFile::commit() {
   if (file_ || !pending_) {
     rollBack();
-    return false;
+    return fail(SystemCode{0});
   }
   // A closed stream with the file still ours means finish() put it on the disk.
-  if (!replaceWithFlushedFile(temporary_, target_)) {
+  Result<Done, SystemCode> replaced = replaceWithFlushedFile(temporary_, target_);
+  if (!replaced) {
     rollBack();
-    return false;
+    return replaced;
   }
   pending_ = false;
-  return true;
+  return Done{};
 }
 
 void ReplacementFile::rollBack() {

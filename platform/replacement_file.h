@@ -27,8 +27,9 @@ class ReplacementFile {
   const std::string& temporaryPath() const { return temporary_; }
 
   // Creates the temporary file anew (a leftover of a killed run or a link under its name is
-  // removed first); none when it cannot be made. The object keeps the stream.
-  [[nodiscard]] FILE* open();
+  // removed first); fails with the system's code when it cannot be made. The object keeps the
+  // stream and lends it.
+  [[nodiscard]] Result<FILE*, SystemCode> open();
   FILE* file() const { return file_; }
   // Writes `length` bytes; false when they did not all go out.
   [[nodiscard]] bool write(const void* bytes, size_t length);
@@ -36,9 +37,9 @@ class ReplacementFile {
   // when either fails, with the system's code of the flush or close taken before anything was
   // removed (0 when the file was never open).
   [[nodiscard]] Result<Done, SystemCode> finish();
-  // Renames the finished file over the target; false, with the temporary file removed and the
-  // target as it was, when that fails.
-  [[nodiscard]] bool commit();
+  // Renames the finished file over the target; fails, with the temporary file removed and the
+  // target as it was, with the system's code of the rename (0 when the file was not finished).
+  [[nodiscard]] Result<Done, SystemCode> commit();
   // Closes and removes the temporary file; the target stays as it was.
   void rollBack();
   // Leaves the finished temporary file to the caller, who replaces or removes it by path.

@@ -20,10 +20,8 @@ void writeLine(FILE* file, const std::string& text) {
 }  // namespace
 
 void writeLog(const std::string& text) {
-  FILE* file = platform::openFileNarrow("updater.log", "ab+");
-  if (!file) return;
-  writeLine(file, text);
-  std::fclose(file);
+  const platform::OpenedFile file = platform::openFileNarrow("updater.log", "ab+");
+  if (file) writeLine(file.value().get(), text);
 }
 
 void appendLogLine(const std::string& path, const std::string& text) {
@@ -34,8 +32,9 @@ void appendLogLine(const std::string& path, const std::string& text) {
 }
 
 void packLog(const char* format, ...) {
-  FILE* file = platform::openFileNarrow("pack.log", "a+");
-  if (!file) return;
+  const platform::OpenedFile opened = platform::openFileNarrow("pack.log", "a+");
+  if (!opened) return;
+  FILE* file = opened.value().get();
   char line[kPackLogLineBytes];
   va_list args;
   va_start(args, format);
@@ -50,16 +49,16 @@ void packLog(const char* format, ...) {
 #else
   std::fputs("\r\n", file);
 #endif
-  std::fclose(file);
 }
 
 FILE* openFileChecked(const std::string& path, const char* mode, bool* notOpened) {
   platform::setFileAttributesNormal(path);
   // A longer path is beyond what the installer supports. Cut short it would name another file,
   // which "ab+" and "wb+" would then create, so it is not opened at all.
-  FILE* file =
-      platform::pathLength(path) > kMaxPathChars ? nullptr : platform::openFile(path, mode);
-  if (file) return file;
+  if (platform::pathLength(path) <= kMaxPathChars) {
+    platform::OpenedFile opened = platform::openFile(path, mode);
+    if (opened) return opened.value().release();
+  }
   if (notOpened) *notOpened = true;
   if (!platform::pathExists(path))
     writeLog(path + " does not exist!");

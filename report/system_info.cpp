@@ -227,8 +227,9 @@ std::string systemInfoReportPath() { return platform::tempFolder() + "mox_sysinf
 
 bool writeSystemInfoReport() {
   std::string report = getSystemInfo();
-  FILE* file = platform::openFile(systemInfoReportPath(), "wb");
-  if (!file) return false;
+  platform::OpenedFile opened = platform::openFile(systemInfoReportPath(), "wb");
+  if (!opened) return false;
+  FILE* file = opened.value().release();
   bool written = report.empty() || std::fwrite(report.data(), report.size(), 1, file) == 1;
   return std::fclose(file) == 0 && written;
 }

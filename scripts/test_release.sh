@@ -5,7 +5,8 @@
 # time-stamp authority on 127.0.0.1 (signature and timestamp must verify, the checksums hold,
 # the payload is the demo's); then a release whose rehearsal must fail (an installation without
 # bin/RakNet.dll, where the installer refuses to run) and must stop the script. The demo is
-# released with --delta, as its payload is made: the rehearsal must give NEW byte for byte.
+# released with --delta, as its payload is made: the rehearsals, the signed release's also with
+# the x86_64 Windows installer under Wine, must give NEW byte for byte.
 #
 # Environment: KXPATCH_RELEASE_BUILD (default build/, whose linux-release and win32 trees
 # scripts/test.sh made; missing trees are built), KXPATCH_JOBS.
@@ -59,7 +60,7 @@ for product in payload payload.partial 2.650-2.651Pack.exe SHA256SUMS release-re
 done
 
 echo "== release: signed demo installer with a timestamp and deltas, in the same OUT"
-scripts/release.sh "$work/demo/2.650" "$work/demo/2.651" "$work/out" --delta \
+scripts/release.sh "$work/demo/2.650" "$work/demo/2.651" "$work/out" --delta --windows-rehearsal \
   --previous-table "$work/previous.txt" "${sign[@]}" --sign-password-file "$work/password"
 exe=$work/out/2.650-2.651Pack.exe
 osslsigncode verify -in "$exe" -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa/tsa.pem" \
@@ -72,8 +73,10 @@ grep -q "^Signature: .*; timestamp .* from $tsa, verified" "$work/out/release-re
 for file in "$work/demo/payload"/*; do
   cmp -s "$file" "$work/out/payload/$(basename "$file")" || fail "payload $(basename "$file") is not the demo's"
 done
-grep -q "^  linux rehearsal: .* all 7 files are at 2.651" "$work/out/release-report.txt" ||
-  fail "the report has no passed rehearsal"
+for side in linux windows; do
+  grep -q "^  $side rehearsal: .* all 7 files are at 2.651" "$work/out/release-report.txt" ||
+    fail "the report has no passed $side rehearsal"
+done
 grep -q '"deltaEntries": [1-9]' "$work/out/release-report.json" ||
   fail "no entry of the --delta release went as a delta"
 grep -q "replaced as deltas" "$work/out/release-report.txt" ||

@@ -4,10 +4,12 @@
 # program under Wine (all must pass; the upload tests against a real FTP server) and compares end-to-end runs of the Windows installer with
 # the Linux one on the same generated installation: resulting files, launcher messages, the
 # failure message box, the console window and -sysinfo; and runs the Windows installer on a
-# full disk (a file-size limit) and again with room.
+# full disk (a file-size limit) and again with room. A second x86_64 installer carries a release
+# made with deltas by the native kxtool: it must give NEW byte for byte, and refuse an old entry
+# one byte off. The i686 installer is checked to carry the delta decoder and merge.
 #
 # Environment: KXPATCH_WIN_BUILD (build root, default build/), KXPATCH_HOST_BUILD (a configured
-# native build to take the Linux installer and the installation generator from; default
+# native build to take the Linux installer, kxtool and the installation generator from; default
 # build/linux-release when scripts/test.sh made it, else a build of its own),
 # KXPATCH_JOBS (default: the number of processors), KXPATCH_KEEP_WORK=1 keeps the scratch folder.
 set -euo pipefail
@@ -23,7 +25,7 @@ fi
 
 scripts/deps.sh cmake ninja-build g++ zlib1g-dev libgtest-dev libcurl4-openssl-dev python3 \
   python3-pyftpdlib locales \
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb vsftpd
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb vsftpd xdelta3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kxwin-XXXXXX")
 xvfb_pid="" prefix_pid="" win32_pid="" ftp_pid=""
@@ -76,19 +78,56 @@ if [ ! -f "$host/CMakeCache.txt" ]; then
   logged "$work/host-configure.log" cmake -S "$src" -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
 logged "$work/host-build.log" cmake --build "$host" --target kxtest_make_release kxpatch_installer \
-  -j"$jobs"
+  kxtool -j"$jobs"
 logged "$work/release.log" "$host/tests/win/kxtest_make_release" "$work/release"
-# The cross builds embed the payload from a fixed folder, refreshed only where it changed, so
+# The cross builds embed each payload from a fixed folder, refreshed only where it changed, so
 # that a second run rebuilds nothing.
+sync_payload() {  # made build-folder
+  mkdir -p "$2"
+  local file name
+  for file in "$1"/* "$2"/*; do
+    [ -e "$file" ] || continue
+    name=$(basename "$file")
+    if [ ! -e "$1/$name" ]; then rm -f "$2/$name"
+    elif ! cmp -s "$1/$name" "$2/$name"; then cp "$1/$name" "$2/"
+    fi
+  done
+}
 payload="$build/win-payload"
-mkdir -p "$payload"
-for file in "$work/release/payload"/* "$payload"/*; do
-  [ -e "$file" ] || continue
-  name=$(basename "$file")
-  if [ ! -e "$work/release/payload/$name" ]; then rm -f "$payload/$name"
-  elif ! cmp -s "$work/release/payload/$name" "$payload/$name"; then cp "$work/release/payload/$name" "$payload/"
-  fi
-done
+sync_payload "$work/release/payload" "$payload"
+
+step "delta release, made by the native kxtool"
+# The same installations released as a studio releases with deltas: by kxtool on Linux, where
+# the encoder runs. NEW also edits a few bytes of the first pack's large stored entry, so that
+# an old entry one byte off between that pack's first and second sampled windows still passes
+# the pack's check and reaches the delta, which must refuse it.
+kxtool=$host/tools/kxtool/kxtool
+delta=$work/delta
+mkdir -p "$delta/edit/data" "$delta/out"
+cp -r "$work/release/2.651" "$delta/2.651"
+"$kxtool" cat "$delta/2.651/qdres_packed.kx" data/large.bin >"$delta/edit/data/large.bin" ||
+  { echo "FAIL: kxtool cat of the first pack's large entry" >&2; exit 1; }
+python3 -c 'import sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek(300000)
+    f.write(b"edited in 2.651!")' "$delta/edit/data/large.bin"
+logged "$delta/edit.log" "$kxtool" create "$delta/edit" -o "$delta/edit.kx"
+logged "$delta/apply.log" "$kxtool" apply "$work/release/2.651/qdres_packed.kx" "$delta/edit.kx" \
+  -o "$delta/2.651/qdres_packed.kx"
+logged "$delta/release.log" "$kxtool" release "$work/release/2.650" "$delta/2.651" \
+  -o "$delta/out/payload" --delta --json "$delta/out/report.json"
+# The run writes the payload's table into bin: NEW as the installer must leave it.
+cp "$delta/out/payload/MD5.txt" "$delta/2.651/bin/MD5.txt"
+# Deltas in every changed pack, two in the first: else the runs below could pass on whole entries.
+python3 -c 'import json, sys
+packs = {p["pack"]: p["deltaEntries"] for p in json.load(open(sys.argv[1]))["packs"]}
+print("delta entries per pack: %s" % packs)
+sys.exit(0 if packs["qdres_packed.kx"] >= 2 and packs["vemo_packed.kx"] and packs["CN_packed.kx"] else 1)' \
+  "$delta/out/report.json" || { echo "FAIL: the delta release lacks its deltas" >&2; exit 1; }
+"$kxtool" list "$delta/out/payload/qdres_packedTemp.kx" | grep -q '^delta .* data/large\.bin$' ||
+  { echo "FAIL: data/large.bin of qdres_packed.kx is not a delta record" >&2; exit 1; }
+delta_payload="$build/win-delta-payload"
+sync_payload "$delta/out/payload" "$delta_payload"
 linux_installer="$host/app/2.650-2.651Pack"
 
 step "win32 (i686, shipped) and win64 (x86_64: unit tests, stand-ins, installer), side by side"
@@ -101,14 +140,15 @@ win32_pid=$!
 # The x86_64 build exists to run the code under Wine, not to ship: -O1 compiles it in about half
 # the time of -O3, and the Linux builds run the same code under the sanitizers.
 logged "$work/configure-win64.log" cmake --preset win64 -B "$build/win64" \
-  -DKXPATCH_PAYLOAD_DIR="$payload" -DKXPATCH_BUILD_TOOLS=ON \
+  -DKXPATCH_PAYLOAD_DIR="$payload" -DKXTEST_DELTA_PAYLOAD_DIR="$delta_payload" \
+  -DKXPATCH_BUILD_TOOLS=ON \
   -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O1 -DNDEBUG"
 # Every unit-test program of the Windows build: the folders' POSIX-only files (_posix.cpp)
 # are left out by the build, so whatever remains must build and pass.
 unit_tests=$(ctest --test-dir "$build/win64" -N | sed -n 's/^ *Test *#[0-9]*: *//p')
 [ -n "$unit_tests" ] || { echo "FAIL: no unit-test programs in the win64 build" >&2; exit 1; }
 logged "$work/build-win64.log" cmake --build "$build/win64" --target kxpatch_installer \
-  kxtest_launcher kxtest_responder $unit_tests -j"$jobs"
+  kxtest_delta_installer kxtest_launcher kxtest_responder $unit_tests -j"$jobs"
 if ! wait "$win32_pid"; then
   win32_pid=""
   { grep -E -m 40 'error|FAILED|Error' "$work/build-win32.log" || tail -n 40 "$work/build-win32.log"; } >&2
@@ -123,6 +163,13 @@ echo "i686 imports: $(echo $dlls)"
 system_dll='^(kernel32|user32|gdi32|shell32|advapi32|iphlpapi|winmm|wininet|msvcrt|ws2_32|ole32|shlwapi|comctl32|version|api-ms-win-[a-z0-9-]+)\.dll$'
 for dll in $dlls; do
   [[ $dll =~ $system_dll ]] || fail "the i686 installer imports $dll"
+done
+# Nothing of the i686 build runs here: that needs Wine's 32-bit half, which neither these
+# machines nor CI's have. Its installer must at least carry the decoder and the merge that
+# rebuilds entries from deltas (the x86_64 runs below exercise the same code).
+symbols=$(i686-w64-mingw32-nm -C "$exe32")
+for symbol in 'delta::decodeVcdiff(' 'delta::applyDeltaRecord(' 'KXFileSystem::rebuildFromDelta('; do
+  grep -qF "T $symbol" <<<"$symbols" || fail "the i686 installer lacks $symbol"
 done
 exe64="$build/win64/app/2.650-2.651Pack.exe"
 # The test hooks (payload folder, log server port, process scope) are POSIX builds' only.
@@ -501,6 +548,76 @@ if problems:
     print("\n".join(problems))
     sys.exit(1)
 print("journal: the run finished the update begun before and left nothing behind")
+EOF
+
+step "end-to-end: a delta release, then one old entry a byte off"
+# The installer built with the delta payload (tests/win): the deltas rebuild the first pack's
+# large stored entry and a deflated entry in three packs, which the payload does not carry
+# whole, so the result can equal NEW only if they were rebuilt byte for byte.
+delta_exe="$build/win64/tests/win/delta/2.650-2.651Pack.exe"
+fresh_copy wine delta
+start_wine_responder "$work/wine/delta"
+(cd "$work/wine/delta/game/bin" && timeout 300 wine "$delta_exe" </dev/null \
+  >"$work/wine/delta/out" 2>"$work/wine/delta/err") || fail "Wine installer run (delta release)"
+sleep 1
+touch "$work/wine/delta/stop-responder"
+# The same release on a pack whose old entry differs by one byte from the one the delta was made
+# from, where that pack's fingerprint does not look: the pack fails and stays as it was.
+fresh_copy wine delta-off
+python3 -c 'import sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek((1 << 20) + 200000)
+    byte = f.read(1)[0]
+    f.seek(-1, 1)
+    f.write(bytes([byte ^ 1]))' "$work/wine/delta-off/game/qdres_packed.kx"
+cp "$work/wine/delta-off/game/qdres_packed.kx" "$work/wine/delta-off/qdres-before"
+(cd "$work/wine/delta-off/game/bin" && timeout 300 wine "$delta_exe" AutoRun </dev/null \
+  >"$work/wine/delta-off/out" 2>"$work/wine/delta-off/err") || fail "Wine installer run (old entry off)"
+timeout 120 wineserver -w 2>/dev/null || true
+
+python3 - "$work" <<'EOF' || fail "delta release: the Windows installer did not rebuild NEW or kept a wrong entry"
+import os, sys
+from wine_records import responder_records, tree
+work = sys.argv[1]
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+problems = []
+game, expected = tree(work + "/wine/delta/game"), tree(work + "/delta/2.651")
+if game != expected:
+    problems.append("these files differ from NEW: %s"
+                    % sorted(n for n in game.keys() | expected.keys() if game.get(n) != expected.get(n)))
+shown = responder_records(work + "/wine/delta/boxes")[0]
+if shown:
+    problems.append("boxes shown: %r" % [(c.decode("gbk"), t.decode("gbk")) for c, t in shown])
+log = read(work + "/wine/delta/game/bin/updater.log")
+for line in (b"--------update successful", b"update successful: qdres_packed.kx!"):
+    if line not in log:
+        problems.append("the run log lacks %r" % line)
+if b"->results table not used" in log:
+    problems.append("the run did not use the payload's results table")
+
+off = work + "/wine/delta-off/game/"
+log = read(off + "bin/updater.log")
+if read(off + "qdres_packed.kx") != read(work + "/wine/delta-off/qdres-before"):
+    problems.append("old entry off: qdres_packed.kx is not the old file byte for byte")
+if os.path.exists(off + "qdres_packed.kxtemp"):
+    problems.append("old entry off: the rewrite was left as qdres_packed.kxtemp")
+for line in (b"KXFileSystem::mergePatch the installed entry is not the one the delta was made "
+             b"from: data/large.bin\n", b"->failed to update: qdres_packed.kx\n"):
+    if line not in log:
+        problems.append("old entry off: the run log lacks %r" % line)
+if b"--------update successful" in log:
+    problems.append("old entry off: the run log has the success line")
+if read(off + "CN_packed.kx") != read(work + "/release/2.650/CN_packed.kx"):
+    problems.append("old entry off: the version pack was updated although the first pack was not")
+if read(off + "vemo_packed.kx") != read(work + "/delta/2.651/vemo_packed.kx"):
+    problems.append("old entry off: vemo_packed.kx was not rebuilt from its deltas")
+if problems:
+    print("\n".join(problems))
+    sys.exit(1)
+print("delta release: %d files equal to NEW; one old entry off: qdres_packed.kx kept byte for "
+      "byte, the refused delta logged, CN held back" % len(game))
 EOF
 
 step "-sysinfo"

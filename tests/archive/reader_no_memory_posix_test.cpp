@@ -14,17 +14,9 @@
 #include "tests/archive/reader_archive_builder.h"
 #include "tests/support/test_support.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KX_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KX_UNDER_ASAN 1
-#endif
-#endif
-
 namespace {
 
-#ifndef KX_UNDER_ASAN
+#ifndef KXTEST_UNDER_ASAN
 // The process's address space in use now, in bytes (0 when it cannot be read).
 uint64_t addressSpaceInUse() {
   std::ifstream status("/proc/self/status");
@@ -59,7 +51,7 @@ void writeHugeDirectoryArchive(const std::string& path) {
 // Without its directory the archive has no index, so it is not open: it says why and holds no
 // handle a later read could go through.
 TEST(ArchiveOpenNoMemory, ArchiveWhoseDirectoryCannotBeAllocatedIsNotOpen) {
-#ifdef KX_UNDER_ASAN
+#ifdef KXTEST_UNDER_ASAN
   GTEST_SKIP() << "an address-space limit cannot be set under AddressSanitizer";
 #else
   testing_support::TempDir dir;

@@ -43,6 +43,10 @@ TEST_P(RefusedArchive, ToldOnceAndBehavesAsEmpty) {
   // The caller gets the reason too, naming the archive.
   EXPECT_EQ(fs->lastError().failure, GetParam().failure);
   EXPECT_EQ(fs->lastError().subject, path);
+  // Opened again, the archive answers the same reason itself.
+  const KXFileSystem::Outcome reopened = fs->openZip();
+  ASSERT_FALSE(reopened);
+  EXPECT_EQ(reopened.error().failure, GetParam().failure);
   EXPECT_EQ(fs->entryCount(), 0);
   EXPECT_FALSE(fs->readFile("a.txt"));
   EXPECT_TRUE(fs->readDirectory("").empty());

@@ -35,7 +35,7 @@ class ArchiveTest : public ::testing::Test {
     KXFileSystemRef target = open(installed);
     KXFileSystemRef source = patch.empty() ? KXFileSystemRef() : open(patch);
     if (source) (void)target->mergePatch(*source);
-    const bool ok = target->createNewZip(installed, source.get());
+    const bool ok = static_cast<bool>(target->createNewZip(installed, source.get()));
     if (written) *written = ok;
     return testing_support::readFile(installed + "temp");
   }

@@ -32,7 +32,7 @@ TEST_F(WriterFullDiskTest, FullDiskFailsAndLeavesTheInstalledPackAlone) {
     const rlimit limit{64 * 1024, 64 * 1024};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     KXFileSystemRef fs(new KXFileSystem(installed));
-    const bool written = fs->createNewZip(installed, nullptr);
+    const bool written = static_cast<bool>(fs->createNewZip(installed, nullptr));
     ::_exit(written ? 1 : 0);
   }
   int status = 0;

@@ -213,11 +213,15 @@ TEST_F(MergeTest, StepsAndByteCountsFollowTheWriting) {
   EXPECT_TRUE(events_.notes.empty());
 }
 
-TEST_F(MergeTest, MissingTemporaryFolderFailsWithoutAFile) {
+TEST_F(MergeTest, MissingTemporaryFolderFailsWithoutAFileAndSaysWhy) {
   const std::string installed = put("pack.kx", {stored("a", "A")});
   KXFileSystemRef fs = open(installed);
   const std::string target = dir_ / "no-such-folder/pack.kx";
-  EXPECT_FALSE(fs->createNewZip(target, nullptr));
+  const KXFileSystem::Outcome written = fs->createNewZip(target, nullptr);
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().failure, ArchiveFailure::CannotCreate);
+  EXPECT_EQ(written.error().subject, target + "temp");
+  EXPECT_NE(written.error().systemCode, 0u);
   EXPECT_FALSE(testing_support::fileExists(target + "temp"));
 }
 

@@ -25,19 +25,21 @@ TEST_F(WriterOutputTest, FlushesStepThroughTheOutputInOrder) {
   {
     WriteHandler out(std::fopen(path.c_str(), "wb+"), 8, &events_);
     out.setExpectedTotal(40);
-    out.write("abc", 3);
-    out.write("defgh", 5);              // exactly fills the step
-    out.write("ij", 2);                 // flush at 8: does not fit
-    out.write("0123456789ABCDEF", 16);  // flush at 10: larger than a whole step
-    out.write("k", 1);                  // flush at 26: the step is still overfull
+    EXPECT_TRUE(out.write("abc", 3));
+    EXPECT_TRUE(out.write("defgh", 5));              // exactly fills the step
+    EXPECT_TRUE(out.write("ij", 2));                 // flush at 8: does not fit
+    EXPECT_TRUE(out.write("0123456789ABCDEF", 16));  // flush at 10: larger than a whole step
+    EXPECT_TRUE(out.write("k", 1));                  // flush at 26: the step is still overfull
     FILE* in = std::fopen(source.c_str(), "rb");
-    out.copyRange(in, 0, 6);            // 7 bytes pending: fits
-    out.copyRange(in, 6, 7);            // flush at 33
+    EXPECT_TRUE(out.copyRange(in, 0, 6));            // 7 bytes pending: fits
+    EXPECT_TRUE(out.copyRange(in, 6, 7));            // flush at 33
     EXPECT_EQ(out.total(), 40);
-    out.flush();                        // flush at 40
-    EXPECT_FALSE(out.failed());
-    out.copyRange(nullptr, 0, 0);
-    EXPECT_TRUE(out.failed());
+    EXPECT_TRUE(out.flush());                        // flush at 40
+    // A range without a source fails the output, and every later call answers so.
+    const auto noSource = out.copyRange(nullptr, 0, 0);
+    ASSERT_FALSE(noSource);
+    EXPECT_EQ(noSource.error().failure, ArchiveFailure::WriteFailed);
+    EXPECT_FALSE(out.write("z", 1));
     std::fclose(in);
   }
   EXPECT_EQ(events_.flushes,
@@ -62,12 +64,11 @@ TEST_F(WriterOutputTest, OutputPastTheWriteBackStepArrivesWholeAndInOrder) {
     FILE* in = std::fopen(source.c_str(), "rb");
     for (int round = 0; round < 4; ++round) {
       const std::string small(static_cast<size_t>(round) * 3 + 1, static_cast<char>('a' + round));
-      out.write(small.data(), small.size());
-      out.copyRange(in, round, range - static_cast<uint64_t>(round));
+      EXPECT_TRUE(out.write(small.data(), small.size()));
+      EXPECT_TRUE(out.copyRange(in, round, range - static_cast<uint64_t>(round)));
       expected += small + sourceBytes.substr(static_cast<size_t>(round));
     }
-    out.flush();
-    EXPECT_FALSE(out.failed());
+    EXPECT_TRUE(out.flush());
     EXPECT_GT(out.total(), WriteHandler::kWriteBackBytes);
     std::fclose(in);
   }

@@ -11,6 +11,8 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+
+#include <cerrno>
 #endif
 
 #include "platform/platform.h"
@@ -29,6 +31,16 @@ using testing_support::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
+
+#ifdef _WIN32
+constexpr platform::SystemCode kNotFound = ERROR_FILE_NOT_FOUND;
+constexpr platform::SystemCode kAccessDenied = ERROR_ACCESS_DENIED;
+constexpr platform::SystemCode kExists = ERROR_ALREADY_EXISTS;
+#else
+constexpr platform::SystemCode kNotFound = ENOENT;
+constexpr platform::SystemCode kAccessDenied = EACCES;
+constexpr platform::SystemCode kExists = EEXIST;
+#endif
 
 std::string readStream(FILE* file) {
   std::string bytes;
@@ -52,18 +64,19 @@ TEST_F(FilesTest, GbkAndPlainNamesRoundTripThroughEveryCall) {
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
     const std::string p = path(name);
-    FILE* out = platform::openFile(p, "wb+");
-    ASSERT_NE(out, nullptr);
-    std::fwrite("abc\0def", 1, 7, out);
-    EXPECT_TRUE(platform::flushToDisk(out));
-    EXPECT_EQ(platform::fileSize(out), 7);
-    std::fclose(out);
-
+    {
+      const platform::OpenedFile out = platform::openFile(p, "wb+");
+      ASSERT_TRUE(out);
+      std::fwrite("abc\0def", 1, 7, out.value().get());
+      EXPECT_TRUE(platform::flushToDisk(out.value().get()));
+      EXPECT_EQ(platform::fileSize(out.value().get()), 7);
+    }
     EXPECT_TRUE(platform::pathExists(p));
-    FILE* in = platform::openFileNarrow(p, "rb");
-    ASSERT_NE(in, nullptr);
-    EXPECT_EQ(readStream(in), std::string("abc\0def", 7));
-    std::fclose(in);
+    {
+      const platform::OpenedFile in = platform::openFileNarrow(p, "rb");
+      ASSERT_TRUE(in);
+      EXPECT_EQ(readStream(in.value().get()), std::string("abc\0def", 7));
+    }
 
     EXPECT_TRUE(platform::setFileAttributesNormal(p));
     EXPECT_TRUE(platform::deleteFile(p));
@@ -72,9 +85,11 @@ TEST_F(FilesTest, GbkAndPlainNamesRoundTripThroughEveryCall) {
   }
 }
 
-TEST_F(FilesTest, AttributesOfAMissingFileCannotBeSet) {
+TEST_F(FilesTest, AMissingFileCannotBeChangedOrOpenedAndTheSystemSaysWhy) {
   EXPECT_FALSE(platform::setFileAttributesNormal(path("missing")));
-  EXPECT_EQ(platform::openFile(path("missing"), "rb"), nullptr);
+  const platform::OpenedFile opened = platform::openFile(path("missing"), "rb");
+  ASSERT_FALSE(opened);
+  EXPECT_EQ(opened.error(), kNotFound);
 }
 
 // A file that has a second name elsewhere (an outside file hard-linked into the installation) is
@@ -94,10 +109,14 @@ TEST_F(FilesTest, AFileWithASecondNameIsNeverWrittenOrChangedThroughIt) {
     SCOPED_TRACE(c.mode);
     writeFile(path("outside.txt"), "outside");
     ASSERT_TRUE(platform::linkFile(path("outside.txt"), path("inside.txt")));
-    FILE* file = platform::openFile(path("inside.txt"), c.mode);
-    EXPECT_EQ(file != nullptr, c.opens);
-    if (file && c.mode[0] != 'r') std::fwrite("new", 1, 3, file);
-    if (file) std::fclose(file);
+    {
+      const platform::OpenedFile file = platform::openFile(path("inside.txt"), c.mode);
+      EXPECT_EQ(static_cast<bool>(file), c.opens);
+      if (file && c.mode[0] != 'r') std::fwrite("new", 1, 3, file.value().get());
+      if (!file) {
+        EXPECT_EQ(file.error(), kAccessDenied);
+      }
+    }
     EXPECT_EQ(readFile(path("inside.txt")), c.after);
     EXPECT_EQ(readFile(path("outside.txt")), "outside");
     platform::deleteFile(path("inside.txt"));
@@ -115,7 +134,9 @@ TEST_F(FilesTest, MakeFolderMakesOneFolderOrFindsOne) {
   EXPECT_TRUE(platform::pathExists(path("made")));
   EXPECT_TRUE(platform::makeFolder(path("made")));  // already there
   writeFile(path("file"), "x");
-  EXPECT_FALSE(platform::makeFolder(path("file")));
+  const auto overFile = platform::makeFolder(path("file"));
+  ASSERT_FALSE(overFile);
+  EXPECT_EQ(overFile.error(), kExists);
   EXPECT_FALSE(platform::makeFolder(path("no-parent") + platform::kPathSeparatorText + "child"));
 }
 
@@ -123,7 +144,8 @@ TEST_F(FilesTest, MakeFolderMakesOneFolderOrFindsOne) {
 // leaves out the flush of a file its writer already flushed.
 struct ReplaceCall {
   const char* name;
-  bool (*replace)(const std::string& from, const std::string& to);
+  platform::Result<platform::Done, platform::SystemCode> (*replace)(const std::string& from,
+                                                                    const std::string& to);
 };
 const ReplaceCall kReplaceCalls[] = {
     {"replaceFile", &platform::replaceFile},
@@ -193,8 +215,9 @@ TEST_F(FilesTest, ReplaceThatCannotMoveLeavesBothFilesWhole) {
 TEST_F(FilesTest, ReplaceWaitsOutAFileHeldOpenForAMoment) {
   writeFile(path("scanned.kx"), "old pack");
   writeFile(path("new.kx"), "new pack");
-  FILE* holder = platform::openFile(path("scanned.kx"), "rb");
-  ASSERT_NE(holder, nullptr);
+  platform::OpenedFile opened = platform::openFile(path("scanned.kx"), "rb");
+  ASSERT_TRUE(opened);
+  FILE* holder = opened.value().release();
   std::thread scanner([holder] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::fclose(holder);
@@ -208,11 +231,12 @@ TEST_F(FilesTest, ReplaceWaitsOutAFileHeldOpenForAMoment) {
 TEST_F(FilesTest, ReplaceOfAFileAnotherProgramHasOpenFailsAndKeepsIt) {
   writeFile(path("busy.kx"), "old pack");
   writeFile(path("new.kx"), "new pack");
-  FILE* holder = platform::openFile(path("busy.kx"), "rb");
-  ASSERT_NE(holder, nullptr);
-  EXPECT_FALSE(platform::replaceFile(path("new.kx"), path("busy.kx")));
-  EXPECT_EQ(readStream(holder), "old pack");
-  std::fclose(holder);
+  {
+    const platform::OpenedFile holder = platform::openFile(path("busy.kx"), "rb");
+    ASSERT_TRUE(holder);
+    EXPECT_FALSE(platform::replaceFile(path("new.kx"), path("busy.kx")));
+    EXPECT_EQ(readStream(holder.value().get()), "old pack");
+  }
   EXPECT_EQ(readFile(path("busy.kx")), "old pack");
   EXPECT_EQ(readFile(path("new.kx")), "new pack");
 }

@@ -79,10 +79,9 @@ bool waitForFile(const std::string& path) {
 }
 
 void appendText(const std::string& path, const std::string& text) {
-  FILE* file = platform::openFile(path, "ab");
-  ASSERT_NE(file, nullptr) << path;
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::fclose(file);
+  const platform::OpenedFile file = platform::openFile(path, "ab");
+  ASSERT_TRUE(file) << path;
+  std::fwrite(text.data(), 1, text.size(), file.value().get());
 }
 
 std::string uniqueName(const std::string& prefix) {

@@ -13,8 +13,9 @@ TEST(ReadAt, ReadsTheBytesAtTheOffsetAndStopsAtTheEnd) {
   testing_support::TempDir dir;
   const std::string path = dir / "data.bin";
   testing_support::writeFile(path, "0123456789");
-  FILE* file = platform::openFileNarrow(path, "rb");
-  ASSERT_NE(file, nullptr);
+  const platform::OpenedFile opened = platform::openFileNarrow(path, "rb");
+  ASSERT_TRUE(opened);
+  FILE* file = opened.value().get();
   const struct {
     int64_t offset;
     size_t length;
@@ -31,7 +32,6 @@ TEST(ReadAt, ReadsTheBytesAtTheOffsetAndStopsAtTheEnd) {
   char next[3] = {};
   EXPECT_EQ(std::fread(next, 1, 2, file), 2u);
   EXPECT_EQ(std::string(next), "56");
-  std::fclose(file);
 }
 
 }  // namespace

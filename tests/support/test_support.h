@@ -6,6 +6,16 @@
 #include <string>
 #include <vector>
 
+// Defined when the program runs under AddressSanitizer, whose shadow memory rules out the cases
+// that limit or measure the process's memory.
+#if defined(__SANITIZE_ADDRESS__)
+#define KXTEST_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KXTEST_UNDER_ASAN 1
+#endif
+#endif
+
 namespace testing_support {
 
 // A fresh folder under the system's temporary folder, removed with its contents at the end.

@@ -27,7 +27,9 @@ struct InstalledCase {
   const char* behaviour;
   // What the installed pack holds in place of OLD's "data/items.txt"; absent: no such entry.
   const char* items;
-  ArchiveFailure failure;  // None: the merge rebuilds NEW
+  ArchiveFailure failure;  // None: the merge and write rebuild NEW
+  // Found by the merge, which reads nothing of the entry, or by the write, which rebuilds it.
+  bool foundByMerge;
 };
 
 TEST(DeltaEntries, RebuildNewExactlyOrRefuseTheEntryTheDeltaWasNotMadeFrom) {
@@ -52,10 +54,10 @@ TEST(DeltaEntries, RebuildNewExactlyOrRefuseTheEntryTheDeltaWasNotMadeFrom) {
   oneByteOff[oldItems.size() / 2] ^= 0x01;
   const std::string longer = oldItems + "x";
   const InstalledCase cases[] = {
-      {"the entry the delta was made from", oldItems.c_str(), ArchiveFailure::None},
-      {"one byte differs", oneByteOff.c_str(), ArchiveFailure::DeltaOldEntryDiffers},
-      {"another size", longer.c_str(), ArchiveFailure::DeltaOldEntryDiffers},
-      {"no such entry", nullptr, ArchiveFailure::DeltaOldEntryMissing},
+      {"the entry the delta was made from", oldItems.c_str(), ArchiveFailure::None, false},
+      {"one byte differs", oneByteOff.c_str(), ArchiveFailure::DeltaOldEntryDiffers, false},
+      {"another size", longer.c_str(), ArchiveFailure::DeltaOldEntryDiffers, true},
+      {"no such entry", nullptr, ArchiveFailure::DeltaOldEntryMissing, true},
   };
   for (const InstalledCase& c : cases) {
     SCOPED_TRACE(c.behaviour);
@@ -65,28 +67,37 @@ TEST(DeltaEntries, RebuildNewExactlyOrRefuseTheEntryTheDeltaWasNotMadeFrom) {
     ASSERT_TRUE(release::writeArchive(installed, entries));
     const std::string before = readFile(installed);
 
-    // The merge itself: which entry failed and why; the entry stays old and the delta
-    // record's bytes are never written as an entry's.
+    // The merge and the write: which entry failed and why; the entry stays old (a merge
+    // refusal) or nothing is left (a write refusal), and the delta record's bytes are never
+    // written as an entry's.
     {
+      const std::string mergedPath = installed + ".mergedtemp";
       KXFileSystemRef pack = makeRef<KXFileSystem>(installed);
       KXFileSystemRef source = makeRef<KXFileSystem>(patch);
       const auto merged = pack->mergePatch(*source);
-      ASSERT_EQ(static_cast<bool>(merged), c.failure == ArchiveFailure::None);
-      if (!merged) {
-        EXPECT_EQ(merged.error().failure, c.failure);
-        EXPECT_EQ(merged.error().subject, "data/items.txt");
-      } else {
-        EXPECT_EQ(merged.value().fromDeltas, 1u);
-      }
-      ASSERT_TRUE(pack->createNewZip(installed + ".merged", source.get()));
+      ASSERT_EQ(static_cast<bool>(merged), !c.foundByMerge);
+      const bool written =
+          static_cast<bool>(pack->createNewZip(installed + ".merged", source.get()));
+      EXPECT_EQ(written, c.failure == ArchiveFailure::None || c.foundByMerge);
+      const ArchiveError refusal = merged ? pack->lastError() : merged.error();
       pack->closeArchive();
       source->closeArchive();
-      KXFileSystemRef written = makeRef<KXFileSystem>(installed + ".mergedtemp");
-      for (const ArchiveFile& record : written->records())
-        EXPECT_NE(record.entry_.compressionMethod, kMethodDelta) << record.name;
-      written->closeArchive();
-      if (merged) EXPECT_EQ(readFile(installed + ".mergedtemp"), readFile(newPack));
-      else EXPECT_EQ(entriesOf(installed + ".mergedtemp"), entriesOf(installed));
+      if (c.failure == ArchiveFailure::None) {
+        EXPECT_EQ(merged.value().fromDeltas, 1u);
+        EXPECT_EQ(readFile(mergedPath), readFile(newPack));
+      } else {
+        EXPECT_EQ(refusal.failure, c.failure);
+        EXPECT_EQ(refusal.subject, "data/items.txt");
+        if (c.foundByMerge) EXPECT_EQ(entriesOf(mergedPath), entriesOf(installed));
+        else EXPECT_FALSE(fs::exists(mergedPath)) << "a rewrite lacking the entry is left";
+      }
+      if (fs::exists(mergedPath)) {
+        KXFileSystemRef result = makeRef<KXFileSystem>(mergedPath);
+        for (const ArchiveFile& record : result->records())
+          EXPECT_NE(record.entry_.compressionMethod, kMethodDelta) << record.name;
+        result->closeArchive();
+        fs::remove(mergedPath);
+      }
     }
 
     // kxtool apply: NEW byte for byte, or refused with the pack untouched.

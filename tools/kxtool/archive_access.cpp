@@ -4,6 +4,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "archive/entry_methods.h"
 #include "archive/kx_format.h"
 #include "platform/ansi_text.h"
 #include "platform/platform.h"
@@ -28,12 +29,8 @@ bool isDeleteMarker(const ArchiveFile& record) {
 
 std::string methodName(const ArchiveFile& record) {
   if (isDeleteMarker(record)) return "delete";
-  switch (record.entry_.compressionMethod) {
-    case kMethodStored: return "stored";
-    case kMethodDeflated: return "deflate";
-    case kMethodDelta: return "delta";
-    default: return "method " + std::to_string(record.entry_.compressionMethod);
-  }
+  const char* name = ::methodName(record.entry_.compressionMethod);
+  return name ? name : "method " + std::to_string(record.entry_.compressionMethod);
 }
 
 std::string jsonString(const std::string& gbk) {

@@ -97,8 +97,9 @@ std::string placeUnder(const fs::path& root, const std::string& name) {
 }
 
 bool writeWhole(const std::string& path, const BinaryBlock& content) {
-  FILE* file = platform::openFile(path, "wb");
-  if (!file) return false;
+  platform::OpenedFile opened = platform::openFile(path, "wb");
+  if (!opened) return false;
+  FILE* file = opened.value().release();
   const size_t length = static_cast<size_t>(content.length());
   const bool written = length == 0 || std::fwrite(content.data(), length, 1, file) == 1;
   return std::fclose(file) == 0 && written;

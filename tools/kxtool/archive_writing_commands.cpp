@@ -225,15 +225,19 @@ int applyCommand(const Invocation& call, ToolIo& io) {
   }
   const int32_t expected = pack->entryCount();
   platform::ReplacementFile output(out);
-  const bool written = pack->createNewZip(output, patch.get());
+  const KXFileSystem::Outcome written = pack->createNewZip(output, patch.get());
   bar.finish();
-  const ArchiveError why = pack->lastError();
   pack->closeArchive();
   patch->closeArchive();
   pack->setEvents(nullptr);
+  // A delta whose installed entry is not the one it was made from is found as it is rebuilt.
+  if (!written && isDeltaFailure(written.error().failure))
+    return failure(io, call, patchPath + " cannot update " + packPath + ": " +
+                                 describeArchiveError(written.error()) + "; " + out +
+                                 " is unchanged");
   if (!written)
     return failure(io, call, out + ": the merged archive cannot be written: " +
-                                 describeArchiveError(why));
+                                 describeArchiveError(written.error()));
   // The writer reports unreadable entries only to its logs; a result that does not read back
   // whole is never put in place.
   {

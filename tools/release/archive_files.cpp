@@ -19,8 +19,9 @@ bool writeEmptyArchive(const std::string& path) {
   ArchiveFooter footer;
   footer.signature = kFooterSignature;
   const std::string bytes = encodeArchiveFooter(footer);
-  FILE* file = platform::openFile(path, "wb+");
-  if (!file) return false;
+  platform::OpenedFile opened = platform::openFile(path, "wb+");
+  if (!opened) return false;
+  FILE* file = opened.value().release();
   const bool written = std::fwrite(bytes.data(), bytes.size(), 1, file) == 1;
   return std::fclose(file) == 0 && written;
 }
@@ -29,7 +30,7 @@ bool writeEmptyArchive(const std::string& path) {
 // path + "temp") and puts the result in place.
 bool finishArchive(KXFileSystem& archive, const std::string& path) {
   platform::ReplacementFile output(path);
-  const bool written = archive.createNewZip(output, nullptr);
+  const bool written = static_cast<bool>(archive.createNewZip(output, nullptr));
   archive.closeArchive();
   return written && output.commit();
 }

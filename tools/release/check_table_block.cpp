@@ -30,10 +30,9 @@ bool sizeCrcValueIsWhole(const std::string& value, int64_t size) {
 
 std::string sizeCrcValueForTable(const std::string& path) {
   const std::string value = getSizeCRC32Value(path).text();
-  FILE* file = platform::openFileNarrow(path, "rb");
+  const platform::OpenedFile file = platform::openFileNarrow(path, "rb");
   if (!file) return value;
-  const int64_t size = platform::fileSize(file);
-  std::fclose(file);
+  const int64_t size = platform::fileSize(file.value().get());
   return sizeCrcValueIsWhole(value, size) ? value : kReadDataFailed;
 }
 

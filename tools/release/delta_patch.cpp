@@ -48,14 +48,24 @@ bool readFile(const std::string& path, std::vector<unsigned char>& bytes) {
   return !in.bad();
 }
 
-// The VCDIFF from `oldFile` to `newFile`, made by xdelta3 without secondary compression (which
-// the installer's decoder refuses) and without the application header (which would carry these
-// scratch names); its window checksums stay.
-bool runEncoder(const std::string& oldFile, const std::string& newFile,
+// xdelta3's source buffer: the whole old contents, never less than its own floor. Left to its
+// default, every run allocates 64 MiB however small the entry, which made a release of a few
+// hundred small entries spend its time in the kernel.
+uint64_t sourceBufferBytes(uint64_t oldSize) {
+  uint64_t bytes = 512 * 1024;
+  while (bytes < oldSize && bytes < delta::kMaxDeltaSize) bytes *= 2;
+  return bytes;
+}
+
+// The VCDIFF from `oldFile` (`oldSize` bytes) to `newFile`, made by xdelta3 without secondary
+// compression (which the installer's decoder refuses) and without the application header
+// (which would carry these scratch names); its window checksums stay.
+bool runEncoder(const std::string& oldFile, uint64_t oldSize, const std::string& newFile,
                 const std::string& deltaFile, std::vector<unsigned char>& vcdiff) {
-  const std::string command = "xdelta3 -e -9 -S none -A -f -s " + shellQuoted(oldFile) + " " +
-                              shellQuoted(newFile) + " " + shellQuoted(deltaFile) +
-                              " >/dev/null 2>&1";
+  const std::string command = "xdelta3 -e -9 -S none -A -f -B " +
+                              std::to_string(sourceBufferBytes(oldSize)) + " -s " +
+                              shellQuoted(oldFile) + " " + shellQuoted(newFile) + " " +
+                              shellQuoted(deltaFile) + " >/dev/null 2>&1";
   return std::system(command.c_str()) == 0 && readFile(deltaFile, vcdiff);
 }
 
@@ -139,7 +149,8 @@ bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
         return failed(newPack + ": entry " + record.name + " unreadable in OLD or NEW");
       if (!writeFile(oldFile, oldContents) || !writeFile(newFile, newContents))
         return failed(workDir + ": cannot write the encoder's input");
-      if (!runEncoder(oldFile, newFile, deltaFile, vcdiff))
+      if (!runEncoder(oldFile, static_cast<uint64_t>(oldContents->length()), newFile, deltaFile,
+                      vcdiff))
         return failed("xdelta3 failed on entry " + record.name + " of " + newPack);
       delta::EntryBytes entry;
       entry.method = method;
@@ -183,7 +194,7 @@ bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
   patch->closeArchive();
   fs::remove_all(scratch, code);
   platform::ReplacementFile output(patchPath);
-  const bool written = rebuilt->createNewZip(output, nullptr);
+  const bool written = static_cast<bool>(rebuilt->createNewZip(output, nullptr));
   rebuilt->closeArchive();
   platform::deleteFile(rebuiltPath);
   if (!written || !output.commit()) {

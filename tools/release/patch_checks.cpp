@@ -94,8 +94,10 @@ std::string oversizedEntry(const std::string& archivePath) {
 }
 
 int64_t firstDifference(const std::string& a, const std::string& b) {
-  FILE* x = platform::openFileNarrow(a, "rb");
-  FILE* y = platform::openFileNarrow(b, "rb");
+  const platform::OpenedFile openedX = platform::openFileNarrow(a, "rb");
+  const platform::OpenedFile openedY = platform::openFileNarrow(b, "rb");
+  FILE* x = openedX ? openedX.value().get() : nullptr;
+  FILE* y = openedY ? openedY.value().get() : nullptr;
   // Page-aligned, as every bulk read is; without the memory the files count as different.
   constexpr size_t kChunkBytes = size_t{512} << 10;
   const platform::AlignedBuffer bx(kChunkBytes), by(kChunkBytes);
@@ -114,8 +116,6 @@ int64_t firstDifference(const std::string& a, const std::string& b) {
       break;
     offset += static_cast<int64_t>(common);
   }
-  if (x) std::fclose(x);
-  if (y) std::fclose(y);
   return result;
 }
 
@@ -127,7 +127,8 @@ Rehearsal rehearsePatch(const std::string& oldPack, const std::string& patchPath
   std::string result = oldPack;  // an empty patch leaves the pack as it is
   if (patch->entryCount() > 0) {
     RefPtr<KXFileSystem> merged = makeRef<KXFileSystem>(oldPack, events);
-    // A delta that does not rebuild its entry makes a pack that is not NEW: refused below.
+    // A delta that does not rebuild its entry makes a pack that is not NEW: the merge or the
+    // write refuses it.
     const bool applied = static_cast<bool>(merged->mergePatch(*patch));
     const bool written = applied && merged->createNewZip(scratch, patch.get());
     merged->closeArchive();

@@ -71,7 +71,8 @@ bool writeResultsTable(const std::string& payloadDir, const std::string& newDir,
   std::string text;
   if (!makeResultsTable(payloadDir, newDir, from, to, text, error)) return false;
   const std::string path = joinPath(payloadDir, kResultsFileName);
-  FILE* file = platform::openFile(path, "wb");
+  platform::OpenedFile opened = platform::openFile(path, "wb");
+  FILE* file = opened ? opened.value().release() : nullptr;
   bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   if (file && std::fclose(file) != 0) written = false;
   if (!written) error = path + ": cannot write";

@@ -1,13 +1,18 @@
-#include "archive/inflate.h"
+#include "archive/entry_methods.h"
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include "archive/kx_format.h"
 
 namespace {
 
 // Raw deflate: negative window bits mean no header and no trailer.
 constexpr int kRawWindowBits = -15;
+// Deflate cannot expand one input byte to more than 1032 output bytes.
+constexpr uint64_t kMaxDeflateRatio = 1032;
 
 // Owns one inflate stream for the life of a call.
 class RawStream {
@@ -55,6 +60,11 @@ InflateStatus inflateRaw(const unsigned char* in, size_t inLength, unsigned char
   return InflateStatus::Truncated;
 }
 
+namespace {
+
+// Inflates the start of a raw-deflate stream; *lastCode gets the last zlib result (Z_OK when
+// the output filled before the stream ended), or Z_STREAM_ERROR when inflate could not be set
+// up.
 size_t inflatePrefix(const InflateFeed& feed, size_t pieceSize, unsigned char* out, size_t want,
                      int* lastCode) {
   unsigned char piece[16];
@@ -79,4 +89,54 @@ size_t inflatePrefix(const InflateFeed& feed, size_t pieceSize, unsigned char* o
   }
   *lastCode = code;
   return want - s.avail_out;
+}
+
+}  // namespace
+
+bool isReadableMethod(uint16_t method) {
+  return method == kMethodStored || method == kMethodDeflated;
+}
+
+const char* methodName(uint16_t method) {
+  switch (method) {
+    case kMethodStored: return "stored";
+    case kMethodDeflated: return "deflate";
+    case kMethodDelta: return "delta";
+    default: return nullptr;
+  }
+}
+
+uint64_t maxContentSize(uint16_t method, uint64_t storedSize) {
+  if (method == kMethodDeflated) return storedSize * kMaxDeflateRatio + kMaxDeflateRatio;
+  return isReadableMethod(method) ? storedSize : 0;
+}
+
+InflateStatus decodeEntry(uint16_t method, const unsigned char* in, size_t inLength,
+                          unsigned char* out, size_t capacity, size_t* produced) {
+  *produced = 0;
+  if (method == kMethodDeflated) return inflateRaw(in, inLength, out, capacity, produced);
+  if (method != kMethodStored) return InflateStatus::Corrupt;
+  *produced = std::min(inLength, capacity);
+  if (*produced > 0) std::memcpy(out, in, *produced);
+  return inLength > capacity ? InflateStatus::OutputFull : InflateStatus::Complete;
+}
+
+size_t decodePrefix(uint16_t method, const InflateFeed& feed, size_t pieceSize,
+                    unsigned char* out, size_t want, bool* complete) {
+  *complete = false;
+  if (method == kMethodDeflated) {
+    int code = Z_OK;
+    const size_t produced = inflatePrefix(feed, pieceSize, out, want, &code);
+    *complete = code == Z_OK;
+    return produced;
+  }
+  if (method != kMethodStored) return 0;
+  size_t produced = 0;
+  while (produced < want) {
+    const size_t got = feed(out + produced, want - produced);
+    if (got == 0) break;
+    produced += got;
+  }
+  *complete = true;
+  return produced;
 }
