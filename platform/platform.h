@@ -144,6 +144,9 @@ size_t pathLength(const std::string& path);
 // a regular file with one link is changed: a link's target, or a file that has other names,
 // may lie anywhere.
 bool setFileAttributesNormal(const std::string& path);
+// True when `path` names a regular file of its own: not a link (on Windows, not a reparse
+// point) and the file's only name. What a link or a second name leads to may lie anywhere.
+[[nodiscard]] bool isFileOfItsOwn(const std::string& path);
 // True when a file or a folder is at `path` (links followed). A pipe, socket or device counts as
 // absent, as openFile treats it.
 [[nodiscard]] bool pathExists(const std::string& path);

@@ -482,9 +482,21 @@ bool readRegularFile(const std::string& path, size_t limit, std::string* content
 
 size_t pathLength(const std::string& path) { return path.size(); }
 
+namespace {
+
+// What lstat found is a regular file with one name.
+bool ownFile(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
+
+}  // namespace
+
+bool isFileOfItsOwn(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && ownFile(st);
+}
+
 bool setFileAttributesNormal(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
+  if (::lstat(path.c_str(), &st) != 0 || !ownFile(st)) return false;
   if (st.st_mode & S_IWUSR) return true;
   return ::chmod(path.c_str(), st.st_mode | S_IWUSR) == 0;
 }

@@ -356,12 +356,16 @@ bool readRegularFile(const std::string& path, size_t limit, std::string* content
 
 size_t pathLength(const std::string& path) { return widen(path).size(); }
 
-bool setFileAttributesNormal(const std::string& path) {
+bool isFileOfItsOwn(const std::string& path) {
   const std::wstring widePath = widen(path);
   if (widePath.empty()) return false;
   const PathState state = stateOf(widePath);
+  return state.exists && !state.link && !state.folder && state.links == 1;
+}
+
+bool setFileAttributesNormal(const std::string& path) {
   // Attributes belong to the file, not the name: one with other names may lie anywhere.
-  if (!state.exists || state.link || state.folder || state.links != 1) return false;
+  if (!isFileOfItsOwn(path)) return false;
   return ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
 }
 

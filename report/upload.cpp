@@ -49,6 +49,9 @@ std::string uploadFileName(const std::string& computerName) {
 
 bool uploadLog(const platform::FtpAccount& server, const std::string& folderName,
                const std::string& localPath, const std::string& remoteFileName) {
+  // The run appends only to a log of its own; a link or a second name planted at the log's
+  // place leads to some other file, which is neither sent nor given up.
+  if (!platform::isFileOfItsOwn(localPath)) return false;
   bool accepted =
       platform::ftpPutFile(server, kAgent, {kTopFolder, folderName}, localPath, remoteFileName);
   if (accepted) platform::deleteFile(localPath);

@@ -31,8 +31,9 @@ enum class UploadFolderKind : int32_t {
 // Uploads `localPath` as "mox_updater" / `folderName` / `remoteFileName` (folders created when
 // missing) with agent "mox_mini", active mode, binary, to the build's log server, given up
 // after the server's deadline (about a minute); deletes `localPath` when the server accepted
-// the file within it. Nothing is shown or logged. The result says whether the upload
-// happened; the run does not depend on it.
+// the file within it. Only a regular file of its own is sent: a link or a file with other names
+// at `localPath` fails the upload and is left as it is. Nothing is shown or logged. The result
+// says whether the upload happened; the run does not depend on it.
 bool uploadLog(const std::string& folderName, const std::string& localPath,
                const std::string& remoteFileName);
 // The same against another server (tests use one on 127.0.0.1).

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <ctime>
 #include <string>
 
@@ -143,6 +144,37 @@ TEST_F(Upload, AFolderThatCanNeitherBeEnteredNorMadeFailsTheUploadAndKeepsTheLog
   EXPECT_EQ(readFile(server_.root() + "/mox_updater"), "a file where the folder should be");
   EXPECT_FALSE(fileExists(server_.root() + "/PC.log"));
   EXPECT_FALSE(fileExists(server_.root() + "/updaterLog_2.651"));
+}
+
+// A link or a second name planted at the log's place leads to a file the run never wrote (a
+// player's private file): it is neither sent to the studio nor deleted.
+TEST_F(Upload, ALinkedLogIsNeitherSentNorRemoved) {
+  const std::string outside = dir_ / "private.txt";
+  struct Case {
+    const char* name;
+    void (*plant)(const std::string& target, const std::string& log);
+  } cases[] = {
+      {"hard link",
+       [](const std::string& target, const std::string& log) {
+         std::filesystem::create_hard_link(target, log);
+       }},
+#ifndef _WIN32
+      {"symbolic link",
+       [](const std::string& target, const std::string& log) {
+         std::filesystem::create_symlink(target, log);
+       }},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(outside, "not the studio's to read\n");
+    std::filesystem::remove(log_);
+    c.plant(outside, log_);
+    EXPECT_FALSE(quietUpload(account(), "updaterLog_2.651", log_, "PC.log"));
+    EXPECT_FALSE(fileExists(server_.root() + "/mox_updater"));
+    EXPECT_EQ(readFile(outside), "not the studio's to read\n");
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(log_)));
+  }
 }
 
 
