@@ -16,6 +16,11 @@
 
 namespace installer_test {
 
+// What every installer test reads and writes with.
+using testing_support::fileExists;
+using testing_support::readFile;
+using testing_support::writeFile;
+
 // The run log's last line after a successful run, and the prefix of most lines.
 inline const std::string kSuccessLine = "--------update successful，new version: v2.651--------";
 inline const std::string kTitle = "2.650-2.651Pack.exe";

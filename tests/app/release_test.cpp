@@ -11,11 +11,9 @@
 
 using namespace installer_test;
 using testing_support::hex;
-using testing_support::readFile;
 using testing_support::ScopedCwd;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
-using testing_support::writeFile;
 
 namespace {
 

@@ -22,8 +22,6 @@
 #include "tests/app/installer_harness.h"
 
 using namespace installer_test;
-using testing_support::fileExists;
-using testing_support::readFile;
 
 namespace {
 

@@ -16,9 +16,6 @@
 #include "tests/support/ftp_server.h"
 
 using namespace installer_test;
-using testing_support::fileExists;
-using testing_support::readFile;
-using testing_support::writeFile;
 
 namespace {
 
