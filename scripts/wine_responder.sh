@@ -30,6 +30,7 @@ wine_responder_build() {  # source-root folder
 # window's Close item is greyed. The moment it is given lets it start the wineserver before the
 # run it watches does; a box shown before it looks is still found and answered.
 wine_responder_start() {  # dir [console title]
+  : "${wine_responder:?wine_responder_build names the responder first}"
   rm -f "$1/stop-responder"
   env ${wine_env[@]+"${wine_env[@]}"} wine "$wine_responder" "$1/boxes" "$1/stop-responder" \
     "${@:2}" >/dev/null 2>&1 &
