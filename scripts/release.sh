@@ -26,10 +26,17 @@
 # succeeded. --keep-work keeps the scratch folder and the rehearsal's copy of OLD (also
 # KXPATCH_KEEP_WORK=1). Build folders: KXPATCH_RELEASE_BUILD (default OUT/build), with
 # linux-release, win32 and win64 below it; pointing it at build/ reuses the trees that
-# scripts/test.sh made. KXPATCH_UPLOAD_HOST, _PORT, _USER and _PASSWORD, when set, go into the
-# shipped executable. KXPATCH_JOBS (default: the number of processors).
+# scripts/test.sh made: such a tree keeps its own settings (tools, tests) and gets its payload
+# and versions back at the end; a tree this script makes builds neither tests nor, on Windows,
+# tools. KXPATCH_UPLOAD_HOST, _PORT, _USER and _PASSWORD, when set, go into the shipped
+# executable. KXPATCH_JOBS (default: the number of processors). KXPATCH_REHEARSAL_TIMEOUT: the
+# seconds a rehearsal's installer may run (default 1800). Under Wine a message box the installer
+# shows is answered at once (scripts/wine_responder.sh), and fails the rehearsal with its caption
+# and text. For scripts/test_release.sh only: KXPATCH_TEST_WINDOWS_REHEARSAL_REMOVE names a file
+# (relative to the installation) taken out of the Windows rehearsal's copy of OLD.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
+. "$src/scripts/wine_responder.sh"
 
 usage() {
   sed -n '4,6p' "$0" | sed 's/^# *//' >&2
@@ -76,6 +83,9 @@ build=${KXPATCH_RELEASE_BUILD:-$out/build}
 mkdir -p "$build"
 build=$(realpath "$build")
 jobs=${KXPATCH_JOBS:-$(nproc)}
+rehearsal_timeout=${KXPATCH_REHEARSAL_TIMEOUT:-1800}
+[[ $rehearsal_timeout =~ ^[1-9][0-9]*$ ]] ||
+  fail "KXPATCH_REHEARSAL_TIMEOUT is not a number of seconds: $rehearsal_timeout"
 # A previous release's products stay until this one has succeeded, and only with --force.
 products=(payload payload.partial SHA256SUMS release-report.txt release-report.json)
 previous_products() {
@@ -129,16 +139,18 @@ packages=(cmake ninja-build g++ zlib1g-dev libcurl4-openssl-dev g++-mingw-w64-i6
 [ $delta = 1 ] && packages+=(xdelta3)
 "$src/scripts/deps.sh" "${packages[@]}"
 
-# A tree that already exists keeps its settings (a new one builds no tests). A tree borrowed
-# through KXPATCH_RELEASE_BUILD gets its payload folder and versions back at the end, so that
-# it still configures once this release's scratch files are gone.
+# A tree that already exists keeps its settings: only the payload and the versions change (a
+# new one builds no tests, and the tools only where asked: the Windows trees give this script
+# nothing but the installer). A tree borrowed through KXPATCH_RELEASE_BUILD, a developer's or
+# scripts/test_windows.sh's, gets its payload folder and versions back at the end, so that it
+# still configures once this release's scratch files are gone, and builds what it built before.
 borrowed=()
 cached() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
-configure() {  # dir preset cmake-arguments...
-  local dir=$1 preset=$2; shift 2
+configure() {  # dir preset tools(ON/OFF, for a new tree) cmake-arguments...
+  local dir=$1 preset=$2 tools=$3; shift 3
   local fresh=()
   if [ ! -f "$dir/CMakeCache.txt" ]; then
-    fresh=(--preset "$preset" -DKXPATCH_BUILD_TESTS=OFF)
+    fresh=(--preset "$preset" -DKXPATCH_BUILD_TESTS=OFF -DKXPATCH_BUILD_TOOLS="$tools")
   elif [ -n "${KXPATCH_RELEASE_BUILD:-}" ] && [[ " ${borrowed[*]} " != *" $dir "* ]]; then
     borrowed+=("$dir")
     local name value
@@ -170,7 +182,7 @@ done
 
 begin "kxtool"
 linux=$build/linux-release
-configure "$linux" linux-release
+configure "$linux" linux-release ON
 logged "$logs/build-kxtool.log" cmake --build "$linux" --target kxtool -j"$jobs"
 kxtool=$linux/tools/kxtool/kxtool
 
@@ -201,6 +213,8 @@ files_of() {  # folder
   (cd "$1" && find . -type f ! -path ./bin/MD5.txt ! -path ./bin/updater.log \
      ! -path ./bin/pack.log -print0 | LC_ALL=C sort -z)
 }
+# What each rehearsal gave, for the report; kept with the logs when a rehearsal fails.
+rehearsals=$logs/rehearsals.txt
 # Compares the installation a run left with NEW; the outcome goes to the report.
 compare_with_new() {  # label game-folder
   local label=$1 game=$2 differ=0 count=0 file
@@ -226,7 +240,7 @@ compare_with_new() {  # label game-folder
   TMPDIR=$work "$kxtool" verify "$game" "$game/bin/MD5.txt" "$from" "$to" >"$logs/$label-verify.txt" ||
     { cat "$logs/$label-verify.txt" >&2; fail "$label: kxtool verify ($logs/$label-verify.txt)"; }
   echo "$label rehearsal: $count files identical to NEW; bin/MD5.txt is the payload's table;" \
-       "kxtool verify: $(tail -n1 "$logs/$label-verify.txt")" | tee -a "$work/rehearsals.txt"
+       "kxtool verify: $(tail -n1 "$logs/$label-verify.txt")" | tee -a "$rehearsals"
 }
 scratch_copy() {  # folder
   mkdir -p "$1/run" "$1/config" "$1/home" "$1/tmp"
@@ -234,19 +248,20 @@ scratch_copy() {  # folder
 }
 
 begin "Linux installer"
-configure "$linux" linux-release "${versions[@]}"
+configure "$linux" linux-release ON "${versions[@]}"
 logged "$logs/build-linux.log" cmake --build "$linux" --target kxpatch_installer -j"$jobs"
 
 begin "Linux rehearsal on a copy of OLD"
 scratch_copy "$work/linux"
 (cd "$work/linux/game/bin" && XDG_RUNTIME_DIR=$work/linux/run XDG_CONFIG_HOME=$work/linux/config \
-  HOME=$work/linux/home TMPDIR=$work/linux/tmp LC_ALL=C timeout 1800 "$linux/app/$exe_name" \
+  HOME=$work/linux/home TMPDIR=$work/linux/tmp LC_ALL=C timeout "$rehearsal_timeout" "$linux/app/$exe_name" \
   </dev/null >"$logs/linux-out.txt" 2>"$logs/linux-err.txt") ||
   { cp "$work/linux/game/bin/updater.log" "$logs/linux-updater.log" 2>/dev/null || true
     fail "the Linux installer did not finish ($logs/linux-out.txt, $logs/linux-err.txt)"; }
 # On Linux a message box is a "[caption] text" line on the error stream.
 if [ -s "$logs/linux-err.txt" ]; then
-  cat "$logs/linux-err.txt" >&2
+  { echo "linux rehearsal: failed; the installer showed:"; sed 's/^/  /' "$logs/linux-err.txt"; } |
+    tee -a "$rehearsals" >&2
   cp "$work/linux/game/bin/updater.log" "$logs/linux-updater.log" 2>/dev/null || true
   fail "the Linux installer showed a message ($logs/linux-err.txt; its run log: $logs/linux-updater.log)"
 fi
@@ -255,8 +270,9 @@ compare_with_new linux "$work/linux/game"
 if [ $windows = 1 ]; then
   begin "Windows installer (x86_64, for Wine)"
   win64=$build/win64
-  configure "$win64" win64 -DKXPATCH_BUILD_TOOLS=OFF "${versions[@]}"
+  configure "$win64" win64 OFF "${versions[@]}"
   logged "$logs/build-win64.log" cmake --build "$win64" --target kxpatch_installer -j"$jobs"
+  logged "$logs/build-responder.log" wine_responder_build "$src" "$build/wine-responder"
 
   begin "Windows rehearsal under Wine"
   export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -272,18 +288,35 @@ if [ $windows = 1 ]; then
   wine_env=(LOCPATH="$work/locale" LC_ALL=zh_CN.UTF-8)
   logged "$logs/wineboot.log" env "${wine_env[@]}" wine wineboot --init
   scratch_copy "$work/wine"
-  (cd "$work/wine/game/bin" && env "${wine_env[@]}" timeout 1800 wine "$win64/app/$exe_name.exe" \
-    </dev/null >"$logs/wine-out.txt" 2>"$logs/wine-err.txt") ||
-    fail "the Windows installer did not finish ($logs/wine-out.txt, $logs/wine-err.txt)"
+  [ -z "${KXPATCH_TEST_WINDOWS_REHEARSAL_REMOVE:-}" ] ||
+    rm -f "$work/wine/game/$KXPATCH_TEST_WINDOWS_REHEARSAL_REMOVE"
+  # Nobody would press a box's OK: the responder does, so that a run that shows one ends at once
+  # instead of at its timeout. Whatever the run did after, a box means the rehearsal failed.
+  wine_responder_start "$work/wine"
+  status=0
+  (cd "$work/wine/game/bin" && env "${wine_env[@]}" timeout "$rehearsal_timeout" \
+    wine "$win64/app/$exe_name.exe" </dev/null >"$logs/wine-out.txt" 2>"$logs/wine-err.txt") ||
+    status=$?
+  wine_responder_stop "$work/wine"
   env "${wine_env[@]}" timeout 120 wineserver -w 2>/dev/null || true
+  if [ -s "$work/wine/boxes" ]; then
+    wine_responder_boxes "$work/wine/boxes" >"$logs/windows-boxes.txt"
+    cp "$work/wine/game/bin/updater.log" "$logs/windows-updater.log" 2>/dev/null || true
+    { echo "windows rehearsal: failed; the installer (exit code $status) showed:"
+      sed 's/^/  /' "$logs/windows-boxes.txt"; } | tee -a "$rehearsals" >&2
+    fail "the Windows installer showed a message ($logs/windows-boxes.txt; its run log: $logs/windows-updater.log)"
+  fi
+  [ $status = 0 ] ||
+    { cp "$work/wine/game/bin/updater.log" "$logs/windows-updater.log" 2>/dev/null || true
+      fail "the Windows installer did not finish, exit code $status ($logs/wine-out.txt, $logs/wine-err.txt)"; }
   compare_with_new windows "$work/wine/game"
 else
-  echo "windows rehearsal: not asked for (--windows-rehearsal)" >>"$work/rehearsals.txt"
+  echo "windows rehearsal: not asked for (--windows-rehearsal)" >>"$rehearsals"
 fi
 
 begin "shipped installer (i686)"
 win32=$build/win32
-configure "$win32" win32 -DKXPATCH_BUILD_TOOLS=OFF "${versions[@]}" "${upload[@]}"
+configure "$win32" win32 OFF "${versions[@]}" "${upload[@]}"
 logged "$logs/build-win32.log" cmake --build "$win32" --target kxpatch_installer -j"$jobs"
 exe32=$win32/app/$exe_name.exe
 dlls=$(i686-w64-mingw32-objdump -p "$exe32" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
@@ -345,7 +378,7 @@ tool_version() { "$@" 2>&1 | head -n1 || echo "unavailable"; }
   (cd "$stage" && find "$exe_name.exe" payload -type f -printf '  %-28p %12s bytes\n' | sort)
   echo
   echo "Rehearsals:"
-  sed 's/^/  /' "$work/rehearsals.txt"
+  sed 's/^/  /' "$rehearsals"
   echo
   echo "Signature: $signature"
   echo

@@ -4,9 +4,10 @@
 # in the same OUT, the signed installer with a throw-away certificate and a timestamp from a
 # time-stamp authority on 127.0.0.1 (signature and timestamp must verify, the checksums hold,
 # the payload is the demo's); then a release whose rehearsal must fail (an installation without
-# bin/RakNet.dll, where the installer refuses to run) and must stop the script. The demo is
-# released with --delta, as its payload is made: the rehearsals, the signed release's also with
-# the x86_64 Windows installer under Wine, must give NEW byte for byte.
+# bin/RakNet.dll, where the installer refuses to run) and must stop the script, and the same
+# under Wine, where the refusal is a message box that nobody but the responder answers. The demo
+# is released with --delta, as its payload is made: the rehearsals, the signed release's also
+# with the x86_64 Windows installer under Wine, must give NEW byte for byte.
 #
 # Environment: KXPATCH_RELEASE_BUILD (default build/, whose linux-release and win32 trees
 # scripts/test.sh made; missing trees are built), KXPATCH_JOBS.
@@ -103,4 +104,22 @@ grep -q 'failed at step "Linux rehearsal' "$work/refused.log" ||
 [ -s "$work/refused/release-logs/linux-err.txt" ] || fail "the rehearsal's messages are not kept in OUT"
 [ ! -e "$work/refused/2.650-2.651Pack.exe" ] && [ ! -e "$work/refused/payload" ] ||
   fail "a failed release left a product in OUT"
+echo "== release: a Windows rehearsal whose installer shows a box fails at once"
+# Only the Windows rehearsal's copy of OLD lacks bin/RakNet.dll, so the Linux one passes. A box
+# left unanswered would hold the run until its timeout (lowered here so that such a fault
+# cannot hold CI for half an hour) and fail it as "did not finish" without the box's text.
+if KXPATCH_REHEARSAL_TIMEOUT=600 KXPATCH_TEST_WINDOWS_REHEARSAL_REMOVE=bin/RakNet.dll \
+     scripts/release.sh "$work/demo/2.650" "$work/demo/2.651" "$work/boxed" --delta \
+     --windows-rehearsal >"$work/boxed.log" 2>&1; then
+  cat "$work/boxed.log" >&2
+  fail "release.sh passed although the Windows installer refused to run"
+fi
+grep -q 'failed at step "Windows rehearsal under Wine": the Windows installer showed a message' \
+  "$work/boxed.log" || { tail -n 20 "$work/boxed.log" >&2; fail "release.sh did not fail on the box"; }
+# The box as the installer wrote it in GBK, read back readably; and in the rehearsals' record.
+box='[无法自动获得《Halvoreen》安装目录] 请在Halvoreen\bin目录下运行该程序'
+grep -qxF "$box" "$work/boxed/release-logs/windows-boxes.txt" ||
+  { cat "$work/boxed/release-logs/windows-boxes.txt" >&2; fail "the box is not recorded as shown"; }
+grep -qxF "  $box" "$work/boxed/release-logs/rehearsals.txt" ||
+  fail "release-logs/rehearsals.txt does not hold the box"
 echo "== release: passed"

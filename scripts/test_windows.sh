@@ -15,6 +15,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
+# The message-box responder, shared with scripts/release.sh.
+. "$src/scripts/wine_responder.sh"
 build=${KXPATCH_WIN_BUILD:-$src/build}
 jobs=${KXPATCH_JOBS:-$(nproc)}
 host=${KXPATCH_HOST_BUILD:-}
@@ -148,7 +150,7 @@ logged "$work/configure-win64.log" cmake --preset win64 -B "$build/win64" \
 unit_tests=$(ctest --test-dir "$build/win64" -N | sed -n 's/^ *Test *#[0-9]*: *//p')
 [ -n "$unit_tests" ] || { echo "FAIL: no unit-test programs in the win64 build" >&2; exit 1; }
 logged "$work/build-win64.log" cmake --build "$build/win64" --target kxpatch_installer \
-  kxtest_delta_installer kxtest_launcher kxtest_responder $unit_tests -j"$jobs"
+  kxtest_delta_installer kxtest_launcher $unit_tests -j"$jobs"
 if ! wait "$win32_pid"; then
   win32_pid=""
   { grep -E -m 40 'error|FAILED|Error' "$work/build-win32.log" || tail -n 40 "$work/build-win32.log"; } >&2
@@ -178,7 +180,7 @@ for exe in "$exe32" "$exe64"; do
   [ -z "$hooks" ] || fail "$exe carries test hooks: $hooks"
 done
 launcher="$build/win64/tests/win/kxtest_launcher.exe"
-responder="$build/win64/tests/win/kxtest_responder.exe"
+logged "$work/build-responder.log" wine_responder_build "$src" "$build/wine-responder"
 
 # ---- Wine ----------------------------------------------------------------------------------
 
@@ -310,11 +312,6 @@ start_wine_launcher() {  # dir
   for _ in $(seq 300); do [ -e "$1/ready" ] && return 0; sleep 0.1; done
   return 1
 }
-start_wine_responder() {  # dir [console title]
-  rm -f "$1/stop-responder"
-  wine "$responder" "$1/boxes" "$1/stop-responder" "${@:2}" >/dev/null 2>&1 &
-  sleep 1
-}
 
 fresh_copy() {  # side name
   mkdir -p "$work/$1/$2"
@@ -366,11 +363,11 @@ damage() { printf 'damaged!damaged!' | dd of="$1/game/vemo_packed.kx" bs=1 seek=
 fresh_copy linux damaged; damage "$work/linux/damaged"
 run_linux damaged
 fresh_copy wine damaged; damage "$work/wine/damaged"
-start_wine_responder "$work/wine/damaged" "2.650-2.651Pack.exe"
+wine_responder_start "$work/wine/damaged" "2.650-2.651Pack.exe"
 (cd "$work/wine/damaged/game/bin" && timeout 300 wineconsole "$exe64" </dev/null >/dev/null 2>&1) ||
   fail "Wine installer run in wineconsole (damaged)"
 sleep 1
-touch "$work/wine/damaged/stop-responder"
+wine_responder_stop "$work/wine/damaged"
 timeout 120 wineserver -w 2>/dev/null || true
 
 python3 - "$work" <<'EOF' || fail "damaged pack: Windows message box or console differs"
@@ -457,7 +454,7 @@ step "end-to-end: full disk, then a run with room"
 # other file the run writes.
 limit_kib=2048
 fresh_copy wine full
-start_wine_responder "$work/wine/full"
+wine_responder_start "$work/wine/full"
 (cd "$work/wine/full/game/bin" &&
   timeout 300 bash -c 'trap "" XFSZ; ulimit -f "$1"; exec wine "$2"' _ "$limit_kib" "$exe64" \
     </dev/null >"$work/wine/full/out" 2>"$work/wine/full/err") || fail "Wine installer run (full disk)"
@@ -468,7 +465,7 @@ mv "$work/wine/full/boxes" "$work/wine/full/boxes-full" 2>/dev/null || true
 (cd "$work/wine/full/game/bin" && timeout 300 wine "$exe64" </dev/null \
   >"$work/wine/full/out-room" 2>"$work/wine/full/err-room") || fail "Wine installer run (room)"
 sleep 1
-touch "$work/wine/full/stop-responder"
+wine_responder_stop "$work/wine/full"
 timeout 120 wineserver -w 2>/dev/null || true
 
 python3 - "$work" "$limit_kib" <<'EOF' || fail "full disk: the Windows installer did not keep or finish the update"
@@ -522,11 +519,11 @@ cp "$game/CN_packed.kx" "$game/CN_packed.kxold"
 cp "$work/release/2.651/CN_packed.kx" "$game/CN_packed.kx"
 head -c 1000 "$work/release/2.651/vemo_packed.kx" >"$game/vemo_packed.kxtemp"
 printf 'kxpatch update journal\nfrom=2.650\nto=2.651\n' >"$game/packUpdate.journal"
-start_wine_responder "$work/wine/journal"
+wine_responder_start "$work/wine/journal"
 (cd "$game/bin" && timeout 300 wine "$exe64" </dev/null >"$work/wine/journal/out" \
   2>"$work/wine/journal/err") || fail "Wine installer run (journal)"
 sleep 1
-touch "$work/wine/journal/stop-responder"
+wine_responder_stop "$work/wine/journal"
 timeout 120 wineserver -w 2>/dev/null || true
 
 python3 - "$work" <<'EOF' || fail "journal: the Windows installer did not finish the update"
@@ -556,11 +553,11 @@ step "end-to-end: a delta release, then one old entry a byte off"
 # whole, so the result can equal NEW only if they were rebuilt byte for byte.
 delta_exe="$build/win64/tests/win/delta/2.650-2.651Pack.exe"
 fresh_copy wine delta
-start_wine_responder "$work/wine/delta"
+wine_responder_start "$work/wine/delta"
 (cd "$work/wine/delta/game/bin" && timeout 300 wine "$delta_exe" </dev/null \
   >"$work/wine/delta/out" 2>"$work/wine/delta/err") || fail "Wine installer run (delta release)"
 sleep 1
-touch "$work/wine/delta/stop-responder"
+wine_responder_stop "$work/wine/delta"
 # The same release on a pack whose old entry differs by one byte from the one the delta was made
 # from, where that pack's fingerprint does not look: the pack fails and stays as it was.
 fresh_copy wine delta-off
