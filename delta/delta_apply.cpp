@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <cstring>
+
 #include "delta/delta_limits.h"
 
 namespace delta {
@@ -124,6 +126,31 @@ platform::Result<std::vector<unsigned char>, DeltaError> makeDeltaRecord(
     e.record = record.error();
     return fail(e);
   }
+  // The encoder is not ours: its VCDIFF must give the new contents through the installer's own
+  // reading of the record. With the settings the search deflated them with, that is all the
+  // installer does, so the release need not apply the record again (a deflation of its own).
+  const auto view = decodeDeltaRecord(record.value().data(), record.value().size());
+  if (!view) {
+    DeltaError e = error(DeltaFailure::BadRecord);
+    e.record = view.error();
+    return fail(e);
+  }
+  const auto inflated = inflateVcdiff(view.value());
+  if (!inflated) {
+    DeltaError e = error(DeltaFailure::BadRecord);
+    e.record = inflated.error();
+    return fail(e);
+  }
+  const auto decoded = decodeVcdiff(oldContents, oldSize, inflated.value().data(),
+                                    inflated.value().size(), view.value().header.newSize);
+  if (!decoded) {
+    DeltaError e = error(DeltaFailure::DecodeFailed);
+    e.vcdiff = decoded.error();
+    return fail(e);
+  }
+  if (decoded.value().size() != entry.size) return fail(error(DeltaFailure::NewSizeDiffers));
+  if (entry.size && std::memcmp(decoded.value().data(), entry.contents, entry.size) != 0)
+    return fail(error(DeltaFailure::NewCrcDiffers));
   return std::move(record).value();
 }
 

@@ -61,8 +61,12 @@ struct AppliedDelta {
     size_t oldSize);
 
 // The record that turns `oldContents` into `entry`, given the VCDIFF an encoder made from
-// them. For a deflated entry the deflate settings are searched (findDeflateSettings); when
-// none reproduces entry.stored, NoDeflateSettings: the entry must go whole.
+// them, returned only when applyDeltaRecord would rebuild entry.stored from it: the record is
+// read back as the installer reads it and its VCDIFF must decode, against `oldContents`, to
+// entry.contents exactly (DecodeFailed, NewSizeDiffers or NewCrcDiffers otherwise); for a
+// deflated entry the deflate settings are searched (findDeflateSettings, which has deflated
+// entry.contents into entry.stored with the settings it returns); when none reproduces
+// entry.stored, NoDeflateSettings: the entry must go whole.
 [[nodiscard]] platform::Result<std::vector<unsigned char>, DeltaError> makeDeltaRecord(
     const unsigned char* oldContents, size_t oldSize, const EntryBytes& entry,
     const unsigned char* vcdiff, size_t vcdiffSize);
