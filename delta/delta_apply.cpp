@@ -96,7 +96,7 @@ platform::Result<AppliedDelta, DeltaError> applyDeltaRecord(const unsigned char*
 
 platform::Result<std::vector<unsigned char>, DeltaError> makeDeltaRecord(
     const unsigned char* oldContents, size_t oldSize, const EntryBytes& entry,
-    const unsigned char* vcdiff, size_t vcdiffSize) {
+    const unsigned char* vcdiff, size_t vcdiffSize, const DeflateSettings* found) {
   DeltaRecordHeader h;
   if (oldSize > kMaxDeltaSize || entry.size > kMaxDeltaSize || entry.storedSize > kMaxDeltaSize) {
     DeltaError e = error(DeltaFailure::BadRecord);
@@ -110,7 +110,9 @@ platform::Result<std::vector<unsigned char>, DeltaError> makeDeltaRecord(
   h.newStoredSize = static_cast<uint32_t>(entry.storedSize);
   h.newCrc = crcOf(entry.contents, entry.size);
   h.newStoredCrc = crcOf(entry.stored, entry.storedSize);
-  if (entry.method == kMethodDeflated) {
+  if (entry.method == kMethodDeflated && found) {
+    h.settings = *found;
+  } else if (entry.method == kMethodDeflated) {
     const auto settings =
         findDeflateSettings(entry.contents, entry.size, entry.stored, entry.storedSize);
     if (!settings) {

@@ -99,6 +99,14 @@ struct EntryOutcome {
 // encoder's files are removed again, so that the scratch folder holds only entries in flight.
 EntryOutcome encodeEntry(const EntryInput& in) {
   EntryOutcome outcome;
+  // Searched before the encoder runs: an entry whose stored bytes no setting remakes (another
+  // deflater's, as a whole pack may be) goes whole without an encoding.
+  delta::DeflateSettings settings;
+  if (in.method == kMethodDeflated) {
+    const auto found = delta::findDeflateSettings(in.contents, in.size, in.stored, in.storedSize);
+    if (!found) return outcome;
+    settings = found.value();
+  }
   std::vector<unsigned char> vcdiff;
   if (!writeFile(in.oldFile, in.oldContents, in.oldSize) ||
       !writeFile(in.newFile, in.contents, in.size))
@@ -114,8 +122,9 @@ EntryOutcome encodeEntry(const EntryInput& in) {
   entry.size = in.size;
   entry.stored = in.stored;
   entry.storedSize = in.storedSize;
-  auto made =
-      delta::makeDeltaRecord(in.oldContents, in.oldSize, entry, vcdiff.data(), vcdiff.size());
+  const delta::DeflateSettings* found = in.method == kMethodDeflated ? &settings : nullptr;
+  auto made = delta::makeDeltaRecord(in.oldContents, in.oldSize, entry, vcdiff.data(),
+                                     vcdiff.size(), found);
   if (made) outcome.record = std::move(made).value();
   return outcome;
 }
