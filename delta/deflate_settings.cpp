@@ -188,8 +188,18 @@ platform::Result<DeflateSettings, DeflateSearchFailure> findDeflateSettings(
   const std::vector<DeflateSettings>& order = deflateSearchOrder();
   const size_t tries = scope == DeflateSearchScope::Likely ? kLikelyDeflateSettings : order.size();
   const FirstDeflateBlock firstBlock = scanFirstDeflateBlock(stored, storedSize);
+  // Above level 0, a window that reaches every byte of the contents from every other (its
+  // size less zlib's 262-byte lookahead at least the contents' size) never slides nor refuses
+  // a match, and gives the same stream as any larger one: of the settings that differ only in
+  // such windows, the first judged stands for the others.
+  bool judged[10][10][5] = {};
   for (size_t i = 0; i < tries; ++i) {
     const DeflateSettings& s = order[i];
+    if (s.level > 0 && size + 262 <= (size_t{1} << s.windowBits)) {
+      bool& alike = judged[s.level][s.memLevel][s.strategy];
+      if (alike) continue;
+      alike = true;
+    }
     // A stream no longer than the compared prefix is judged by the deflation alone: the prefix
     // would be all of it.
     const bool candidate =

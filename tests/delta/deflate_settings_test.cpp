@@ -127,6 +127,25 @@ TEST(DeflateSettings, FirstBlockShowsTheMemoryLevelAndBoundsTheWindow) {
   EXPECT_FALSE(delta::scanFirstDeflateBlock(nullptr, 0).read);
 }
 
+// The search judges settings that differ only in windows reaching the whole contents once;
+// that rests on this zlib deflating such contents alike in all of them.
+TEST(DeflateSettings, WindowsThatReachTheWholeContentsDeflateThemAlike) {
+  const Bytes full = sample();
+  const Bytes contents(full.begin(), full.begin() + 3800);  // reached from windows of 2^12 on
+  for (const DeflateSettings& s :
+       {DeflateSettings{1, 12, 1, Z_DEFAULT_STRATEGY}, DeflateSettings{6, 12, 8, Z_FILTERED},
+        DeflateSettings{9, 12, 9, Z_DEFAULT_STRATEGY}, DeflateSettings{4, 12, 3, Z_FIXED},
+        DeflateSettings{6, 12, 5, Z_RLE}}) {
+    const Bytes smallest = delta::deflateWithSettings(s, contents.data(), contents.size()).value();
+    for (uint8_t windowBits = 13; windowBits <= 15; ++windowBits) {
+      DeflateSettings larger = s;
+      larger.windowBits = windowBits;
+      EXPECT_EQ(deflatedBy(contents, larger), smallest)
+          << int{s.level} << "/" << int{windowBits} << "/" << int{s.memLevel};
+    }
+  }
+}
+
 TEST(DeflateSettings, ReproducesLevelZeroAndEmptyContents) {
   const Bytes contents = sample();
   const Bytes stored =
