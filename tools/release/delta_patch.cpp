@@ -280,7 +280,12 @@ bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
       input.oldFile = stem + ".old";
       input.newFile = stem + ".new";
       input.deltaFile = stem + ".vcdiff";
-      pending.outcome = std::async(std::launch::async, encodeEntry, std::move(input));
+      try {
+        pending.outcome = std::async(std::launch::async, encodeEntry, input);
+      } catch (const std::system_error&) {
+        // No thread to be had: the entry is encoded here when its turn comes.
+        pending.outcome = std::async(std::launch::deferred, encodeEntry, std::move(input));
+      }
       ++inFlight;
       inFlightBytes += pending.bytes;
     }
