@@ -40,17 +40,23 @@ class Deflater {
   bool ok_ = false;
 };
 
-// Whether deflating with `s` gives `stored`, compared piece by piece as deflate produces it so
-// that a wrong setting costs only the work up to its first differing byte. Levels above 0 emit
-// the same bytes whatever room each deflate call has; level 0 does not, so it is only ever
-// judged by deflateWithSettings.
-bool streamMatches(const DeflateSettings& s, const unsigned char* contents, size_t size,
+// How much of a stored stream a try compares as deflate produces it before the one deflation
+// that decides: a few blocks, where a wrong setting almost always shows itself.
+constexpr size_t kComparedPrefix = 64 * 1024;
+
+// Whether deflating with `s` starts with the first kComparedPrefix bytes of `stored` (all of
+// them when fewer), compared piece by piece as deflate produces them, so that a wrong setting
+// costs only the work up to its first differing byte. Levels above 0 emit the same bytes
+// whatever room each deflate call has, so a difference here is one deflateWithSettings would
+// show too; level 0 does not, so it is only ever judged by deflateWithSettings.
+bool prefixMatches(const DeflateSettings& s, const unsigned char* contents, size_t size,
                    const unsigned char* stored, size_t storedSize) {
   Deflater d(s);
   if (!d.ok()) return false;
   z_stream& z = d.stream();
   z.next_in = const_cast<Bytef*>(contents);
   z.avail_in = static_cast<uInt>(size);
+  const size_t compared = std::min(storedSize, kComparedPrefix);
   unsigned char piece[16384];
   size_t matched = 0;
   for (;;) {
@@ -62,6 +68,7 @@ bool streamMatches(const DeflateSettings& s, const unsigned char* contents, size
       return false;
     matched += produced;
     if (rc == Z_STREAM_END) return matched == storedSize;
+    if (matched >= compared) return true;
     if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
     if (produced == 0) return false;  // no progress with room to spare: give up, not spin
   }
@@ -82,8 +89,9 @@ bool firstBlockAllows(const FirstDeflateBlock& block, const DeflateSettings& s) 
   return block.maxDistance <= (size_t{1} << s.windowBits) - 262;
 }
 
-bool confirmed(const DeflateSettings& s, const unsigned char* contents, size_t size,
-               const unsigned char* stored, size_t storedSize) {
+// The decision: the installer's own deflation gives `stored`, every byte of it.
+bool reproduces(const DeflateSettings& s, const unsigned char* contents, size_t size,
+                const unsigned char* stored, size_t storedSize) {
   const auto again = deflateWithSettings(s, contents, size);
   return again && again.value().size() == storedSize &&
          (storedSize == 0 || std::memcmp(again.value().data(), stored, storedSize) == 0);
@@ -180,12 +188,26 @@ platform::Result<DeflateSettings, DeflateSearchFailure> findDeflateSettings(
   const std::vector<DeflateSettings>& order = deflateSearchOrder();
   const size_t tries = scope == DeflateSearchScope::Likely ? kLikelyDeflateSettings : order.size();
   const FirstDeflateBlock firstBlock = scanFirstDeflateBlock(stored, storedSize);
+  // Above level 0, a window that reaches every byte of the contents from every other (its
+  // size less zlib's 262-byte lookahead at least the contents' size) never slides nor refuses
+  // a match, and gives the same stream as any larger one: of the settings that differ only in
+  // such windows, the first judged stands for the others.
+  bool judged[10][10][5] = {};
   for (size_t i = 0; i < tries; ++i) {
     const DeflateSettings& s = order[i];
-    const bool candidate = s.level == 0 ? startsWithStoredBlock(stored, storedSize)
-                                        : firstBlockAllows(firstBlock, s) &&
-                                              streamMatches(s, contents, size, stored, storedSize);
-    if (candidate && confirmed(s, contents, size, stored, storedSize)) return s;
+    if (s.level > 0 && size + 262 <= (size_t{1} << s.windowBits)) {
+      bool& alike = judged[s.level][s.memLevel][s.strategy];
+      if (alike) continue;
+      alike = true;
+    }
+    // A stream no longer than the compared prefix is judged by the deflation alone: the prefix
+    // would be all of it.
+    const bool candidate =
+        s.level == 0 ? startsWithStoredBlock(stored, storedSize)
+                     : firstBlockAllows(firstBlock, s) &&
+                           (storedSize <= kComparedPrefix ||
+                            prefixMatches(s, contents, size, stored, storedSize));
+    if (candidate && reproduces(s, contents, size, stored, storedSize)) return s;
   }
   return fail(DeflateSearchFailure::NoMatch);
 }

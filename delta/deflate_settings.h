@@ -71,11 +71,15 @@ enum class DeflateSearchScope { Likely, All };
 inline constexpr size_t kLikelyDeflateSettings = 10;
 
 // The first setting of deflateSearchOrder() (its first kLikelyDeflateSettings for Likely) with
-// which deflateWithSettings(contents) equals
-// `stored` byte for byte. Settings the stored stream's first block rules out (its symbol count
-// names the memory level, its farthest match bounds the window) are skipped; each other try
-// stops at the first byte that differs, and a match is confirmed by a full deflateWithSettings
-// before it is returned.
+// which deflateWithSettings(contents) equals `stored` byte for byte. A setting is returned
+// only once deflateWithSettings itself has given `stored` with it, so a caller holding the
+// same contents need not deflate them again. Settings the stored stream's first block rules
+// out (its symbol count names the memory level, its farthest match bounds the window) are
+// skipped, and so is a setting that differs from one already judged only in a window reaching
+// the whole contents (both give the same stream). On a stream longer than 64 KiB every other
+// try first compares those first bytes as deflate produces them and stops at the first that
+// differs, so that a wrong setting costs a small part of a deflation and the right one
+// usually a single deflation.
 [[nodiscard]] platform::Result<DeflateSettings, DeflateSearchFailure> findDeflateSettings(
     const unsigned char* contents, size_t size, const unsigned char* stored, size_t storedSize,
     DeflateSearchScope scope = DeflateSearchScope::All);

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <cstring>
+
 #include "delta/delta_limits.h"
 
 namespace delta {
@@ -94,7 +96,7 @@ platform::Result<AppliedDelta, DeltaError> applyDeltaRecord(const unsigned char*
 
 platform::Result<std::vector<unsigned char>, DeltaError> makeDeltaRecord(
     const unsigned char* oldContents, size_t oldSize, const EntryBytes& entry,
-    const unsigned char* vcdiff, size_t vcdiffSize) {
+    const unsigned char* vcdiff, size_t vcdiffSize, const DeflateSettings* found) {
   DeltaRecordHeader h;
   if (oldSize > kMaxDeltaSize || entry.size > kMaxDeltaSize || entry.storedSize > kMaxDeltaSize) {
     DeltaError e = error(DeltaFailure::BadRecord);
@@ -108,7 +110,9 @@ platform::Result<std::vector<unsigned char>, DeltaError> makeDeltaRecord(
   h.newStoredSize = static_cast<uint32_t>(entry.storedSize);
   h.newCrc = crcOf(entry.contents, entry.size);
   h.newStoredCrc = crcOf(entry.stored, entry.storedSize);
-  if (entry.method == kMethodDeflated) {
+  if (entry.method == kMethodDeflated && found) {
+    h.settings = *found;
+  } else if (entry.method == kMethodDeflated) {
     const auto settings =
         findDeflateSettings(entry.contents, entry.size, entry.stored, entry.storedSize);
     if (!settings) {
@@ -124,6 +128,31 @@ platform::Result<std::vector<unsigned char>, DeltaError> makeDeltaRecord(
     e.record = record.error();
     return fail(e);
   }
+  // The encoder is not ours: its VCDIFF must give the new contents through the installer's own
+  // reading of the record. With the settings the search deflated them with, that is all the
+  // installer does, so the release need not apply the record again (a deflation of its own).
+  const auto view = decodeDeltaRecord(record.value().data(), record.value().size());
+  if (!view) {
+    DeltaError e = error(DeltaFailure::BadRecord);
+    e.record = view.error();
+    return fail(e);
+  }
+  const auto inflated = inflateVcdiff(view.value());
+  if (!inflated) {
+    DeltaError e = error(DeltaFailure::BadRecord);
+    e.record = inflated.error();
+    return fail(e);
+  }
+  const auto decoded = decodeVcdiff(oldContents, oldSize, inflated.value().data(),
+                                    inflated.value().size(), view.value().header.newSize);
+  if (!decoded) {
+    DeltaError e = error(DeltaFailure::DecodeFailed);
+    e.vcdiff = decoded.error();
+    return fail(e);
+  }
+  if (decoded.value().size() != entry.size) return fail(error(DeltaFailure::NewSizeDiffers));
+  if (entry.size && std::memcmp(decoded.value().data(), entry.contents, entry.size) != 0)
+    return fail(error(DeltaFailure::NewCrcDiffers));
   return std::move(record).value();
 }
 

@@ -61,10 +61,17 @@ struct AppliedDelta {
     size_t oldSize);
 
 // The record that turns `oldContents` into `entry`, given the VCDIFF an encoder made from
-// them. For a deflated entry the deflate settings are searched (findDeflateSettings); when
-// none reproduces entry.stored, NoDeflateSettings: the entry must go whole.
+// them, returned only when applyDeltaRecord would rebuild entry.stored from it: the record is
+// read back as the installer reads it and its VCDIFF must decode, against `oldContents`, to
+// entry.contents exactly (DecodeFailed, NewSizeDiffers or NewCrcDiffers otherwise); for a
+// deflated entry the deflate settings are searched (findDeflateSettings, which has deflated
+// entry.contents into entry.stored with the settings it returns); when none reproduces
+// entry.stored, NoDeflateSettings: the entry must go whole. A caller that searched before
+// running the encoder (so as not to run it for an entry that must go whole anyway) passes what
+// findDeflateSettings returned for entry.contents and entry.stored as `found`, and the search
+// is not repeated.
 [[nodiscard]] platform::Result<std::vector<unsigned char>, DeltaError> makeDeltaRecord(
     const unsigned char* oldContents, size_t oldSize, const EntryBytes& entry,
-    const unsigned char* vcdiff, size_t vcdiffSize);
+    const unsigned char* vcdiff, size_t vcdiffSize, const DeflateSettings* found = nullptr);
 
 }  // namespace delta

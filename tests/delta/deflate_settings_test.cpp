@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -75,6 +76,30 @@ TEST(DeflateSettings, FindsSettingsThatReproduceStoredBytesExactly) {
   }
 }
 
+// A long stream is first compared on its beginning only; a setting that agrees there and
+// parts later must not be taken for the one that made the bytes. Incompressible bytes come
+// out alike at levels 6 and 9, the text after them does not.
+TEST(DeflateSettings, ASettingAgreeingOnlyOnTheStreamsBeginningIsNotTaken) {
+  std::mt19937 rng(5);
+  Bytes contents(150000);
+  for (unsigned char& b : contents) b = static_cast<unsigned char>(rng());
+  const Bytes text = sample();
+  for (int copies = 0; copies < 8; ++copies) contents.insert(contents.end(), text.begin(), text.end());
+  const DeflateSettings six{6, 15, 8, Z_DEFAULT_STRATEGY}, nine{9, 15, 8, Z_DEFAULT_STRATEGY};
+  const Bytes bySix = deflatedBy(contents, six), byNine = deflatedBy(contents, nine);
+  ASSERT_NE(bySix, byNine);
+  ASSERT_GT(std::mismatch(bySix.begin(), bySix.end(), byNine.begin()).first - bySix.begin(),
+            64 * 1024)
+      << "the case needs streams that agree on their first 64 KiB";
+  for (const DeflateSettings& s : {six, nine}) {
+    const Bytes& stored = s == six ? bySix : byNine;
+    const auto found =
+        delta::findDeflateSettings(contents.data(), contents.size(), stored.data(), stored.size());
+    ASSERT_TRUE(found) << int{s.level};
+    EXPECT_EQ(found.value(), s) << int{s.level};
+  }
+}
+
 // The search skips settings by what the stored stream's first block shows; that rests on how
 // this zlib cuts blocks and how far back it matches, pinned here for every memory level.
 TEST(DeflateSettings, FirstBlockShowsTheMemoryLevelAndBoundsTheWindow) {
@@ -100,6 +125,25 @@ TEST(DeflateSettings, FirstBlockShowsTheMemoryLevelAndBoundsTheWindow) {
   const Bytes stored = delta::deflateWithSettings({0, 15, 8, 0}, contents.data(), 100).value();
   EXPECT_FALSE(delta::scanFirstDeflateBlock(stored.data(), stored.size()).read);
   EXPECT_FALSE(delta::scanFirstDeflateBlock(nullptr, 0).read);
+}
+
+// The search judges settings that differ only in windows reaching the whole contents once;
+// that rests on this zlib deflating such contents alike in all of them.
+TEST(DeflateSettings, WindowsThatReachTheWholeContentsDeflateThemAlike) {
+  const Bytes full = sample();
+  const Bytes contents(full.begin(), full.begin() + 3800);  // reached from windows of 2^12 on
+  for (const DeflateSettings& s :
+       {DeflateSettings{1, 12, 1, Z_DEFAULT_STRATEGY}, DeflateSettings{6, 12, 8, Z_FILTERED},
+        DeflateSettings{9, 12, 9, Z_DEFAULT_STRATEGY}, DeflateSettings{4, 12, 3, Z_FIXED},
+        DeflateSettings{6, 12, 5, Z_RLE}}) {
+    const Bytes smallest = delta::deflateWithSettings(s, contents.data(), contents.size()).value();
+    for (uint8_t windowBits = 13; windowBits <= 15; ++windowBits) {
+      DeflateSettings larger = s;
+      larger.windowBits = windowBits;
+      EXPECT_EQ(deflatedBy(contents, larger), smallest)
+          << int{s.level} << "/" << int{windowBits} << "/" << int{s.memLevel};
+    }
+  }
 }
 
 TEST(DeflateSettings, ReproducesLevelZeroAndEmptyContents) {

@@ -93,6 +93,31 @@ TEST(DeltaRecord, AppliedToTheOldContentsGivesTheNewStoredBytesExactly) {
   }
 }
 
+// The release keeps what makeDeltaRecord returns without applying it again: an encoder's
+// VCDIFF that would not rebuild the new contents must be refused here.
+TEST(DeltaRecord, IsNotMadeFromAVcdiffThatDoesNotRebuildTheNewContents) {
+  const Fixture base = deflatedEntry();
+  struct Case {
+    const char* name;
+    Bytes vcdiff;
+    DeltaFailure failure;
+  } cases[] = {
+      {"other bytes", keepAndAdd(30000, "a new endinG\n"), DeltaFailure::NewCrcDiffers},
+      {"one byte short", keepAndAdd(30000, "a new ending"), DeltaFailure::NewSizeDiffers},
+      {"copies past the old contents", keepAndAdd(40000000, ""), DeltaFailure::DecodeFailed},
+  };
+  for (const Case& c : cases) {
+    Fixture f = base;
+    f.vcdiff = c.vcdiff;
+    for (uint16_t method : {delta::kMethodDeflated, delta::kMethodStored}) {
+      const auto record = make(f, method);
+      ASSERT_FALSE(record) << c.name;
+      EXPECT_EQ(record.error().failure, c.failure)
+          << c.name << ": " << delta::describeDeltaError(record.error());
+    }
+  }
+}
+
 TEST(DeltaRecord, RefusesOldContentsOtherThanThoseItWasMadeFrom) {
   const Fixture f = deflatedEntry();
   const auto record = make(f, delta::kMethodDeflated);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 
 #include "archive/kx_file_system.h"
 #include "tests/tools/tool_fixture.h"
@@ -122,6 +123,51 @@ TEST(DeltaEntries, RebuildNewExactlyOrRefuseTheEntryTheDeltaWasNotMadeFrom) {
         << command[0] << ": " << refused.err;
   }
   EXPECT_FALSE(fs::exists(dir.path() + "/out/data/items.txt"));
+}
+
+// Entries encoded at once (each with its own encoder files) give the patch one entry at a time
+// gives, byte for byte: deltas and entries whose delta is larger, among records only copied.
+TEST(DeltaEntries, ThePatchIsTheSameWhateverTheNumberOfEntriesEncodedAtOnce) {
+  if (!release::deltaEncoderAvailable()) GTEST_SKIP() << "xdelta3 is not installed";
+  TempDir dir;
+  std::vector<release::NamedContent> oldEntries = {{"same", "same"}, {"gone.txt", "removed"}};
+  std::vector<release::NamedContent> newEntries = {{"same", "same"}, {"added.txt", "new"}};
+  std::mt19937 random(7);
+  for (int k = 0; k < 6; ++k) {
+    const std::string table = "tables/" + std::to_string(k) + ".txt";
+    oldEntries.emplace_back(table, scriptTable(-1) + std::to_string(k));
+    newEntries.emplace_back(table, scriptTable(k * 300) + std::to_string(k));
+    if (k % 3 == 0) {
+      std::string noise(4000, '\0');
+      for (auto* entries : {&oldEntries, &newEntries}) {
+        for (char& c : noise) c = static_cast<char>(random());
+        entries->emplace_back("noise/" + std::to_string(k), noise);
+      }
+    }
+  }
+  const std::string oldPack = dir.path() + "/old.kx", newPack = dir.path() + "/new.kx";
+  ASSERT_TRUE(release::writeArchive(oldPack, oldEntries));
+  ASSERT_TRUE(release::writeArchive(newPack, newEntries));
+  const std::string patch = dir.path() + "/patch.kx";
+  ASSERT_TRUE(release::makePatchArchive(oldPack, newPack, patch));
+
+  std::string first;
+  for (unsigned workers : {1u, 4u}) {
+    SCOPED_TRACE(workers);
+    const std::string copy = dir.path() + "/patch" + std::to_string(workers) + ".kx";
+    fs::copy_file(patch, copy);
+    release::DeltaCounts counts;
+    std::string error;
+    ASSERT_TRUE(release::deltaPatchArchive(oldPack, newPack, copy, dir.path(), counts, error,
+                                           workers))
+        << error;
+    EXPECT_EQ(counts.deltas, 6u);
+    EXPECT_EQ(counts.whole, 2u) << "the noise entries";
+    if (first.empty()) first = readFile(copy);
+    else EXPECT_EQ(readFile(copy), first);
+    EXPECT_EQ(runTool({"apply", oldPack, copy, "-o", copy + ".applied"}).code, 0);
+    EXPECT_EQ(readFile(copy + ".applied"), readFile(newPack));
+  }
 }
 
 }  // namespace

@@ -1,16 +1,23 @@
 // A pack's patch with its replaced entries carried as deltas of their contents where that is
 // smaller. The encoder is xdelta3, run here at release time only; the installer holds the
-// decoder (delta/). Each delta record is checked by applying it to the old contents before it
-// is kept, and the whole patch is rehearsed with the installer's merge afterwards.
+// decoder (delta/). makeDeltaRecord keeps only a record that rebuilds its entry as the
+// installer applies it, and the whole patch is rehearsed with the installer's merge
+// afterwards. Entries are encoded several at once (an xdelta3 process and a search of the
+// deflate settings each), and their records are written in the order of the patch.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <map>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "archive/kx_file_system.h"
@@ -34,9 +41,9 @@ std::string shellQuoted(const std::string& text) {
   return quoted + "'";
 }
 
-bool writeFile(const std::string& path, const BlockRef& bytes) {
+bool writeFile(const std::string& path, const unsigned char* bytes, size_t size) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (bytes) out.write(bytes->cdata(), bytes->length());
+  out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
   out.close();
   return static_cast<bool>(out);
 }
@@ -69,6 +76,74 @@ bool runEncoder(const std::string& oldFile, uint64_t oldSize, const std::string&
   return std::system(command.c_str()) == 0 && readFile(deltaFile, vcdiff);
 }
 
+// The bytes of one replaced entry and the encoder's files for it. The archives' blocks stay
+// with the thread that reads the archives (their reference counts are not interlocked): an
+// encoding sees raw bytes only.
+struct EntryInput {
+  uint16_t method = 0;
+  const unsigned char* oldContents = nullptr;
+  size_t oldSize = 0;
+  const unsigned char* contents = nullptr;
+  size_t size = 0;
+  const unsigned char* stored = nullptr;
+  size_t storedSize = 0;
+  std::string oldFile, newFile, deltaFile;
+};
+
+struct EntryOutcome {
+  enum class Fault { None, Input, Encoder } fault = Fault::None;  // not None: the release fails
+  std::vector<unsigned char> record;  // empty: the entry goes whole
+};
+
+// The entry's delta record, kept only when makeDeltaRecord shows it rebuilds the entry; its
+// encoder's files are removed again, so that the scratch folder holds only entries in flight.
+EntryOutcome encodeEntry(const EntryInput& in) {
+  EntryOutcome outcome;
+  // Searched before the encoder runs: an entry whose stored bytes no setting remakes (another
+  // deflater's, as a whole pack may be) goes whole without an encoding.
+  delta::DeflateSettings settings;
+  if (in.method == kMethodDeflated) {
+    const auto found = delta::findDeflateSettings(in.contents, in.size, in.stored, in.storedSize);
+    if (!found) return outcome;
+    settings = found.value();
+  }
+  std::vector<unsigned char> vcdiff;
+  if (!writeFile(in.oldFile, in.oldContents, in.oldSize) ||
+      !writeFile(in.newFile, in.contents, in.size))
+    outcome.fault = EntryOutcome::Fault::Input;
+  else if (!runEncoder(in.oldFile, in.oldSize, in.newFile, in.deltaFile, vcdiff))
+    outcome.fault = EntryOutcome::Fault::Encoder;
+  std::error_code code;
+  for (const std::string& file : {in.oldFile, in.newFile, in.deltaFile}) fs::remove(file, code);
+  if (outcome.fault != EntryOutcome::Fault::None) return outcome;
+  delta::EntryBytes entry;
+  entry.method = in.method;
+  entry.contents = in.contents;
+  entry.size = in.size;
+  entry.stored = in.stored;
+  entry.storedSize = in.storedSize;
+  const delta::DeflateSettings* found = in.method == kMethodDeflated ? &settings : nullptr;
+  auto made = delta::makeDeltaRecord(in.oldContents, in.oldSize, entry, vcdiff.data(),
+                                     vcdiff.size(), found);
+  if (made) outcome.record = std::move(made).value();
+  return outcome;
+}
+
+// A record of the patch on its way into the rewritten one, in the patch's order. An entry
+// being encoded holds its blocks until the encoding ends (`outcome` is declared last, so that
+// it is waited for before they go).
+struct Pending {
+  size_t index = 0;
+  bool replaced = false;  // one of the entries counted as delta or whole
+  BlockRef stored, oldContents, newContents;
+  uint64_t bytes = 0;  // the contents it holds while encoded
+  std::future<EntryOutcome> outcome;
+};
+
+// Entries encoded at once are bounded by count and by the contents they hold: a pack of large
+// entries never has more than this in memory for its encodings (one entry always may).
+constexpr uint64_t kInFlightBytes = uint64_t{256} << 20;
+
 }  // namespace
 
 bool deltaEncoderAvailable() {
@@ -77,8 +152,9 @@ bool deltaEncoderAvailable() {
 
 bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
                        const std::string& patchPath, const std::string& workDir,
-                       DeltaCounts& counts, std::string& error) {
+                       DeltaCounts& counts, std::string& error, unsigned workers) {
   counts = DeltaCounts();
+  if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
   RefPtr<KXFileSystem> oldArchive = makeRef<KXFileSystem>(oldPack);
   RefPtr<KXFileSystem> newArchive = makeRef<KXFileSystem>(newPack);
   RefPtr<KXFileSystem> patch = makeRef<KXFileSystem>(patchPath);
@@ -105,12 +181,13 @@ bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
   std::error_code code;
   fs::remove_all(scratch, code);
   fs::create_directories(scratch, code);
-  const std::string oldFile = (scratch / "old").string();
-  const std::string newFile = (scratch / "new").string();
-  const std::string deltaFile = (scratch / "delta").string();
 
+  std::deque<Pending> queue;
+  size_t inFlight = 0;
+  uint64_t inFlightBytes = 0;
   auto failed = [&](const std::string& why) {
     error = why;
+    queue.clear();  // waits for the encodings still running
     oldArchive->closeArchive();
     newArchive->closeArchive();
     patch->closeArchive();
@@ -119,76 +196,105 @@ bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
     fs::remove_all(scratch, code);
     return false;
   };
+  // The first record of the queue into the rewritten patch, once its encoding (if any) ends.
+  auto settleFront = [&]() -> bool {
+    Pending& front = queue.front();
+    const ArchiveFile& record = patch->records()[front.index];
+    std::vector<unsigned char> deltaRecord;
+    if (front.outcome.valid()) {
+      EntryOutcome outcome = front.outcome.get();
+      --inFlight;
+      inFlightBytes -= front.bytes;
+      if (outcome.fault == EntryOutcome::Fault::Input) {
+        error = workDir + ": cannot write the encoder's input";
+        return false;
+      }
+      if (outcome.fault == EntryOutcome::Fault::Encoder) {
+        error = "xdelta3 failed on entry " + record.name + " of " + newPack;
+        return false;
+      }
+      deltaRecord = std::move(outcome.record);
+    }
+    const size_t storedSize = static_cast<size_t>(front.stored->length());
+    if (deltaRecord.empty() || deltaRecord.size() >= storedSize) {
+      if (front.replaced) ++counts.whole;
+      rebuilt->addRawEntry(record);
+    } else {
+      counts.bytesSaved += storedSize - deltaRecord.size();
+      ++counts.deltas;
+      ArchiveFile carried = record;
+      carried.header_.compressionMethod = carried.entry_.compressionMethod = kMethodDelta;
+      carried.header_.compressedSize = carried.entry_.compressedSize =
+          static_cast<uint32_t>(deltaRecord.size());
+      carried.entry_.localHeaderOffset = -1;
+      carried.headerInFile = false;
+      carried.data = BlockRef(new BinaryBlock(
+          deltaRecord.data(), static_cast<int32_t>(deltaRecord.size()), kBlockLabel));
+      carried.storedLoaded = true;
+      rebuilt->addRawEntry(carried);
+    }
+    queue.pop_front();
+    return true;
+  };
+  auto frontReady = [&] {
+    return !queue.front().outcome.valid() ||
+           queue.front().outcome.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+  };
 
   for (size_t i = 0; i < patch->records().size(); ++i) {
-    BlockRef stored = patch->readStoredAsIs(i);
-    if (!stored) return failed(patchPath + ": entry " + patch->records()[i].name + " unreadable");
+    Pending pending;
+    pending.index = i;
+    pending.stored = patch->readStoredAsIs(i);
+    if (!pending.stored)
+      return failed(patchPath + ": entry " + patch->records()[i].name + " unreadable");
     const ArchiveFile& record = patch->records()[i];
     const auto old = oldIndex.find(record.name);
     const auto fresh = newIndex.find(record.name);
     const uint16_t method = record.entry_.compressionMethod;
-    const bool replaced = record.header_.flag != kDeleteMarker && !record.isFolder &&
-                          old != oldIndex.end() && fresh != newIndex.end() &&
-                          !oldArchive->records()[old->second].isFolder;
-    if (!replaced) {
-      rebuilt->addRawEntry(record);
-      continue;
-    }
-    const ArchiveFile& before = oldArchive->records()[old->second];
+    pending.replaced = record.header_.flag != kDeleteMarker && !record.isFolder &&
+                       old != oldIndex.end() && fresh != newIndex.end() &&
+                       !oldArchive->records()[old->second].isFolder;
+    const ArchiveFile* before = pending.replaced ? &oldArchive->records()[old->second] : nullptr;
     // Entries above the bound go whole: the installer would refuse their delta.
-    const bool fits = (method == kMethodStored || method == kMethodDeflated) &&
-                      before.entry_.uncompressedSize <= delta::kMaxDeltaSize &&
+    const bool fits = before && (method == kMethodStored || method == kMethodDeflated) &&
+                      before->entry_.uncompressedSize <= delta::kMaxDeltaSize &&
                       record.entry_.uncompressedSize <= delta::kMaxDeltaSize &&
                       record.entry_.compressedSize <= delta::kMaxDeltaSize;
-    std::vector<unsigned char> deltaRecord;
     if (fits) {
-      const BlockRef oldContents = oldArchive->readContentAt(old->second);
-      const BlockRef newContents = newArchive->readContentAt(fresh->second);
-      std::vector<unsigned char> vcdiff;
-      if (!oldContents || !newContents)
+      pending.bytes = uint64_t{before->entry_.uncompressedSize} + record.entry_.uncompressedSize;
+      while (inFlight >= workers || (inFlight > 0 && inFlightBytes + pending.bytes > kInFlightBytes))
+        if (!settleFront()) return failed(error);
+      pending.oldContents = oldArchive->readContentAt(old->second);
+      pending.newContents = newArchive->readContentAt(fresh->second);
+      if (!pending.oldContents || !pending.newContents)
         return failed(newPack + ": entry " + record.name + " unreadable in OLD or NEW");
-      if (!writeFile(oldFile, oldContents) || !writeFile(newFile, newContents))
-        return failed(workDir + ": cannot write the encoder's input");
-      if (!runEncoder(oldFile, static_cast<uint64_t>(oldContents->length()), newFile, deltaFile,
-                      vcdiff))
-        return failed("xdelta3 failed on entry " + record.name + " of " + newPack);
-      delta::EntryBytes entry;
-      entry.method = method;
-      entry.contents = newContents->data();
-      entry.size = static_cast<size_t>(newContents->length());
-      entry.stored = stored->data();
-      entry.storedSize = static_cast<size_t>(stored->length());
-      auto made = delta::makeDeltaRecord(oldContents->data(),
-                                         static_cast<size_t>(oldContents->length()), entry,
-                                         vcdiff.data(), vcdiff.size());
-      // Kept only when it rebuilds the entry here, as the installer will apply it.
-      if (made) {
-        const auto check = delta::applyDeltaRecord(
-            made.value().data(), made.value().size(), oldContents->data(),
-            static_cast<size_t>(oldContents->length()));
-        if (check && check.value().stored.size() == entry.storedSize &&
-            std::equal(check.value().stored.begin(), check.value().stored.end(), entry.stored))
-          deltaRecord = std::move(made.value());
+      EntryInput input;
+      input.method = method;
+      input.oldContents = pending.oldContents->data();
+      input.oldSize = static_cast<size_t>(pending.oldContents->length());
+      input.contents = pending.newContents->data();
+      input.size = static_cast<size_t>(pending.newContents->length());
+      input.stored = pending.stored->data();
+      input.storedSize = static_cast<size_t>(pending.stored->length());
+      const std::string stem = (scratch / std::to_string(i)).string();
+      input.oldFile = stem + ".old";
+      input.newFile = stem + ".new";
+      input.deltaFile = stem + ".vcdiff";
+      try {
+        pending.outcome = std::async(std::launch::async, encodeEntry, input);
+      } catch (const std::system_error&) {
+        // No thread to be had: the entry is encoded here when its turn comes.
+        pending.outcome = std::async(std::launch::deferred, encodeEntry, std::move(input));
       }
+      ++inFlight;
+      inFlightBytes += pending.bytes;
     }
-    if (deltaRecord.empty() || deltaRecord.size() >= static_cast<size_t>(stored->length())) {
-      ++counts.whole;
-      rebuilt->addRawEntry(record);
-      continue;
-    }
-    counts.bytesSaved += static_cast<uint64_t>(stored->length()) - deltaRecord.size();
-    ++counts.deltas;
-    ArchiveFile carried = record;
-    carried.header_.compressionMethod = carried.entry_.compressionMethod = kMethodDelta;
-    carried.header_.compressedSize = carried.entry_.compressedSize =
-        static_cast<uint32_t>(deltaRecord.size());
-    carried.entry_.localHeaderOffset = -1;
-    carried.headerInFile = false;
-    carried.data = BlockRef(new BinaryBlock(deltaRecord.data(),
-                                            static_cast<int32_t>(deltaRecord.size()), kBlockLabel));
-    carried.storedLoaded = true;
-    rebuilt->addRawEntry(carried);
+    queue.push_back(std::move(pending));
+    while (!queue.empty() && frontReady())
+      if (!settleFront()) return failed(error);
   }
+  while (!queue.empty())
+    if (!settleFront()) return failed(error);
   oldArchive->closeArchive();
   newArchive->closeArchive();
   patch->closeArchive();

@@ -50,12 +50,15 @@ struct DeltaCounts {
 // delta record (method kMethodDelta) when that is smaller than the entry's stored bytes: a
 // VCDIFF of the contents made by xdelta3 and the deflate settings that turn NEW's contents
 // into NEW's stored bytes. Entries whose contents exceed the delta bound, whose settings
-// cannot be found or whose delta is not smaller go whole; each record is applied once here
-// before it is kept. `workDir` takes the encoder's files. False with `error` set when an entry
-// cannot be read, the encoder fails or the patch cannot be written.
+// cannot be found or whose delta is not smaller go whole; a record is kept only once it is
+// shown to rebuild its entry (makeDeltaRecord). Up to `workers` entries (0: one per hardware
+// thread) are encoded at once, within a bound on the contents they hold; the patch is the same
+// whatever their number. `workDir` takes the encoder's files. False with `error` set when an
+// entry cannot be read, the encoder fails or the patch cannot be written.
 [[nodiscard]] bool deltaPatchArchive(const std::string& oldPack, const std::string& newPack,
                                      const std::string& patchPath, const std::string& workDir,
-                                     DeltaCounts& counts, std::string& error);
+                                     DeltaCounts& counts, std::string& error,
+                                     unsigned workers = 0);
 
 // Whether `path` is the folder `dir` or lies inside it (links and ".." resolved).
 [[nodiscard]] bool isInsideFolder(const std::string& path, const std::string& dir);
