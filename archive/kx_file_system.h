@@ -20,6 +20,10 @@
 #include "sections/binary_block.h"
 
 class WriteHandler;
+class DeltaRebuilds;
+namespace delta {
+struct AppliedDelta;
+}
 
 // "\" becomes "/", runs of "/" become one, then one leading and one trailing "/" are removed.
 [[nodiscard]] std::string normalisePath(const std::string& path);
@@ -205,9 +209,23 @@ class KXFileSystem : public IFileSystem {
   // on success the installed entry of that name is marked to be rebuilt. None, or why not.
   ArchiveFailure acceptDelta(KXFileSystem& patch, size_t index);
   // Rebuilds `record` (marked by acceptDelta) from its installed entry and `patch`'s delta
-  // record of that name, giving it the new entry's header and stored bytes. None, or why not;
-  // on failure the record is as it was.
-  ArchiveFailure rebuildFromDelta(ArchiveFile& record, KXFileSystem& patch);
+  // record of that name, giving it the new entry's header and stored bytes: the outcome
+  // `rebuilds` (may be null) holds for it, or rebuilt here. None, or why not; on failure the
+  // record is as it was.
+  ArchiveFailure rebuildFromDelta(ArchiveFile& record, KXFileSystem& patch,
+                                  DeltaRebuilds* rebuilds);
+  // What a rebuild needs read, on the writer's thread: the delta record's bytes and the old
+  // contents. With `silently` a failed read tells nothing (and this archive's handle, when
+  // closed, is not reopened), so that it can be tried again, and told, when the writer
+  // reaches the entry.
+  ArchiveFailure readDeltaInputs(ArchiveFile& record, KXFileSystem& patch, bool silently,
+                                 BlockRef* recordBytes, BlockRef* oldContents);
+  // Gives `record` the entry `applied` rebuilt from `patch`'s delta record of its name.
+  ArchiveFailure installRebuilt(ArchiveFile& record, KXFileSystem& patch,
+                                delta::AppliedDelta& applied);
+  // Hands `rebuilds` the delta entries from record `at` on, in order, while it admits them;
+  // `next` is the first record not yet considered.
+  void rebuildAhead(size_t at, KXFileSystem& patch, DeltaRebuilds& rebuilds, size_t& next);
   // Removes the records erased in memory and renumbers the index, in one pass.
   void dropErasedRecords();
   // The length of the archive createNewZip writes, when every entry is written whole.
@@ -216,7 +234,7 @@ class KXFileSystem : public IFileSystem {
   // same name, rebuilt when it is a delta. False when either archive announces bytes it cannot
   // deliver, or a delta does not rebuild its entry and `keptOld` is null (see createNewZip).
   [[nodiscard]] bool takePatchData(ArchiveFile& record, KXFileSystem* patch,
-                                   ArchiveError* keptOld);
+                                   ArchiveError* keptOld, DeltaRebuilds* rebuilds);
   // False, writing nothing of the entry, when its bytes cannot be had whole; false too when
   // the output does not take them. lastError() says why.
   [[nodiscard]] bool writeLocalEntry(ArchiveFile& record, WriteHandler& out,
@@ -293,6 +311,9 @@ class KXFileSystem : public IFileSystem {
   std::map<std::string, FileMapEntry> fileMap_;
   std::map<std::string, DirectoryListing> directories;
   std::map<std::string, int32_t> versionCounts;
+  // By record name, the estimated peak memory of rebuilding the entry from its delta, set
+  // when the merge accepts the delta.
+  std::map<std::string, size_t> rebuildPeaks_;
 };
 
 using KXFileSystemRef = RefPtr<KXFileSystem>;
