@@ -158,12 +158,13 @@ class KXFileSystem : public IFileSystem {
   // Merges every record of `patch` into this archive's index (add, replace or delete). A
   // delta record (kMethodDelta) is checked here without being applied: its header and bounds,
   // and an entry of this archive of the same name and the old size it names. The writer
-  // rebuilds the entry when it reaches it (old contents' CRC-32 checked, delta decoded, result
-  // deflated with the recorded settings and checked), one entry at a time, so that a patch of
-  // many large deltas holds one rebuilt entry at most. When a delta fails here (no such entry,
-  // another size, a malformed record) that entry is left as it is, never guessed, the other
-  // records are still merged, and the answer is the first such failure (also lastError()):
-  // the archive then holds an old entry and must not take the new one's place.
+  // rebuilds the entry (old contents' CRC-32 checked, delta decoded, result deflated with the
+  // recorded settings and checked) a few entries ahead of it at most, within a memory budget,
+  // so that a patch of many large deltas holds a few rebuilt entries at most. When a delta
+  // fails here (no such entry, another size, a malformed record) that entry is left as it is,
+  // never guessed, the other records are still merged, and the answer is the first such
+  // failure (also lastError()): the archive then holds an old entry and must not take the new
+  // one's place.
   [[nodiscard]] platform::Result<MergeSummary, ArchiveError> mergePatch(KXFileSystem& patch);
   // Writes this archive to archivePath + "temp", announcing its steps to the events. `patch`
   // (may be null) is the archive merged before. Done only when a complete file was written,

@@ -123,7 +123,7 @@ platform::Result<KXFileSystem::MergeSummary, ArchiveError> KXFileSystem::mergePa
     if (isDeltaRecord(patchRecord)) {
       // Only what can be checked without rebuilding: the record's header and bounds, and an
       // installed entry of that name and size. The entry itself is rebuilt when it is written,
-      // so that only one rebuilt entry is ever held, however many the patch carries.
+      // so that only the few rebuilt ahead of it are ever held, however many the patch carries.
       const ArchiveFailure failure = acceptDelta(patch, i);
       patch.files[i].data = BlockRef();
       patch.files[i].storedLoaded = false;
