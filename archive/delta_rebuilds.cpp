@@ -79,11 +79,19 @@ void DeltaRebuilds::work() {
     BlockRef record = std::move(job->record);
     BlockRef oldContents = std::move(job->oldContents);
     lock.unlock();
-    RebuildOutcome outcome = rebuildEntry(std::move(record), std::move(oldContents));
+    std::optional<RebuildOutcome> outcome;
+    std::exception_ptr thrown;
+    try {
+      outcome.emplace(rebuildEntry(std::move(record), std::move(oldContents)));
+    } catch (...) {
+      thrown = std::current_exception();
+    }
     lock.lock();
     // The job is still queued: the writer takes it only once it has an outcome, and the
     // destructor clears the queue only after every worker has returned.
-    job->outcome.emplace(std::move(outcome));
+    job->outcome = std::move(outcome);
+    job->thrown = thrown;
+    job->done = true;
     jobDone_.notify_all();
   }
 }
@@ -100,10 +108,13 @@ RebuildOutcome DeltaRebuilds::take() {
     RebuildOutcome outcome = rebuildEntry(std::move(record), std::move(oldContents));
     lock.lock();
     job.outcome.emplace(std::move(outcome));
+    job.done = true;
   }
-  jobDone_.wait(lock, [&job] { return job.outcome.has_value(); });
-  RebuildOutcome outcome = std::move(*job.outcome);
+  jobDone_.wait(lock, [&job] { return job.done; });
+  std::optional<RebuildOutcome> outcome = std::move(job.outcome);
+  const std::exception_ptr thrown = job.thrown;
   chargedBytes_ -= job.peakBytes;
   jobs_.pop_front();
-  return outcome;
+  if (thrown) std::rethrow_exception(thrown);
+  return std::move(*outcome);
 }

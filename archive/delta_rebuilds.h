@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -46,6 +47,7 @@ class DeltaRebuilds {
   // Whether the next outcome to take is entry `key`'s.
   [[nodiscard]] bool holds(size_t key) const;
   // The next outcome in order, waiting for it; rebuilt here when no worker has begun it.
+  // Whatever the rebuild threw is thrown here.
   [[nodiscard]] RebuildOutcome take();
 
  private:
@@ -55,7 +57,11 @@ class DeltaRebuilds {
     BlockRef record;
     BlockRef oldContents;
     bool started = false;
+    bool done = false;
     std::optional<RebuildOutcome> outcome;
+    // What a worker's rebuild threw (memory running out), thrown again on the writer's thread
+    // by take(), as if the writer had rebuilt the entry itself.
+    std::exception_ptr thrown;
   };
   void work();
   // The oldest job no thread has begun, or none; under the lock.
