@@ -20,6 +20,10 @@
 #include "sections/binary_block.h"
 
 class WriteHandler;
+class DeltaRebuilds;
+namespace delta {
+struct AppliedDelta;
+}
 
 // "\" becomes "/", runs of "/" become one, then one leading and one trailing "/" are removed.
 [[nodiscard]] std::string normalisePath(const std::string& path);
@@ -154,12 +158,13 @@ class KXFileSystem : public IFileSystem {
   // Merges every record of `patch` into this archive's index (add, replace or delete). A
   // delta record (kMethodDelta) is checked here without being applied: its header and bounds,
   // and an entry of this archive of the same name and the old size it names. The writer
-  // rebuilds the entry when it reaches it (old contents' CRC-32 checked, delta decoded, result
-  // deflated with the recorded settings and checked), one entry at a time, so that a patch of
-  // many large deltas holds one rebuilt entry at most. When a delta fails here (no such entry,
-  // another size, a malformed record) that entry is left as it is, never guessed, the other
-  // records are still merged, and the answer is the first such failure (also lastError()):
-  // the archive then holds an old entry and must not take the new one's place.
+  // rebuilds the entry (old contents' CRC-32 checked, delta decoded, result deflated with the
+  // recorded settings and checked) a few entries ahead of it at most, within a memory budget,
+  // so that a patch of many large deltas holds a few rebuilt entries at most. When a delta
+  // fails here (no such entry, another size, a malformed record) that entry is left as it is,
+  // never guessed, the other records are still merged, and the answer is the first such
+  // failure (also lastError()): the archive then holds an old entry and must not take the new
+  // one's place.
   [[nodiscard]] platform::Result<MergeSummary, ArchiveError> mergePatch(KXFileSystem& patch);
   // Writes this archive to archivePath + "temp", announcing its steps to the events. `patch`
   // (may be null) is the archive merged before. Done only when a complete file was written,
@@ -205,9 +210,23 @@ class KXFileSystem : public IFileSystem {
   // on success the installed entry of that name is marked to be rebuilt. None, or why not.
   ArchiveFailure acceptDelta(KXFileSystem& patch, size_t index);
   // Rebuilds `record` (marked by acceptDelta) from its installed entry and `patch`'s delta
-  // record of that name, giving it the new entry's header and stored bytes. None, or why not;
-  // on failure the record is as it was.
-  ArchiveFailure rebuildFromDelta(ArchiveFile& record, KXFileSystem& patch);
+  // record of that name, giving it the new entry's header and stored bytes: the outcome
+  // `rebuilds` (may be null) holds for it, or rebuilt here. None, or why not; on failure the
+  // record is as it was.
+  ArchiveFailure rebuildFromDelta(ArchiveFile& record, KXFileSystem& patch,
+                                  DeltaRebuilds* rebuilds);
+  // What a rebuild needs read, on the writer's thread: the delta record's bytes and the old
+  // contents. With `silently` a failed read tells nothing (and this archive's handle, when
+  // closed, is not reopened), so that it can be tried again, and told, when the writer
+  // reaches the entry.
+  ArchiveFailure readDeltaInputs(ArchiveFile& record, KXFileSystem& patch, bool silently,
+                                 BlockRef* recordBytes, BlockRef* oldContents);
+  // Gives `record` the entry `applied` rebuilt from `patch`'s delta record of its name.
+  ArchiveFailure installRebuilt(ArchiveFile& record, KXFileSystem& patch,
+                                delta::AppliedDelta& applied);
+  // Hands `rebuilds` the delta entries from record `at` on, in order, while it admits them;
+  // `next` is the first record not yet considered.
+  void rebuildAhead(size_t at, KXFileSystem& patch, DeltaRebuilds& rebuilds, size_t& next);
   // Removes the records erased in memory and renumbers the index, in one pass.
   void dropErasedRecords();
   // The length of the archive createNewZip writes, when every entry is written whole.
@@ -216,7 +235,7 @@ class KXFileSystem : public IFileSystem {
   // same name, rebuilt when it is a delta. False when either archive announces bytes it cannot
   // deliver, or a delta does not rebuild its entry and `keptOld` is null (see createNewZip).
   [[nodiscard]] bool takePatchData(ArchiveFile& record, KXFileSystem* patch,
-                                   ArchiveError* keptOld);
+                                   ArchiveError* keptOld, DeltaRebuilds* rebuilds);
   // False, writing nothing of the entry, when its bytes cannot be had whole; false too when
   // the output does not take them. lastError() says why.
   [[nodiscard]] bool writeLocalEntry(ArchiveFile& record, WriteHandler& out,
@@ -293,6 +312,9 @@ class KXFileSystem : public IFileSystem {
   std::map<std::string, FileMapEntry> fileMap_;
   std::map<std::string, DirectoryListing> directories;
   std::map<std::string, int32_t> versionCounts;
+  // By record name, the estimated peak memory of rebuilding the entry from its delta, set
+  // when the merge accepts the delta.
+  std::map<std::string, size_t> rebuildPeaks_;
 };
 
 using KXFileSystemRef = RefPtr<KXFileSystem>;

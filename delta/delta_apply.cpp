@@ -46,23 +46,21 @@ std::string describeDeltaError(const DeltaError& e) {
   return text;
 }
 
-platform::Result<AppliedDelta, DeltaError> applyDeltaRecord(const unsigned char* record,
-                                                            size_t recordSize,
-                                                            const unsigned char* oldContents,
-                                                            size_t oldSize) {
+platform::Result<DecodedDelta, DeltaError> decodeDeltaContents(const unsigned char* record,
+                                                               size_t recordSize,
+                                                               const unsigned char* oldContents,
+                                                               size_t oldSize) {
   const auto view = decodeDeltaRecord(record, recordSize);
   if (!view) {
     DeltaError e = error(DeltaFailure::BadRecord);
     e.record = view.error();
     return fail(e);
   }
-  const DeltaRecordHeader& h = view.value().header;
+  DecodedDelta decoded;
+  decoded.header = view.value().header;
+  const DeltaRecordHeader& h = decoded.header;
   if (oldSize != h.oldSize) return fail(error(DeltaFailure::OldSizeDiffers));
   if (crcOf(oldContents, oldSize) != h.oldCrc) return fail(error(DeltaFailure::OldCrcDiffers));
-
-  AppliedDelta applied;
-  applied.method = h.newMethod;
-  applied.size = h.newSize;
   {
     const auto vcdiff = inflateVcdiff(view.value());
     if (!vcdiff) {
@@ -70,21 +68,29 @@ platform::Result<AppliedDelta, DeltaError> applyDeltaRecord(const unsigned char*
       e.record = vcdiff.error();
       return fail(e);
     }
-    auto decoded =
+    auto contents =
         decodeVcdiff(oldContents, oldSize, vcdiff.value().data(), vcdiff.value().size(), h.newSize);
-    if (!decoded) {
+    if (!contents) {
       DeltaError e = error(DeltaFailure::DecodeFailed);
-      e.vcdiff = decoded.error();
+      e.vcdiff = contents.error();
       return fail(e);
     }
-    applied.stored = std::move(decoded).value();
-  }  // the VCDIFF is released before the contents are deflated
-  const std::vector<unsigned char>& contents = applied.stored;
-  if (contents.size() != h.newSize) return fail(error(DeltaFailure::NewSizeDiffers));
-  if (crcOf(contents.data(), contents.size()) != h.newCrc)
+    decoded.contents = std::move(contents).value();
+  }  // the VCDIFF is released before the caller goes on
+  if (decoded.contents.size() != h.newSize) return fail(error(DeltaFailure::NewSizeDiffers));
+  if (crcOf(decoded.contents.data(), decoded.contents.size()) != h.newCrc)
     return fail(error(DeltaFailure::NewCrcDiffers));
+  return decoded;
+}
+
+platform::Result<AppliedDelta, DeltaError> storeDeltaContents(DecodedDelta decoded) {
+  const DeltaRecordHeader& h = decoded.header;
+  AppliedDelta applied;
+  applied.method = h.newMethod;
+  applied.size = h.newSize;
+  applied.stored = std::move(decoded.contents);
   if (h.newMethod == kMethodDeflated) {
-    auto deflated = deflateWithSettings(h.settings, contents.data(), contents.size());
+    auto deflated = deflateWithSettings(h.settings, applied.stored.data(), applied.stored.size());
     if (!deflated) return fail(error(DeltaFailure::DeflateFailed));
     applied.stored = std::move(deflated).value();
   }
@@ -92,6 +98,24 @@ platform::Result<AppliedDelta, DeltaError> applyDeltaRecord(const unsigned char*
   if (crcOf(applied.stored.data(), applied.stored.size()) != h.newStoredCrc)
     return fail(error(DeltaFailure::StoredCrcDiffers));
   return applied;
+}
+
+platform::Result<AppliedDelta, DeltaError> applyDeltaRecord(const unsigned char* record,
+                                                            size_t recordSize,
+                                                            const unsigned char* oldContents,
+                                                            size_t oldSize) {
+  auto decoded = decodeDeltaContents(record, recordSize, oldContents, oldSize);
+  if (!decoded) return fail(decoded.error());
+  return storeDeltaContents(std::move(decoded).value());
+}
+
+size_t deltaPeakBytes(const DeltaRecordHeader& h, size_t recordSize) {
+  // zlib's deflate state at its largest settings, with room to spare: 256 KiB of window and
+  // 128 KiB of hash, plus the pending buffer.
+  constexpr size_t kDeflateState = size_t{1} << 20;
+  size_t peak = recordSize + h.oldSize + h.vcdiffSize + h.newSize;
+  if (h.newMethod == kMethodDeflated) peak += h.newStoredSize + kDeflateState;
+  return peak;
 }
 
 platform::Result<std::vector<unsigned char>, DeltaError> makeDeltaRecord(
@@ -131,27 +155,12 @@ platform::Result<std::vector<unsigned char>, DeltaError> makeDeltaRecord(
   // The encoder is not ours: its VCDIFF must give the new contents through the installer's own
   // reading of the record. With the settings the search deflated them with, that is all the
   // installer does, so the release need not apply the record again (a deflation of its own).
-  const auto view = decodeDeltaRecord(record.value().data(), record.value().size());
-  if (!view) {
-    DeltaError e = error(DeltaFailure::BadRecord);
-    e.record = view.error();
-    return fail(e);
-  }
-  const auto inflated = inflateVcdiff(view.value());
-  if (!inflated) {
-    DeltaError e = error(DeltaFailure::BadRecord);
-    e.record = inflated.error();
-    return fail(e);
-  }
-  const auto decoded = decodeVcdiff(oldContents, oldSize, inflated.value().data(),
-                                    inflated.value().size(), view.value().header.newSize);
-  if (!decoded) {
-    DeltaError e = error(DeltaFailure::DecodeFailed);
-    e.vcdiff = decoded.error();
-    return fail(e);
-  }
-  if (decoded.value().size() != entry.size) return fail(error(DeltaFailure::NewSizeDiffers));
-  if (entry.size && std::memcmp(decoded.value().data(), entry.contents, entry.size) != 0)
+  const auto decoded = decodeDeltaContents(record.value().data(), record.value().size(),
+                                           oldContents, oldSize);
+  if (!decoded) return fail(decoded.error());
+  const std::vector<unsigned char>& contents = decoded.value().contents;
+  if (contents.size() != entry.size) return fail(error(DeltaFailure::NewSizeDiffers));
+  if (entry.size && std::memcmp(contents.data(), entry.contents, entry.size) != 0)
     return fail(error(DeltaFailure::NewCrcDiffers));
   return std::move(record).value();
 }

@@ -56,9 +56,31 @@ struct AppliedDelta {
 // VCDIFF (the target bounded by the recorded new size), checks the new contents' size and
 // CRC-32, deflates them with the recorded settings and checks the stored size and CRC-32.
 // Peak memory is about old + VCDIFF + new contents + stored bytes, each at most 64 MiB.
+// decodeDeltaContents and storeDeltaContents are its two halves, for a caller that releases
+// the record and the old contents in between.
 [[nodiscard]] platform::Result<AppliedDelta, DeltaError> applyDeltaRecord(
     const unsigned char* record, size_t recordSize, const unsigned char* oldContents,
     size_t oldSize);
+
+// The new contents a record decodes to, checked, with the record's header for the deflation.
+struct DecodedDelta {
+  DeltaRecordHeader header;
+  std::vector<unsigned char> contents;
+};
+// applyDeltaRecord up to the new contents' size and CRC-32 check. Neither `record` nor
+// `oldContents` is needed afterwards.
+[[nodiscard]] platform::Result<DecodedDelta, DeltaError> decodeDeltaContents(
+    const unsigned char* record, size_t recordSize, const unsigned char* oldContents,
+    size_t oldSize);
+// The rest of applyDeltaRecord: the decoded contents deflated with the recorded settings (or
+// kept, for a stored entry), the stored size and CRC-32 checked. Takes the contents.
+[[nodiscard]] platform::Result<AppliedDelta, DeltaError> storeDeltaContents(
+    DecodedDelta decoded);
+
+// What applying a record of `recordSize` bytes with header `h` may hold at once, at most:
+// the old contents, the record, the VCDIFF, the new contents, their deflated form and zlib's
+// state. For deciding how many may be applied side by side.
+[[nodiscard]] size_t deltaPeakBytes(const DeltaRecordHeader& h, size_t recordSize);
 
 // The record that turns `oldContents` into `entry`, given the VCDIFF an encoder made from
 // them, returned only when applyDeltaRecord would rebuild entry.stored from it: the record is

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "archive/kx_file_system.h"
+#include "platform/replacement_file.h"
 #include "tests/tools/tool_fixture.h"
 
 using namespace tool_test;
@@ -15,12 +16,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string scriptTable(int edited) {
+std::string scriptTable(int edited, int table = 0, int lines = 2000) {
   std::string text;
-  for (int line = 0; line < 2000; ++line)
+  for (int line = 0; line < lines; ++line)
     text += "item " + std::to_string(line) + " damage " +
-            std::to_string(line == edited ? 99999 : line * 7 % 113) + " level " +
-            std::to_string(line % 60) + "\n";
+            std::to_string(line == edited ? 99999 : (line + table) * 7 % 113) + " level " +
+            std::to_string((line + table) % 60) + "\n";
   return text;
 }
 
@@ -167,6 +168,79 @@ TEST(DeltaEntries, ThePatchIsTheSameWhateverTheNumberOfEntriesEncodedAtOnce) {
     else EXPECT_EQ(readFile(copy), first);
     EXPECT_EQ(runTool({"apply", oldPack, copy, "-o", copy + ".applied"}).code, 0);
     EXPECT_EQ(readFile(copy + ".applied"), readFile(newPack));
+  }
+}
+
+// Failures and writer steps in the one order they were told.
+struct ToldInOrder : ArchiveEvents {
+  void failed(const ArchiveError& error) override { told.push_back("failed " + error.subject); }
+  void writerStep(WriterStep step, int64_t) override {
+    if (step == WriterStep::WritingEntries || step == WriterStep::EntriesWritten)
+      told.push_back(step == WriterStep::WritingEntries ? "writing" : "written");
+  }
+  std::vector<std::string> told;
+};
+
+// Several delta entries are rebuilt ahead of the writer while it writes earlier ones. Two in
+// the middle were not made from the installed entries: each is told when the writer reaches
+// it, in entry order, and the entries around them are rebuilt as NEW has them; a write that
+// stops at the first leaves no file behind and nothing rebuilt ahead held.
+TEST(DeltaEntries, EntriesRebuiltAheadKeepTheWritersOrderAroundFailures) {
+  TempDir dir;
+  constexpr int kTables = 6;
+  const auto tableName = [](int t) { return "data/t" + std::to_string(t) + ".txt"; };
+  std::vector<release::NamedContent> oldEntries, newEntries, installedEntries, keptEntries;
+  for (int t = 0; t < kTables; ++t) {
+    const std::string old = scriptTable(-1, t, 20000);
+    std::string installed = old;
+    if (t == 2 || t == 4) installed[old.size() / 3] ^= 0x01;
+    const std::string edited = scriptTable(100 * t + 7, t, 20000);
+    const std::string unchanged = "between " + std::to_string(t);
+    for (auto* entries : {&oldEntries, &newEntries, &installedEntries, &keptEntries})
+      entries->emplace_back(tableName(t) + ".note", unchanged);
+    oldEntries.emplace_back(tableName(t), old);
+    newEntries.emplace_back(tableName(t), edited);
+    installedEntries.emplace_back(tableName(t), installed);
+    keptEntries.emplace_back(tableName(t), installed == old ? edited : installed);
+  }
+  const std::string oldPack = dir / "old.kx", newPack = dir / "new.kx", patch = dir / "patch.kx";
+  const std::string installed = dir / "installed.kx", kept = dir / "kept.kx";
+  ASSERT_TRUE(release::writeArchive(oldPack, oldEntries));
+  ASSERT_TRUE(release::writeArchive(newPack, newEntries));
+  ASSERT_TRUE(release::writeArchive(installed, installedEntries));
+  ASSERT_TRUE(release::writeArchive(kept, keptEntries));
+  ASSERT_TRUE(release::makePatchArchive(oldPack, newPack, patch));
+  release::DeltaCounts counts;
+  std::string error;
+  ASSERT_TRUE(release::deltaPatchArchive(oldPack, newPack, patch, dir.path(), counts, error))
+      << error;
+  ASSERT_EQ(counts.deltas, static_cast<size_t>(kTables));
+
+  for (const bool keepOld : {true, false}) {
+    SCOPED_TRACE(keepOld ? "the failed entries kept old" : "the write stops at the first");
+    ToldInOrder events;
+    KXFileSystemRef pack = makeRef<KXFileSystem>(installed, &events);
+    KXFileSystemRef source = makeRef<KXFileSystem>(patch);
+    ASSERT_TRUE(pack->mergePatch(*source));
+    platform::ReplacementFile output(installed);
+    ArchiveError keptOld;
+    const bool written =
+        static_cast<bool>(pack->createNewZip(output, source.get(), keepOld ? &keptOld : nullptr));
+    pack->closeArchive();
+    source->closeArchive();
+    EXPECT_EQ(written, keepOld);
+    if (keepOld) {
+      EXPECT_EQ(keptOld.failure, ArchiveFailure::DeltaOldEntryDiffers);
+      EXPECT_EQ(keptOld.subject, tableName(2));
+      EXPECT_EQ(events.told, (std::vector<std::string>{"writing", "failed " + tableName(2),
+                                                       "failed " + tableName(4), "written"}));
+      EXPECT_TRUE(readFile(output.temporaryPath()) == readFile(kept))
+          << "NEW's entries, the two failed ones as installed";
+    } else {
+      EXPECT_EQ(pack->lastError().subject, tableName(2));
+      EXPECT_EQ(events.told, (std::vector<std::string>{"writing", "failed " + tableName(2)}));
+      EXPECT_FALSE(fs::exists(output.temporaryPath()));
+    }
   }
 }
 
