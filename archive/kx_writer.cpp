@@ -248,8 +248,8 @@ void KXFileSystem::rebuildAhead(size_t at, KXFileSystem& patch, DeltaRebuilds& r
     ArchiveFile& record = files[next];
     if (!record.rebuildsFromDelta) continue;
     const auto peak = rebuildPeaks_.find(record.name);
-    if (!rebuilds.admits(peak != rebuildPeaks_.end() ? peak->second : kRebuildBudgetBytes))
-      return;
+    const size_t peakBytes = peak != rebuildPeaks_.end() ? peak->second : kRebuildBudgetBytes;
+    if (!rebuilds.admits(peakBytes)) return;
     BlockRef recordBytes, oldContents;
     // A read that fails here is tried again when the writer reaches the entry, which then
     // tells why in its place among the entries.
@@ -260,8 +260,7 @@ void KXFileSystem::rebuildAhead(size_t at, KXFileSystem& patch, DeltaRebuilds& r
     if (recordBytes->refCount() != 1 || recordBytes->owner() || oldContents->refCount() != 1 ||
         oldContents->owner())
       continue;
-    rebuilds.submit(next, std::move(recordBytes), std::move(oldContents),
-                    peak != rebuildPeaks_.end() ? peak->second : kRebuildBudgetBytes);
+    rebuilds.submit(next, std::move(recordBytes), std::move(oldContents), peakBytes);
   }
 }
 
